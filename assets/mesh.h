@@ -1,0 +1,112 @@
+#pragma once
+// Loaded OBJ geometry. Every array is one contiguous 16-byte aligned block owned
+// by its mesh; faces point into the mesh's material list (std::list nodes keep
+// their addresses) or at its defaultMaterial.
+
+#include "math/vec.h"
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumo {
+
+class TextureStore;
+
+struct alignas(16) Material {
+    vec4 ambient;
+    vec4 diffuse;
+    vec4 specular;
+    float shininess = 8.0f;
+    int32_t textureIndex = 0;
+    int32_t shaderType = -1;
+    int32_t ns = 0;
+    float dissolve = 0.0f;
+    std::string name;
+};
+
+struct alignas(16) MeshVertex {
+    vec4 position; // (x, y, z, 1)
+    vec4 normal;   // smooth unit normal, w = 0
+    vec4 spare0;
+    vec4 spare1;
+};
+
+struct alignas(16) MeshFace {
+    vec4 normal;
+    int32_t vertexIndex[8] = {};
+    int32_t texcoordIndex[8] = {}; // 1-based; 0 selects the (0, 0) entry
+    int32_t normalIndex[8] = {};   // 0-based; -1 when the corner has none
+    int32_t cornerCount = 3;
+    int32_t edge[3] = {};
+    int32_t neighbour[3] = {};
+    // Lane 0 is this triangle, lanes 1..3 its neighbours across sides 0..2.
+    vec4 planeNormalX, planeNormalY, planeNormalZ;
+    vec4 planePointX, planePointY, planePointZ;
+    const Material* material = nullptr;
+    int32_t spare = 0;
+};
+
+// 16-byte aligned growable array for the mesh blocks.
+template <typename T>
+struct AlignedAllocator {
+    using value_type = T;
+    AlignedAllocator() = default;
+    template <typename U>
+    AlignedAllocator(const AlignedAllocator<U>&) {}
+    T* allocate(std::size_t n) {
+        return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t(64)));
+    }
+    void deallocate(T* p, std::size_t) { ::operator delete(p, std::align_val_t(64)); }
+    template <typename U>
+    bool operator==(const AlignedAllocator<U>&) const {
+        return true;
+    }
+};
+template <typename T>
+using AlignedVector = std::vector<T, AlignedAllocator<T>>;
+
+struct Mesh {
+    vec4 boxCorners[8];
+    AlignedVector<MeshVertex> vertices;
+    int32_t vertexCount = 0;
+    AlignedVector<vec4> normals;
+    int32_t normalCount = 0;
+    AlignedVector<vec4> texcoords; // entry 0 is (0, 0)
+    int32_t texcoordCount = 0;
+    AlignedVector<MeshFace> faces;
+    int32_t faceCount = 0;
+    std::list<Material> materials;
+    Material defaultMaterial;
+    std::string name;
+    bool manifold = true;
+
+    Mesh();
+    Mesh(const Mesh&) = delete;
+    Mesh& operator=(const Mesh&) = delete;
+
+    // Builds the mesh from directory + fileName; MTL textures load into textures.
+    void loadObj(const std::string& directory, const std::string& fileName, TextureStore& textures);
+};
+
+class MeshStore {
+public:
+    MeshStore(); // holds only the placeholder "dummydummydummy" at index 0
+    void loadDirectory(const std::string& directory, TextureStore& textures);
+    int find(const std::string& name) const;
+    Mesh& operator[](int index) { return *meshes_[index]; }
+    const Mesh& operator[](int index) const { return *meshes_[index]; }
+    int size() const { return int(meshes_.size()); }
+    // Appends an already built mesh (tests, generated content); returns its index.
+    int add(std::unique_ptr<Mesh> mesh);
+
+private:
+    std::vector<std::unique_ptr<Mesh>> meshes_;
+};
+
+std::list<Material> loadMtl(const std::string& directory, const std::string& fileName,
+                            TextureStore& textures);
+
+} // namespace lumo

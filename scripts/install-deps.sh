@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages lumo needs, and only those that are missing.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ clang libclang-rt-14-dev clang-format
+    # window, input, audio output; MP3 decoding; launcher dialog
+    libsdl2-dev libmpg123-dev libgtk-3-dev
+    # tests and benchmarks; test oracles
+    libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev
+    # content generation: text, music encoding; platform picture decoder
+    libfreetype-dev fonts-dejavu-core libmp3lame-dev libstb-dev
+    # end-to-end tests under a virtual display
+    xvfb xauth xdotool evilwm x11-apps imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "installing: ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
