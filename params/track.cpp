@@ -1,0 +1,198 @@
+#include "params/track.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace lumo {
+
+namespace {
+
+constexpr size_t maxPathLength = 259;
+constexpr long keyBytes = 9;
+
+int32_t readInt32(const unsigned char* p) {
+    uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    return int32_t(v);
+}
+
+void writeInt32(unsigned char* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+} // namespace
+
+int SyncTrack::load(const std::string& base) {
+    std::string path = base.substr(0, maxPathLength);
+    path += "_" + name + ".track";
+    path.resize(std::min(path.size(), maxPathLength));
+
+    keys.clear();
+    keyCount = 0;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        return -1;
+    }
+    // The count is trusted only as far as the file can back it: a short file
+    // keeps the keys it holds completely, and a huge count in a small file never
+    // allocates more than the file could hold.
+    long available = 0;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        available = std::ftell(file);
+        std::fseek(file, 0, SEEK_SET);
+    }
+    unsigned char header[4];
+    if (std::fread(header, 1, 4, file) != 4) {
+        std::fclose(file);
+        return 0;
+    }
+    int64_t count = readInt32(header);
+    int64_t fits = available > 4 ? (available - 4) / keyBytes : 0;
+    if (count > fits) {
+        count = fits;
+    }
+    if (count > 0) {
+        keys.reserve(size_t(count));
+    }
+    for (int64_t i = 0; i < count; ++i) {
+        unsigned char raw[keyBytes];
+        if (std::fread(raw, 1, keyBytes, file) != size_t(keyBytes)) {
+            break;
+        }
+        TrackKey key;
+        key.row = readInt32(raw);
+        uint32_t bits = uint32_t(readInt32(raw + 4));
+        std::memcpy(&key.value, &bits, 4);
+        key.interp = int32_t(int8_t(raw[8]));
+        keys.push_back(key);
+    }
+    keyCount = int32_t(keys.size());
+    std::fclose(file);
+    return 0;
+}
+
+int SyncTrack::keyIndexAtOrBefore(int32_t r) const {
+    int lo = 0;
+    int hi = keyCount;
+    while (lo < hi) {
+        int mid = (lo + hi) / 2;
+        if (keys[mid].row < r) {
+            lo = mid + 1;
+        } else if (keys[mid].row > r) {
+            hi = mid;
+        } else {
+            return mid;
+        }
+    }
+    return lo - 1;
+}
+
+float SyncTrack::valueAt(double x) const {
+    if (keyCount <= 0) {
+        return 0.0f;
+    }
+    // Rows outside the int range (or NaN) clamp to the ends instead of
+    // converting with undefined behaviour.
+    double floored = std::floor(x);
+    int32_t r;
+    if (floored >= 2147483647.0) {
+        r = std::numeric_limits<int32_t>::max();
+    } else if (floored >= -2147483648.0) {
+        r = int32_t(floored);
+    } else {
+        r = std::numeric_limits<int32_t>::min();
+    }
+    int i = keyIndexAtOrBefore(r);
+    if (i < 0) {
+        return keys[0].value;
+    }
+    if (i > keyCount - 2) {
+        return keys[keyCount - 1].value;
+    }
+    const TrackKey& k = keys[i];
+    const TrackKey& n = keys[i + 1];
+    int64_t span = int64_t(n.row) - int64_t(k.row);
+    if (span <= 0) {
+        // Keys out of order or on one row: there is no segment to blend over.
+        return k.value;
+    }
+    double t = (x - k.row) / double(span);
+    float d = n.value - k.value;
+    switch (k.interp) {
+    case Hold:
+        return k.value;
+    case Linear:
+        return float(k.value + d * t);
+    case Smoothstep:
+        return float(k.value + d * (t * t * (3.0 - 2.0 * t)));
+    case Quadratic:
+        return float(k.value + d * std::pow(t, 2.0));
+    default:
+        return 0.0f;
+    }
+}
+
+SyncTrackSet* SyncTrackSet::create() {
+    return create("data/sync");
+}
+
+SyncTrackSet* SyncTrackSet::create(const std::string& base) {
+    SyncTrackSet* set = new (std::nothrow) SyncTrackSet;
+    if (set) {
+        set->base = base;
+    }
+    return set;
+}
+
+SyncTrackSet::~SyncTrackSet() {
+    for (SyncTrack* track : tracks) {
+        delete track;
+    }
+}
+
+void SyncTrackSet::destroy() {
+    delete this;
+}
+
+SyncTrack* SyncTrackSet::getTrack(const std::string& name) {
+    for (SyncTrack* track : tracks) {
+        if (track->name == name) {
+            return track;
+        }
+    }
+    SyncTrack* track = new SyncTrack(name);
+    tracks.push_back(track);
+    trackCount = int32_t(tracks.size());
+    track->load(base);
+    return track;
+}
+
+bool writeTrackFile(const std::string& path, const std::vector<TrackKey>& keys) {
+    std::vector<unsigned char> bytes(4 + keys.size() * keyBytes);
+    writeInt32(bytes.data(), uint32_t(keys.size()));
+    for (size_t i = 0; i < keys.size(); ++i) {
+        unsigned char* p = bytes.data() + 4 + i * keyBytes;
+        uint32_t bits;
+        std::memcpy(&bits, &keys[i].value, 4);
+        writeInt32(p, uint32_t(keys[i].row));
+        writeInt32(p + 4, bits);
+        p[8] = uint8_t(keys[i].interp);
+    }
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        return false;
+    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) {
+        std::remove(path.c_str());
+    }
+    return ok;
+}
+
+} // namespace lumo

@@ -1,0 +1,175 @@
+#include "math/vec.h"
+#include "math/viewport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+using namespace lumo;
+
+namespace {
+
+void expectNear(const vec4& a, const vec4& b, float eps = 1e-6f) {
+    EXPECT_NEAR(a.x, b.x, eps);
+    EXPECT_NEAR(a.y, b.y, eps);
+    EXPECT_NEAR(a.z, b.z, eps);
+    EXPECT_NEAR(a.w, b.w, eps);
+}
+
+constexpr float halfPi = 1.57079632679f;
+
+} // namespace
+
+TEST(Rotation, DirectionsOfTheThreeAxes) {
+    mat44 x = mat44::identity();
+    rotateX(x, halfPi);
+    expectNear(x.transform({0, 1, 0, 1}), {0, 0, 1, 1});
+    mat44 y = mat44::identity();
+    rotateY(y, halfPi);
+    expectNear(y.transform({0, 0, 1, 1}), {1, 0, 0, 1});
+    mat44 z = mat44::identity();
+    rotateZ(z, halfPi);
+    expectNear(z.transform({1, 0, 0, 1}), {0, 1, 0, 1});
+}
+
+TEST(Rotation, ActsAfterWhatTheMatrixAlreadyDoes) {
+    // T then rotate: the translated point is rotated, so (0,0,0) + (1,0,0)
+    // rotated about z by 90 degrees lands on (0,1,0).
+    mat44 m = mat44::translation({1, 0, 0});
+    rotateZ(m, halfPi);
+    expectNear(m.transform({0, 0, 0, 1}), {0, 1, 0, 1});
+}
+
+TEST(Matrix, ProductAppliesRightFactorFirst) {
+    mat44 a = eulerRotation({0.3f, -0.7f, 1.1f});
+    mat44 b = mat44::translation({2, -3, 5});
+    vec4 p(0.5f, 1.5f, -2.0f, 1.0f);
+    expectNear((a * b).transform(p), a.transform(b.transform(p)), 1e-5f);
+    // Storage: column-major, translation at 12..14.
+    EXPECT_EQ(b.m[12], 2.0f);
+    EXPECT_EQ(b.m[13], -3.0f);
+    EXPECT_EQ(b.m[14], 5.0f);
+}
+
+TEST(Matrix, DirectionTransformDropsTranslation) {
+    mat44 m = eulerTranslation({0, 0, 0}, {7, 8, 9});
+    vec4 d = m.transformDirection({1, 2, 3, 1});
+    EXPECT_EQ(d, vec4(1, 2, 3, 0));
+}
+
+TEST(Euler, TranslationFirstThenXYZRotations) {
+    vec4 t(1, 2, 3);
+    mat44 pure = eulerTranslation({0, 0, 0}, t);
+    EXPECT_EQ(pure, mat44::translation(t));
+
+    vec4 angles(0.4f, -1.2f, 2.5f);
+    mat44 expected = mat44::translation(t);
+    rotateX(expected, angles.x);
+    rotateY(expected, angles.y);
+    rotateZ(expected, angles.z);
+    EXPECT_EQ(eulerTranslation(angles, t), expected);
+
+    // With a rotation, the translation is rotated too: the origin goes to R*t.
+    mat44 r = eulerRotation(angles);
+    expectNear(eulerTranslation(angles, t).transform({0, 0, 0, 1}),
+               r.transform({1, 2, 3, 1}) - vec4(0, 0, 0, 0), 1e-5f);
+}
+
+TEST(Vector, NormalizeUsesAllFourComponents) {
+    vec4 n = normalize({3, 0, 4, 0});
+    expectNear(n, {0.6f, 0, 0.8f, 0});
+    vec4 w = normalize({0, 0, 0, 2});
+    expectNear(w, {0, 0, 0, 1});
+    EXPECT_FLOAT_EQ(dot({1, 2, 3, 4}, {5, 6, 7, 8}), 70.0f);
+}
+
+TEST(Matrix, InvertRoundTripsAndRejectsSingular) {
+    mat44 m = eulerTranslation({0.2f, 0.9f, -0.4f}, {10, -20, 30}) * mat44::scale(2.5f);
+    mat44 inv;
+    ASSERT_TRUE(invert(m, inv));
+    mat44 id = m * inv;
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_NEAR(id.m[i], mat44::identity().m[i], 1e-5f) << i;
+    }
+    mat44 untouched = mat44::identity();
+    EXPECT_FALSE(invert(mat44::scale(0.0f), untouched));
+    EXPECT_EQ(untouched, mat44::identity());
+}
+
+TEST(Matrix, PrintWritesRows) {
+    mat44 m = mat44::translation({1, 2, 3});
+    testing::internal::CaptureStdout();
+    printMatrix(m);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "--mat44:\n [1.000000,0.000000,0.000000,1.000000]\n"
+              " [0.000000,1.000000,0.000000,2.000000]\n"
+              " [0.000000,0.000000,1.000000,3.000000]\n"
+              " [0.000000,0.000000,0.000000,1.000000]\n");
+}
+
+TEST(Viewport, ProjectionFor720p) {
+    testing::internal::CaptureStdout();
+    Viewport v(1280, 720, 16.0f / 9.0f);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NEAR(v.projection.m[5], 1.7320508f, 1e-6f);
+    EXPECT_NEAR(v.projection.m[0], 0.9742786f, 1e-6f);
+    EXPECT_EQ(v.projection.m[8], 0.0f);
+    EXPECT_EQ(v.projection.m[9], 0.0f);
+    EXPECT_EQ(v.projection.m[10], -1.0f);
+    EXPECT_EQ(v.projection.m[11], -1.0f);
+    EXPECT_EQ(v.projection.m[14], -0.2f);
+    EXPECT_EQ(v.projection.m[15], 0.0f);
+    EXPECT_EQ(v.width, 1280.0f);
+    EXPECT_EQ(v.height, 720.0f);
+    EXPECT_EQ(v.fovDegrees, 30.0f);
+    EXPECT_EQ(v.farPlane, 10000.0f);
+
+    // The projection, then the six planes, each on one line; all finite.
+    EXPECT_EQ(out.rfind("--mat44:\n", 0), 0u);
+    EXPECT_NE(
+        out.find("plane 2: D(     0.0000), N:(    0.0000,   -0.8660,   -0.5000,    0.0000)\n"),
+        std::string::npos)
+        << out;
+    EXPECT_NE(
+        out.find("plane 4: D(    -0.1000), N:(    0.0000,    0.0000,   -1.0000,    0.0000)\n"),
+        std::string::npos)
+        << out;
+    EXPECT_NE(
+        out.find("plane 5: D(     0.2000), N:(    0.0000,    0.0000,    0.0000,    0.0000)\n"),
+        std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("nan"), std::string::npos);
+    EXPECT_EQ(out.find("inf"), std::string::npos);
+}
+
+TEST(Viewport, NearPlaneAndDepthMapping) {
+    testing::internal::CaptureStdout();
+    Viewport v(640, 360, 16.0f / 9.0f);
+    testing::internal::GetCapturedStdout();
+    vec4 onNear(0, 0, -0.1f, 1);
+    EXPECT_NEAR(v.planes[PlaneNear].distance(onNear), 0.0f, 1e-7f);
+    EXPECT_LT(v.planes[PlaneNear].distance({0, 0, -0.05f, 1}), 0.0f);
+    vec4 clip = v.projection.transform(onNear);
+    EXPECT_NEAR(clip.z / clip.w, -1.0f, 1e-6f);
+    vec4 far = v.projection.transform({0, 0, -1000.0f, 1});
+    EXPECT_NEAR(far.z / far.w, 1.0f + 0.2f / -1000.0f, 1e-6f);
+    // Every point is inside the far plane of an infinite projection.
+    EXPECT_GT(v.planes[PlaneFar].distance({0, 0, -1e9f, 1}), 0.0f);
+    // Side planes: a point on the view axis is inside all four.
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_GT(v.planes[i].distance({0, 0, -5, 1}), 0.0f) << i;
+    }
+    // The left plane holds a point at the left edge of the frustum.
+    float halfWidth = 5.0f * std::tan(0.523598775f) * (16.0f / 9.0f);
+    EXPECT_NEAR(v.planes[PlaneLeft].distance({-halfWidth, 0, -5, 1}), 0.0f, 1e-4f);
+}
+
+TEST(Viewport, ScreenMappingCorners) {
+    testing::internal::CaptureStdout();
+    Viewport v(640, 360, 16.0f / 9.0f);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(v.screen.transform({-1, 1, 0.5f, 1}), vec4(0, 0, 0.5f, 1));
+    EXPECT_EQ(v.screen.transform({1, -1, 0, 1}), vec4(640, 360, 0, 1));
+    EXPECT_EQ(v.screen.transform({0, 0, 0, 1}), vec4(320, 180, 0, 1));
+}

@@ -1,0 +1,210 @@
+#include "params/track.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace lumo;
+namespace fs = std::filesystem;
+
+namespace {
+
+class TrackFiles : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("lumo_tracks_" + std::to_string(getpid()) + "_" +
+               testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+        base = (dir / "sync").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    void writeBytes(const std::string& name, const std::string& bytes) {
+        std::ofstream(base + "_" + name + ".track", std::ios::binary) << bytes;
+    }
+
+    fs::path dir;
+    std::string base;
+};
+
+SyncTrack trackOf(std::vector<TrackKey> keys) {
+    SyncTrack t("t");
+    t.keys = std::move(keys);
+    t.keyCount = int32_t(t.keys.size());
+    return t;
+}
+
+} // namespace
+
+TEST(TrackEval, EmptyAndSingleKey) {
+    SyncTrack empty("none");
+    for (double row : {-100.5, -0.5, 0.0, 3.25, 1e12}) {
+        EXPECT_EQ(empty.valueAt(row), 0.0f);
+    }
+    EXPECT_EQ(empty.keyIndexAtOrBefore(5), -1);
+    SyncTrack one = trackOf({{7, 2.5f, Linear}});
+    for (double row : {-3.0, 6.99, 7.0, 7.5, 1000.0}) {
+        EXPECT_EQ(one.valueAt(row), 2.5f);
+    }
+}
+
+TEST(TrackEval, InterpolationTypesBetweenKeys) {
+    for (auto [type, expected] :
+         {std::pair{Hold, 0.0f}, {Linear, 2.5f}, {Smoothstep, 1.5625f}, {Quadratic, 0.625f}}) {
+        SyncTrack t = trackOf({{0, 0.0f, type}, {10, 10.0f, Hold}});
+        EXPECT_FLOAT_EQ(t.valueAt(2.5), expected) << type;
+        EXPECT_EQ(t.valueAt(0.0), 0.0f);   // on a key: t = 0
+        EXPECT_EQ(t.valueAt(10.0), 10.0f); // on the last key
+        EXPECT_EQ(t.valueAt(11.0), 10.0f); // after it
+        EXPECT_EQ(t.valueAt(-0.5), 0.0f);  // before the first key
+    }
+}
+
+TEST(TrackEval, BoundariesAndInnerKeys) {
+    SyncTrack t = trackOf(
+        {{0, 1.0f, Linear}, {8, 5.0f, Smoothstep}, {16, -3.0f, Quadratic}, {32, 9.0f, Hold}});
+    EXPECT_EQ(t.valueAt(8.0), 5.0f);
+    EXPECT_EQ(t.valueAt(16.0), -3.0f);
+    EXPECT_EQ(t.valueAt(-1e9), 1.0f);
+    EXPECT_EQ(t.valueAt(1e9), 9.0f);
+    // The fractional row, not the floored one, drives the weight.
+    EXPECT_FLOAT_EQ(t.valueAt(4.5), 1.0f + 4.0f * (4.5f / 8.0f));
+    // Rows are floored: -0.5 is row -1, before the first key.
+    SyncTrack late = trackOf({{0, 3.0f, Linear}, {4, 7.0f, Hold}});
+    EXPECT_EQ(late.valueAt(-0.5), 3.0f);
+    EXPECT_EQ(t.keyIndexAtOrBefore(7), 0);
+    EXPECT_EQ(t.keyIndexAtOrBefore(8), 1);
+    EXPECT_EQ(t.keyIndexAtOrBefore(-1), -1);
+    EXPECT_EQ(t.keyIndexAtOrBefore(40), 3);
+    // Linear is computed in double and rounded once.
+    SyncTrack precise = trackOf({{0, 0.1f, Linear}, {3, 0.7f, Hold}});
+    float d = 0.7f - 0.1f;
+    EXPECT_EQ(precise.valueAt(1.0), float(double(0.1f) + double(d) * (1.0 / 3.0)));
+}
+
+TEST(TrackEval, UnknownTypesGiveZeroOnlyInTheirSegment) {
+    for (int32_t bad : {4, int32_t(int8_t(200))}) {
+        SyncTrack t = trackOf({{0, 2.0f, bad}, {10, 4.0f, bad}});
+        EXPECT_EQ(t.valueAt(5.0), 0.0f);
+        EXPECT_EQ(t.valueAt(0.0), 0.0f);
+        EXPECT_EQ(t.valueAt(-3.0), 2.0f);
+        EXPECT_EQ(t.valueAt(10.0), 4.0f);
+    }
+}
+
+TEST(TrackEval, DegenerateRowsStayFinite) {
+    // Two keys on one row would divide by zero; the segment holds instead.
+    SyncTrack t =
+        trackOf({{0, 1.0f, Linear}, {5, 2.0f, Linear}, {5, 3.0f, Linear}, {9, 4.0f, Hold}});
+    for (double row = -1; row < 11; row += 0.25) {
+        EXPECT_TRUE(std::isfinite(t.valueAt(row))) << row;
+    }
+    EXPECT_TRUE(std::isfinite(t.valueAt(std::nan(""))));
+    EXPECT_EQ(t.valueAt(-1e300), 1.0f);
+}
+
+TEST_F(TrackFiles, WriterAndReaderRoundTrip) {
+    std::vector<TrackKey> keys = {{-4, -1.5f, Hold},
+                                  {0, 0.25f, Linear},
+                                  {96, 3e7f, Smoothstep},
+                                  {200, -0.0f, Quadratic},
+                                  {201, 1.0f, int32_t(int8_t(200))}};
+    ASSERT_TRUE(writeTrackFile(base + "_cam_a.track", keys));
+    EXPECT_EQ(fs::file_size(base + "_cam_a.track"), 4u + 9u * keys.size());
+    SyncTrackSet* set = SyncTrackSet::create(base);
+    SyncTrack* t = set->getTrack("cam_a");
+    ASSERT_EQ(t->keyCount, int32_t(keys.size()));
+    for (size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(t->keys[i].row, keys[i].row);
+        EXPECT_EQ(std::signbit(t->keys[i].value), std::signbit(keys[i].value));
+        EXPECT_EQ(t->keys[i].value, keys[i].value);
+        EXPECT_EQ(t->keys[i].interp, keys[i].interp);
+    }
+    EXPECT_EQ(t->keys[4].interp, -56); // byte 200, sign-extended
+    set->destroy();
+    EXPECT_FALSE(writeTrackFile((dir / "missing" / "x.track").string(), keys));
+}
+
+TEST_F(TrackFiles, SetHandsOutOneTrackPerNameAndReadsOnce) {
+    ASSERT_TRUE(writeTrackFile(base + "_scene.track", {{0, 1.0f, Hold}}));
+    SyncTrackSet* set = SyncTrackSet::create(base);
+    ASSERT_NE(set, nullptr);
+    SyncTrack* a = set->getTrack("scene");
+    // A changed file is not read again: the first load stands.
+    ASSERT_TRUE(writeTrackFile(base + "_scene.track", {{0, 2.0f, Hold}}));
+    SyncTrack* b = set->getTrack("scene");
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(b->valueAt(0), 1.0f);
+    SyncTrack* other = set->getTrack("Scene");
+    EXPECT_NE(other, a);
+    EXPECT_EQ(other->keyCount, 0);
+    EXPECT_EQ(set->trackCount, 2);
+    EXPECT_EQ(set->tracks[0], a);
+    set->destroy();
+
+    SyncTrackSet* defaults = SyncTrackSet::create();
+    EXPECT_EQ(defaults->base, "data/sync");
+    defaults->destroy();
+}
+
+TEST_F(TrackFiles, DamagedFilesKeepWhatWasReadCompletely) {
+    SyncTrack missing("nothing");
+    EXPECT_EQ(missing.load(base), -1);
+    EXPECT_EQ(missing.keyCount, 0);
+
+    std::string full;
+    {
+        ASSERT_TRUE(writeTrackFile(base + "_full.track",
+                                   {{0, 1.0f, Linear}, {4, 2.0f, Linear}, {8, 3.0f, Hold}}));
+        std::ifstream in(base + "_full.track", std::ios::binary);
+        full.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    // Cut inside the third key: two keys survive.
+    writeBytes("short", full.substr(0, 4 + 9 * 2 + 5));
+    SyncTrack shortTrack("short");
+    EXPECT_EQ(shortTrack.load(base), 0);
+    EXPECT_EQ(shortTrack.keyCount, 2);
+    EXPECT_EQ(shortTrack.valueAt(100), 2.0f);
+
+    // A negative count reads as no keys.
+    std::string negative = full;
+    negative[0] = negative[1] = negative[2] = negative[3] = '\xff';
+    writeBytes("negative", negative);
+    SyncTrack neg("negative");
+    neg.load(base);
+    EXPECT_EQ(neg.keyCount, 0);
+    EXPECT_EQ(neg.valueAt(3), 0.0f);
+
+    // A huge count in a small file allocates only what the file can hold.
+    std::string huge = full;
+    huge[0] = '\xff', huge[1] = '\xff', huge[2] = '\xff', huge[3] = '\x7f';
+    writeBytes("huge", huge);
+    SyncTrack big("huge");
+    big.load(base);
+    EXPECT_EQ(big.keyCount, 3);
+    EXPECT_LE(big.keys.capacity(), 3u);
+
+    // Shorter than the count field.
+    writeBytes("tiny", std::string("\x01\x00", 2));
+    SyncTrack tiny("tiny");
+    EXPECT_EQ(tiny.load(base), 0);
+    EXPECT_EQ(tiny.keyCount, 0);
+}
+
+TEST_F(TrackFiles, LongPathIsCutNotOverrun) {
+    std::string longName(400, 'n');
+    SyncTrack t(longName);
+    EXPECT_EQ(t.load(base), -1);
+    // The cut path: base + "_" + name, 259 characters, no ".track".
+    std::string cut = (base + "_" + longName).substr(0, 259);
+    std::ofstream(cut, std::ios::binary).write("\x01\0\0\0\x05\0\0\0\0\0\x80\x3f\x01", 13);
+    EXPECT_EQ(t.load(base), 0);
+    ASSERT_EQ(t.keyCount, 1);
+    EXPECT_EQ(t.keys[0].row, 5);
+    EXPECT_EQ(t.keys[0].value, 1.0f);
+}
