@@ -89,6 +89,11 @@ struct Mesh {
 
     // Builds the mesh from directory + fileName; MTL textures load into textures.
     void loadObj(const std::string& directory, const std::string& fileName, TextureStore& textures);
+
+    // Fills edge, neighbour, the plane blocks and manifold from the triangles'
+    // vertex indices and normals, printing a line per non-manifold side. Every
+    // vertex index must lie inside vertices.
+    void buildAdjacency();
 };
 
 class MeshStore {

@@ -42,4 +42,11 @@ private:
 // the platform picture decoder.
 std::unique_ptr<Texture> loadTexture(const std::string& directory, const std::string& name);
 
+// Runs after a PNG could not be decoded and its error line is printed. The default
+// waits for one byte of standard input (end of input continues at once) and ends
+// the program with status 1. Tests and fuzz targets install their own; when it
+// returns, loadTexture gives an empty (0 x 0) texture. Returns the previous handler.
+using DecodeFailureHandler = void (*)();
+DecodeFailureHandler setDecodeFailureHandler(DecodeFailureHandler handler);
+
 } // namespace lumo
