@@ -1,0 +1,720 @@
+#include "tools/datagen/geometry.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace lumo::datagen {
+
+Xform Xform::translate(V3 t) {
+    Xform x;
+    x.m[0][3] = t.x;
+    x.m[1][3] = t.y;
+    x.m[2][3] = t.z;
+    return x;
+}
+
+Xform Xform::scale(V3 s) {
+    Xform x;
+    x.m[0][0] = s.x;
+    x.m[1][1] = s.y;
+    x.m[2][2] = s.z;
+    return x;
+}
+
+Xform Xform::rotateX(double a) {
+    Xform x;
+    double c = std::cos(a), s = std::sin(a);
+    x.m[1][1] = c;
+    x.m[1][2] = -s;
+    x.m[2][1] = s;
+    x.m[2][2] = c;
+    return x;
+}
+
+Xform Xform::rotateY(double a) {
+    Xform x;
+    double c = std::cos(a), s = std::sin(a);
+    x.m[0][0] = c;
+    x.m[0][2] = s;
+    x.m[2][0] = -s;
+    x.m[2][2] = c;
+    return x;
+}
+
+Xform Xform::rotateZ(double a) {
+    Xform x;
+    double c = std::cos(a), s = std::sin(a);
+    x.m[0][0] = c;
+    x.m[0][1] = -s;
+    x.m[1][0] = s;
+    x.m[1][1] = c;
+    return x;
+}
+
+double Xform::determinant() const {
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+           m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+}
+
+Xform operator*(const Xform& a, const Xform& b) {
+    Xform r;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 4; ++j) {
+            double s = (j == 3) ? a.m[i][3] : 0.0;
+            for (int k = 0; k < 3; ++k) {
+                s += a.m[i][k] * b.m[k][j];
+            }
+            r.m[i][j] = s;
+        }
+    }
+    return r;
+}
+
+// ---- MeshBuilder ----
+
+int MeshBuilder::material(const MaterialDef& def) {
+    for (size_t i = 0; i < materials_.size(); ++i) {
+        if (materials_[i].name == def.name) {
+            return int(i);
+        }
+    }
+    materials_.push_back(def);
+    return int(materials_.size()) - 1;
+}
+
+int MeshBuilder::vertex(V3 p) {
+    positions_.push_back(p);
+    return int(positions_.size()) - 1;
+}
+
+int MeshBuilder::uv(double u, double v) {
+    uvs_.push_back({u, v});
+    return int(uvs_.size());
+}
+
+void MeshBuilder::tri(int a, int b, int c) {
+    tris_.push_back({{a, b, c}, {0, 0, 0}, current_});
+}
+
+void MeshBuilder::triUv(int a, int b, int c, int ta, int tb, int tc) {
+    tris_.push_back({{a, b, c}, {ta, tb, tc}, current_});
+}
+
+void MeshBuilder::quad(int a, int b, int c, int d) {
+    tri(a, b, c);
+    tri(a, c, d);
+}
+
+void MeshBuilder::bridge(const std::vector<int>& lower, const std::vector<int>& upper) {
+    size_t n = lower.size();
+    for (size_t j = 0; j < n; ++j) {
+        size_t k = (j + 1) % n;
+        quad(lower[j], lower[k], upper[k], upper[j]);
+    }
+}
+
+void MeshBuilder::capRing(const std::vector<int>& ring, V3 centre, bool top) {
+    int c = vertex(centre);
+    size_t n = ring.size();
+    for (size_t j = 0; j < n; ++j) {
+        size_t k = (j + 1) % n;
+        if (top) {
+            tri(c, ring[j], ring[k]);
+        } else {
+            tri(c, ring[k], ring[j]);
+        }
+    }
+}
+
+void MeshBuilder::capRingFlat(const std::vector<int>& ring, bool top) {
+    for (size_t j = 1; j + 1 < ring.size(); ++j) {
+        if (top) {
+            tri(ring[0], ring[j], ring[j + 1]);
+        } else {
+            tri(ring[0], ring[j + 1], ring[j]);
+        }
+    }
+}
+
+void MeshBuilder::append(const MeshBuilder& other, const Xform& xf) {
+    int vBase = int(positions_.size());
+    int tBase = int(uvs_.size());
+    bool flip = xf.determinant() < 0;
+    for (V3 p : other.positions_) {
+        positions_.push_back(xf.apply(p));
+    }
+    uvs_.insert(uvs_.end(), other.uvs_.begin(), other.uvs_.end());
+    std::vector<int> matMap;
+    for (const MaterialDef& d : other.materials_) {
+        matMap.push_back(material(d));
+    }
+    for (Tri t : other.tris_) {
+        for (int k = 0; k < 3; ++k) {
+            t.v[k] += vBase;
+            if (t.t[k] > 0) {
+                t.t[k] += tBase;
+            }
+        }
+        if (flip) {
+            std::swap(t.v[1], t.v[2]);
+            std::swap(t.t[1], t.t[2]);
+        }
+        t.material = t.material >= 0 ? matMap[t.material] : current_;
+        tris_.push_back(t);
+    }
+}
+
+void MeshBuilder::transform(const Xform& xf) {
+    for (V3& p : positions_) {
+        p = xf.apply(p);
+    }
+    if (xf.determinant() < 0) {
+        for (Tri& t : tris_) {
+            std::swap(t.v[1], t.v[2]);
+            std::swap(t.t[1], t.t[2]);
+        }
+    }
+}
+
+namespace {
+
+// Short, exact-enough and deterministic decimal text; never prints "-0".
+std::string num(double v) {
+    if (std::fabs(v) < 5e-7) {
+        v = 0.0;
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", v);
+    return buf;
+}
+
+} // namespace
+
+bool writeObj(const std::string& dir, const std::string& name, const MeshBuilder& mesh) {
+    std::string mtl = name + ".mtl";
+    std::FILE* f = std::fopen((dir + "/" + mtl).c_str(), "wb");
+    if (!f) {
+        std::fprintf(stderr, "datagen: cannot write %s/%s\n", dir.c_str(), mtl.c_str());
+        return false;
+    }
+    std::fprintf(f, "# %s materials, generated by datagen\n", name.c_str());
+    for (const MaterialDef& d : mesh.materials()) {
+        std::fprintf(f, "newmtl %s\nKa 0 0 0\nKd %s %s %s\nKs 1 1 1\nNs 8\nd 1\n", d.name.c_str(),
+                     num(d.kd[0]).c_str(), num(d.kd[1]).c_str(), num(d.kd[2]).c_str());
+        if (!d.texture.empty()) {
+            std::fprintf(f, "map_Kd %s\n", d.texture.c_str());
+        }
+        std::fprintf(f, "\n");
+    }
+    bool ok = std::fclose(f) == 0;
+
+    f = std::fopen((dir + "/" + name + ".obj").c_str(), "wb");
+    if (!f) {
+        std::fprintf(stderr, "datagen: cannot write %s/%s.obj\n", dir.c_str(), name.c_str());
+        return false;
+    }
+    std::fprintf(f, "# %s: %zu vertices, %zu triangles, generated by datagen\nmtllib %s\n",
+                 name.c_str(), mesh.positions().size(), mesh.tris().size(), mtl.c_str());
+    for (V3 p : mesh.positions()) {
+        std::fprintf(f, "v %s %s %s\n", num(p.x).c_str(), num(p.y).c_str(), num(p.z).c_str());
+    }
+    for (const auto& t : mesh.uvs()) {
+        std::fprintf(f, "vt %s %s\n", num(t[0]).c_str(), num(t[1]).c_str());
+    }
+    int current = -2;
+    for (const Tri& t : mesh.tris()) {
+        if (t.material != current) {
+            current = t.material;
+            const char* mname = current >= 0 ? mesh.materials()[current].name.c_str() : "none";
+            std::fprintf(f, "usemtl %s\n", mname);
+        }
+        if (t.t[0] > 0) {
+            std::fprintf(f, "f %d/%d %d/%d %d/%d\n", t.v[0] + 1, t.t[0], t.v[1] + 1, t.t[1],
+                         t.v[2] + 1, t.t[2]);
+        } else {
+            std::fprintf(f, "f %d %d %d\n", t.v[0] + 1, t.v[1] + 1, t.v[2] + 1);
+        }
+    }
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) {
+        std::fprintf(stderr, "datagen: write error for %s\n", name.c_str());
+    }
+    return ok;
+}
+
+// ---- solids ----
+
+void addBox(MeshBuilder& m, V3 lo, V3 hi) {
+    addBevelBox(m, lo, hi, 0.0);
+}
+
+void addBevelBox(MeshBuilder& m, V3 lo, V3 hi, double bevel) {
+    V3 c = (lo + hi) * 0.5;
+    V3 h = (hi - lo) * 0.5;
+    auto corner = [&](int axis, int k) {
+        double s[3] = {(k & 1) ? 1.0 : -1.0, (k & 2) ? 1.0 : -1.0, (k & 4) ? 1.0 : -1.0};
+        double e[3] = {h.x, h.y, h.z};
+        double p[3];
+        for (int a = 0; a < 3; ++a) {
+            p[a] = s[a] * (a == axis ? e[a] : e[a] - bevel);
+        }
+        return c + V3{p[0], p[1], p[2]};
+    };
+    // Emits a convex polygon of the given vertices, ordered around its centroid
+    // and wound to face away from the box centre.
+    auto polygon = [&](std::vector<int> ids) {
+        V3 cen{};
+        for (int i : ids) {
+            cen = cen + m.positions()[i];
+        }
+        cen = cen * (1.0 / double(ids.size()));
+        V3 out = normalized(cen - c);
+        V3 ref = normalized(m.positions()[ids[0]] - cen);
+        V3 side = cross(out, ref);
+        std::sort(ids.begin(), ids.end(), [&](int a, int b) {
+            V3 pa = m.positions()[a] - cen, pb = m.positions()[b] - cen;
+            return std::atan2(dot(pa, side), dot(pa, ref)) <
+                   std::atan2(dot(pb, side), dot(pb, ref));
+        });
+        for (size_t i = 1; i + 1 < ids.size(); ++i) {
+            m.tri(ids[0], ids[i], ids[i + 1]);
+        }
+    };
+    if (bevel <= 0.0) {
+        int v[8];
+        for (int k = 0; k < 8; ++k) {
+            v[k] = m.vertex(corner(-1, k));
+        }
+        for (int axis = 0; axis < 3; ++axis) {
+            for (int s = 0; s < 2; ++s) {
+                std::vector<int> ids;
+                for (int k = 0; k < 8; ++k) {
+                    if (((k >> axis) & 1) == s) {
+                        ids.push_back(v[k]);
+                    }
+                }
+                polygon(ids);
+            }
+        }
+        return;
+    }
+    int v[3][8];
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int k = 0; k < 8; ++k) {
+            v[axis][k] = m.vertex(corner(axis, k));
+        }
+    }
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int s = 0; s < 2; ++s) {
+            std::vector<int> ids;
+            for (int k = 0; k < 8; ++k) {
+                if (((k >> axis) & 1) == s) {
+                    ids.push_back(v[axis][k]);
+                }
+            }
+            polygon(ids);
+        }
+    }
+    // Edge strips: between the faces of axes a and b, for each sign pair.
+    for (int a = 0; a < 3; ++a) {
+        for (int b = a + 1; b < 3; ++b) {
+            for (int sa = 0; sa < 2; ++sa) {
+                for (int sb = 0; sb < 2; ++sb) {
+                    std::vector<int> ids;
+                    for (int k = 0; k < 8; ++k) {
+                        if (((k >> a) & 1) == sa && ((k >> b) & 1) == sb) {
+                            ids.push_back(v[a][k]);
+                            ids.push_back(v[b][k]);
+                        }
+                    }
+                    polygon(ids);
+                }
+            }
+        }
+    }
+    for (int k = 0; k < 8; ++k) {
+        polygon({v[0][k], v[1][k], v[2][k]});
+    }
+}
+
+namespace {
+
+void loftImpl(MeshBuilder& m, const std::vector<std::array<double, 2>>& section,
+              const std::vector<Frame>& frames, const std::vector<double>& scales,
+              const std::vector<double>& twists, bool closedLoop) {
+    std::vector<std::vector<int>> rings;
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const Frame& f = frames[k];
+        double c = std::cos(twists[k]), s = std::sin(twists[k]);
+        std::vector<int> ring;
+        for (const auto& p : section) {
+            double x = (p[0] * c - p[1] * s) * scales[k];
+            double y = (p[0] * s + p[1] * c) * scales[k];
+            ring.push_back(m.vertex(f.origin + f.xAxis * x + f.yAxis * y));
+        }
+        rings.push_back(ring);
+    }
+    for (size_t k = 0; k + 1 < rings.size(); ++k) {
+        m.bridge(rings[k], rings[k + 1]);
+    }
+    if (closedLoop) {
+        m.bridge(rings.back(), rings.front());
+        return;
+    }
+    m.capRingFlat(rings.front(), false);
+    m.capRingFlat(rings.back(), true);
+}
+
+} // namespace
+
+void addLoft(MeshBuilder& m, const std::vector<std::array<double, 2>>& section,
+             const std::vector<Frame>& frames, const std::vector<double>& scales,
+             const std::vector<double>& twists) {
+    loftImpl(m, section, frames, scales, twists, false);
+}
+
+void addLoftLoop(MeshBuilder& m, const std::vector<std::array<double, 2>>& section,
+                 const std::vector<Frame>& frames, double scale) {
+    std::vector<double> scales(frames.size(), scale), twists(frames.size(), 0.0);
+    loftImpl(m, section, frames, scales, twists, true);
+}
+
+void addTorusKnot(MeshBuilder& m, int p, int q, double major, double minor, double tube,
+                  int pathPoints, int sides) {
+    auto at = [&](double t) {
+        double rr = major + minor * std::cos(q * t);
+        return V3{rr * std::cos(p * t), minor * std::sin(q * t), rr * std::sin(p * t)};
+    };
+    std::vector<Frame> frames;
+    for (int k = 0; k < pathPoints; ++k) {
+        double t = 2.0 * M_PI * k / pathPoints;
+        double dt = 1e-4;
+        V3 pos = at(t);
+        V3 d = normalized(at(t + dt) - at(t - dt));
+        V3 core{major * std::cos(p * t), 0, major * std::sin(p * t)};
+        V3 x = pos - core;
+        x = normalized(x - d * dot(x, d));
+        frames.push_back({pos, x, cross(d, x)});
+    }
+    addLoftLoop(m, polygonSection(sides), frames, tube);
+}
+
+std::vector<std::array<double, 2>> polygonSection(int n, double phase) {
+    std::vector<std::array<double, 2>> s;
+    for (int i = 0; i < n; ++i) {
+        double a = phase + 2.0 * M_PI * i / n;
+        s.push_back({std::cos(a), std::sin(a)});
+    }
+    return s;
+}
+
+void addLathe(MeshBuilder& m, const std::vector<std::array<double, 2>>& profile, int segments,
+              V3 centre) {
+    // Rings advance along +y; points go counter-clockwise seen from above.
+    size_t first = 0, last = profile.size();
+    V3 bottom = centre + V3{0, profile.front()[1], 0};
+    V3 top = centre + V3{0, profile.back()[1], 0};
+    if (profile.front()[0] <= 0.0) {
+        ++first;
+    }
+    if (profile.back()[0] <= 0.0) {
+        --last;
+    }
+    if (first == 0) {
+        bottom = centre + V3{0, profile[first][1], 0};
+    }
+    if (last == profile.size()) {
+        top = centre + V3{0, profile[last - 1][1], 0};
+    }
+    std::vector<std::vector<int>> rings;
+    for (size_t k = first; k < last; ++k) {
+        std::vector<int> ring;
+        for (int j = 0; j < segments; ++j) {
+            double a = 2.0 * M_PI * j / segments;
+            double r = profile[k][0];
+            ring.push_back(m.vertex(centre + V3{r * std::cos(a), profile[k][1], -r * std::sin(a)}));
+        }
+        rings.push_back(ring);
+    }
+    for (size_t k = 0; k + 1 < rings.size(); ++k) {
+        m.bridge(rings[k], rings[k + 1]);
+    }
+    if (first > 0) {
+        m.capRing(rings.front(), bottom, false);
+    } else {
+        m.capRingFlat(rings.front(), false);
+    }
+    if (last < profile.size()) {
+        m.capRing(rings.back(), top, true);
+    } else {
+        m.capRingFlat(rings.back(), true);
+    }
+}
+
+void addEllipsoid(MeshBuilder& m, V3 centre, V3 radii, int rings, int segments) {
+    MeshBuilder unit;
+    std::vector<std::array<double, 2>> profile;
+    for (int i = 0; i <= rings; ++i) {
+        double phi = M_PI * i / rings;
+        profile.push_back({i == 0 || i == rings ? 0.0 : std::sin(phi), -std::cos(phi)});
+    }
+    addLathe(unit, profile, segments, V3{});
+    m.append(unit, Xform::translate(centre) * Xform::scale(radii));
+}
+
+void addTorus(MeshBuilder& m, V3 centre, double major, double minor, int segments, int sides) {
+    std::vector<Frame> frames;
+    for (int k = 0; k < segments; ++k) {
+        double a = 2.0 * M_PI * k / segments;
+        V3 radial{std::cos(a), 0, -std::sin(a)};
+        V3 dir{-std::sin(a), 0, -std::cos(a)};
+        frames.push_back({centre + radial * major, radial, cross(dir, radial)});
+    }
+    std::vector<double> scales(frames.size(), minor), twists(frames.size(), 0.0);
+    loftImpl(m, polygonSection(sides), frames, scales, twists, true);
+}
+
+void addTubePath(MeshBuilder& m, const std::vector<V3>& path, const std::vector<double>& radii,
+                 int sides, double twist) {
+    std::vector<Frame> frames;
+    V3 x{};
+    for (size_t k = 0; k < path.size(); ++k) {
+        V3 d = k + 1 < path.size() ? path[k + 1] - path[k] : path[k] - path[k - 1];
+        if (k > 0 && k + 1 < path.size()) {
+            d = path[k + 1] - path[k - 1];
+        }
+        d = normalized(d);
+        if (k == 0) {
+            V3 helper = std::fabs(d.y) < 0.9 ? V3{0, 1, 0} : V3{1, 0, 0};
+            x = normalized(cross(helper, d));
+        } else {
+            x = normalized(x - d * dot(x, d));
+        }
+        frames.push_back({path[k], x, cross(d, x)});
+    }
+    std::vector<double> twists;
+    for (size_t k = 0; k < path.size(); ++k) {
+        twists.push_back(twist * double(k) / double(path.size() - 1));
+    }
+    addLoft(m, polygonSection(sides), frames, radii, twists);
+}
+
+// ---- polygons ----
+
+double signedArea(const Contour& c) {
+    double a = 0;
+    for (size_t i = 0; i < c.size(); ++i) {
+        const auto& p = c[i];
+        const auto& q = c[(i + 1) % c.size()];
+        a += p[0] * q[1] - q[0] * p[1];
+    }
+    return a * 0.5;
+}
+
+namespace {
+
+using P2 = std::array<double, 2>;
+
+double cross2(P2 o, P2 a, P2 b) {
+    return (a[0] - o[0]) * (b[1] - o[1]) - (a[1] - o[1]) * (b[0] - o[0]);
+}
+
+bool samePoint(P2 a, P2 b) {
+    return a[0] == b[0] && a[1] == b[1];
+}
+
+// Proper crossing of segments ab and cd (touching at shared end points does not count).
+bool segmentsCross(P2 a, P2 b, P2 c, P2 d) {
+    if (samePoint(a, c) || samePoint(a, d) || samePoint(b, c) || samePoint(b, d)) {
+        return false;
+    }
+    double d1 = cross2(a, b, c), d2 = cross2(a, b, d);
+    double d3 = cross2(c, d, a), d4 = cross2(c, d, b);
+    if (((d1 > 0 && d2 < 0) || (d1 < 0 && d2 > 0)) && ((d3 > 0 && d4 < 0) || (d3 < 0 && d4 > 0))) {
+        return true;
+    }
+    auto onSeg = [](P2 p, P2 q, P2 r) {
+        return std::min(p[0], q[0]) <= r[0] && r[0] <= std::max(p[0], q[0]) &&
+               std::min(p[1], q[1]) <= r[1] && r[1] <= std::max(p[1], q[1]);
+    };
+    return (d1 == 0 && onSeg(a, b, c)) || (d2 == 0 && onSeg(a, b, d)) ||
+           (d3 == 0 && onSeg(c, d, a)) || (d4 == 0 && onSeg(c, d, b));
+}
+
+bool insideTriangle(P2 a, P2 b, P2 c, P2 p) {
+    return cross2(a, b, p) >= 0 && cross2(b, c, p) >= 0 && cross2(c, a, p) >= 0;
+}
+
+} // namespace
+
+std::vector<std::array<int, 3>> triangulate(const Shape& shapeIn) {
+    std::vector<P2> pts;
+    std::vector<int> merged;
+    Contour outer = shapeIn.outer;
+    bool outerFlipped = signedArea(outer) < 0;
+    for (size_t i = 0; i < outer.size(); ++i) {
+        size_t j = outerFlipped ? outer.size() - 1 - i : i;
+        merged.push_back(int(j));
+    }
+    pts = outer;
+    struct Hole {
+        std::vector<int> ids; // clockwise
+        double maxX;
+    };
+    std::vector<Hole> holes;
+    for (const Contour& h : shapeIn.holes) {
+        Hole hole;
+        int base = int(pts.size());
+        pts.insert(pts.end(), h.begin(), h.end());
+        bool ccw = signedArea(h) > 0;
+        hole.maxX = -1e300;
+        for (size_t i = 0; i < h.size(); ++i) {
+            size_t j = ccw ? h.size() - 1 - i : i;
+            hole.ids.push_back(base + int(j));
+            hole.maxX = std::max(hole.maxX, h[i][0]);
+        }
+        holes.push_back(hole);
+    }
+    std::sort(holes.begin(), holes.end(),
+              [](const Hole& a, const Hole& b) { return a.maxX > b.maxX; });
+
+    for (size_t hi = 0; hi < holes.size(); ++hi) {
+        const Hole& hole = holes[hi];
+        size_t mi = 0;
+        for (size_t i = 1; i < hole.ids.size(); ++i) {
+            if (pts[hole.ids[i]][0] > pts[hole.ids[mi]][0]) {
+                mi = i;
+            }
+        }
+        P2 M = pts[hole.ids[mi]];
+        // Candidates in order of distance; the first one that sees M wins.
+        std::vector<size_t> order(merged.size());
+        for (size_t i = 0; i < order.size(); ++i) {
+            order[i] = i;
+        }
+        auto dist = [&](size_t i) {
+            P2 p = pts[merged[i]];
+            return (p[0] - M[0]) * (p[0] - M[0]) + (p[1] - M[1]) * (p[1] - M[1]);
+        };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return dist(a) < dist(b); });
+        size_t chosen = order.empty() ? 0 : order[0];
+        for (size_t cand : order) {
+            P2 V = pts[merged[cand]];
+            if (samePoint(V, M)) {
+                continue;
+            }
+            // The direction to M must lie inside the polygon's angle at V.
+            P2 prev = pts[merged[(cand + merged.size() - 1) % merged.size()]];
+            P2 next = pts[merged[(cand + 1) % merged.size()]];
+            bool convex = cross2(prev, V, next) > 0;
+            bool inWedge = convex ? (cross2(V, next, M) >= 0 && cross2(prev, V, M) >= 0)
+                                  : !(cross2(V, next, M) < 0 && cross2(prev, V, M) < 0);
+            if (!inWedge) {
+                continue;
+            }
+            bool blocked = false;
+            for (size_t i = 0; i < merged.size() && !blocked; ++i) {
+                blocked = segmentsCross(M, V, pts[merged[i]], pts[merged[(i + 1) % merged.size()]]);
+            }
+            for (size_t h2 = hi; h2 < holes.size() && !blocked; ++h2) {
+                const auto& ids = holes[h2].ids;
+                for (size_t i = 0; i < ids.size() && !blocked; ++i) {
+                    blocked = segmentsCross(M, V, pts[ids[i]], pts[ids[(i + 1) % ids.size()]]);
+                }
+            }
+            if (!blocked) {
+                chosen = cand;
+                break;
+            }
+        }
+        std::vector<int> spliced(merged.begin(), merged.begin() + chosen + 1);
+        for (size_t i = 0; i <= hole.ids.size(); ++i) {
+            spliced.push_back(hole.ids[(mi + i) % hole.ids.size()]);
+        }
+        spliced.push_back(merged[chosen]);
+        spliced.insert(spliced.end(), merged.begin() + chosen + 1, merged.end());
+        merged = spliced;
+    }
+
+    std::vector<std::array<int, 3>> out;
+    std::vector<int> poly = merged;
+    while (poly.size() > 3) {
+        size_t n = poly.size();
+        size_t ear = n;
+        double bestConvex = -1e300;
+        size_t fallback = 0;
+        for (size_t i = 0; i < n && ear == n; ++i) {
+            P2 a = pts[poly[(i + n - 1) % n]], b = pts[poly[i]], c = pts[poly[(i + 1) % n]];
+            double cr = cross2(a, b, c);
+            if (cr > bestConvex) {
+                bestConvex = cr;
+                fallback = i;
+            }
+            if (cr <= 0) {
+                continue;
+            }
+            bool clear = true;
+            for (size_t j = 0; j < n && clear; ++j) {
+                P2 p = pts[poly[j]];
+                if (samePoint(p, a) || samePoint(p, b) || samePoint(p, c)) {
+                    continue;
+                }
+                clear = !insideTriangle(a, b, c, p);
+            }
+            if (clear) {
+                ear = i;
+            }
+        }
+        if (ear == n) {
+            ear = fallback;
+        }
+        out.push_back({poly[(ear + n - 1) % n], poly[ear], poly[(ear + 1) % n]});
+        poly.erase(poly.begin() + ear);
+    }
+    if (poly.size() == 3) {
+        out.push_back({poly[0], poly[1], poly[2]});
+    }
+    return out;
+}
+
+void addExtrusion(MeshBuilder& m, const std::vector<Shape>& shapes, double z0, double z1) {
+    for (const Shape& shape : shapes) {
+        // Contours in the order triangulate() numbers them; walls follow each
+        // contour in its fixed-up direction (outer counter-clockwise, holes clockwise).
+        std::vector<const Contour*> contours{&shape.outer};
+        for (const Contour& h : shape.holes) {
+            contours.push_back(&h);
+        }
+        std::vector<int> front, back;
+        for (const Contour* c : contours) {
+            for (const auto& p : *c) {
+                front.push_back(m.vertex({p[0], p[1], z1}));
+                back.push_back(m.vertex({p[0], p[1], z0}));
+            }
+        }
+        for (const auto& t : triangulate(shape)) {
+            m.tri(front[t[0]], front[t[1]], front[t[2]]);
+            m.tri(back[t[0]], back[t[2]], back[t[1]]);
+        }
+        int base = 0;
+        for (size_t ci = 0; ci < contours.size(); ++ci) {
+            const Contour& c = *contours[ci];
+            bool wantCcw = ci == 0;
+            bool isCcw = signedArea(c) > 0;
+            int n = int(c.size());
+            for (int i = 0; i < n; ++i) {
+                int a = base + i, b = base + (i + 1) % n;
+                if (wantCcw != isCcw) {
+                    std::swap(a, b);
+                }
+                m.quad(front[a], back[a], back[b], front[b]);
+            }
+            base += n;
+        }
+    }
+}
+
+} // namespace lumo::datagen
