@@ -265,7 +265,8 @@ TEST_F(Content, TimelineStaysInsideTheBudgetsAndPlaysEveryScene) {
     EXPECT_LT(pipeline.maxNormals, 60000);
     EXPECT_LT(pipeline.maxTexcoords, 60000);
     EXPECT_LT(pipeline.maxFaces, 60000);
-    EXPECT_EQ(pipeline.maxDropped.faces + pipeline.maxDropped.meshes + pipeline.maxDropped.lights, 0);
+    EXPECT_EQ(pipeline.maxDropped.faces + pipeline.maxDropped.meshes + pipeline.maxDropped.lights,
+              0);
     std::printf("budgets: vertices %d, normals %d, texcoords %d, faces %d\n", pipeline.maxVertices,
                 pipeline.maxNormals, pipeline.maxTexcoords, pipeline.maxFaces);
 }
@@ -274,9 +275,7 @@ TEST_F(Content, TimelineStaysInsideTheBudgetsAndPlaysEveryScene) {
 // a light's whole volume (three vertices per caster face plus six per
 // silhouette edge), so the casters of one light stay near 1500 triangles.
 TEST_F(Content, CasterTrianglesPerLightStaySmall) {
-    auto faces = [&](const std::string& n) {
-        return meshes()[meshes().find(n)].faceCount;
-    };
+    auto faces = [&](const std::string& n) { return meshes()[meshes().find(n)].faceCount; };
     VarPile vars(kData + "/", "varpile.txt");
     int tube =
         int(std::ceil(vars.get("tube_segments"))) * faces("tube4a.obj") + faces("testobj.obj");
