@@ -1,0 +1,476 @@
+// Renderer benchmark over plain-text scene files (see the scene format notes
+// shipped with the benchmarks), so that other renderers can run the same
+// workloads side by side. For each scene and worker count it renders warm-up
+// frames, then several timed runs, and prints milliseconds per frame (median and
+// the spread of the runs), frames per second, faces drawn and pixels shaded.
+//
+//   bench_render [--threads 1,2] [--frames 60] [--runs 7] [--warmup 40]
+//                [--size 640x360] [--pictures DIR] [SCENE ...]
+//   bench_render --write-meshes DIR
+//
+// Without scene files it runs every *.scene of its own scene folder. Meshes
+// named sphere.obj, torus.obj, plane.obj, box.obj and skybox.obj are generated
+// in code (--write-meshes writes them as OBJ files for other renderers); other
+// names are read as OBJ files relative to the scene file. --pictures writes the
+// last frame of each scene as a PPM.
+
+#include "assets/mesh.h"
+#include "assets/texture.h"
+#include "render/meshgen.h"
+#include "render/renderer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace lumo;
+
+struct ObjectSpec {
+    std::string file;
+    vec4 position, angles, color;
+    float scale = 1.0f;
+    bool shadow = false, textured = false, sky = false;
+    float spin = 0.0f;
+};
+
+struct SceneSpec {
+    std::string name, directory;
+    float ambient = 0.0f;
+    float shininess = 8.0f;
+    mat44 view = mat44::identity();
+    std::vector<Light> lights;
+    std::vector<ObjectSpec> objects;
+};
+
+bool parseFloats(std::istringstream& in, float* out, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (!(in >> out[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads a scene file; prints one line and returns false on bad input.
+bool loadScene(const std::string& path, SceneSpec& scene) {
+    std::ifstream file(path);
+    if (!file) {
+        std::printf("cannot open scene file %s\n", path.c_str());
+        return false;
+    }
+    scene.name = std::filesystem::path(path).stem().string();
+    scene.directory = std::filesystem::path(path).parent_path().string();
+    std::string line;
+    int number = 0;
+    while (std::getline(file, line)) {
+        ++number;
+        line = line.substr(0, line.find('#'));
+        std::istringstream in(line);
+        std::string word;
+        if (!(in >> word)) {
+            continue;
+        }
+        float v[12];
+        bool ok = true;
+        if (word == "ambient") {
+            ok = parseFloats(in, &scene.ambient, 1);
+        } else if (word == "shininess") {
+            ok = parseFloats(in, &scene.shininess, 1);
+        } else if (word == "view" && (ok = parseFloats(in, v, 6))) {
+            scene.view = eulerTranslation(vec4(v[3], v[4], v[5]), vec4(v[0], v[1], v[2]));
+        } else if (word == "camera" && (ok = parseFloats(in, v, 6))) {
+            mat44 eye =
+                mat44::translation(vec4(v[0], v[1], v[2])) * eulerRotation(vec4(v[3], v[4], v[5]));
+            ok = invert(eye, scene.view);
+        } else if (word == "light" && (ok = parseFloats(in, v, 11))) {
+            Light light;
+            light.position = vec4(v[0], v[1], v[2], 1.0f);
+            light.color = vec4(v[3], v[4], v[5], 0.0f);
+            light.diffuse = v[6];
+            light.specularColor = vec4(v[7], v[8], v[9], 0.0f);
+            light.specular = v[10];
+            std::string flag;
+            while (in >> flag) {
+                if (flag == "shadow") {
+                    light.castsShadow = true;
+                } else {
+                    ok = false;
+                }
+            }
+            scene.lights.push_back(light);
+        } else if (word == "object") {
+            ObjectSpec o;
+            ok = bool(in >> o.file) && parseFloats(in, v, 10);
+            if (ok) {
+                o.position = vec4(v[0], v[1], v[2], 1.0f);
+                o.scale = v[3];
+                o.angles = vec4(v[4], v[5], v[6]);
+                o.color = vec4(v[7], v[8], v[9], 1.0f);
+                std::string flag;
+                while (in >> flag) {
+                    if (flag == "shadow") {
+                        o.shadow = true;
+                    } else if (flag == "tex") {
+                        o.textured = true;
+                    } else if (flag == "sky") {
+                        o.sky = true;
+                    } else if (flag.rfind("spin=", 0) == 0) {
+                        char* end = nullptr;
+                        o.spin = std::strtof(flag.c_str() + 5, &end);
+                        ok = ok && end && *end == '\0';
+                    } else {
+                        ok = false;
+                    }
+                }
+                scene.objects.push_back(o);
+            }
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            std::printf("%s:%d: cannot read \"%s\"\n", path.c_str(), number, line.c_str());
+            return false;
+        }
+    }
+    // Sky objects are drawn after all others.
+    std::stable_partition(scene.objects.begin(), scene.objects.end(),
+                          [](const ObjectSpec& o) { return !o.sky; });
+    return true;
+}
+
+std::unique_ptr<Mesh> makeMesh(const SceneSpec& scene, const std::string& file,
+                               const Material& material, TextureStore& textures) {
+    if (file == "sphere.obj") {
+        return makeSphere(100, 101, material); // 20 000 triangles
+    }
+    if (file == "torus.obj") {
+        return makeTorus(50, 50, 0.35f, material); // 5 000 triangles
+    }
+    if (file == "plane.obj") {
+        return makePlane(16, material);
+    }
+    if (file == "box.obj") {
+        return makeBox(material);
+    }
+    if (file == "skybox.obj") {
+        return makeSkybox(material);
+    }
+    auto mesh = std::make_unique<Mesh>();
+    mesh->loadObj(scene.directory + "/", file, textures);
+    mesh->materials.push_back(material);
+    for (MeshFace& f : mesh->faces) {
+        f.material = &mesh->materials.back();
+    }
+    return mesh;
+}
+
+// Writes the generated meshes as OBJ files, so other renderers can load the very
+// same geometry the scene files name.
+bool writeMeshes(const std::string& directory) {
+    TextureStore textures;
+    SceneSpec none;
+    Material m;
+    for (const char* name : {"sphere.obj", "torus.obj", "plane.obj", "box.obj", "skybox.obj"}) {
+        std::unique_ptr<Mesh> mesh = makeMesh(none, name, m, textures);
+        std::string path = directory + "/" + name;
+        FILE* f = std::fopen(path.c_str(), "w");
+        if (!f) {
+            std::printf("cannot write %s\n", path.c_str());
+            return false;
+        }
+        std::fprintf(f, "# generated by bench_render: %d triangles\n", mesh->faceCount);
+        for (int i = 0; i < mesh->vertexCount; ++i) {
+            const vec4& p = mesh->vertices[i].position;
+            std::fprintf(f, "v %.9g %.9g %.9g\n", p.x, p.y, p.z);
+        }
+        for (int i = 1; i < mesh->texcoordCount; ++i) { // entry 0 is the implicit (0, 0)
+            std::fprintf(f, "vt %.9g %.9g\n", mesh->texcoords[i].x, mesh->texcoords[i].y);
+        }
+        for (int i = 0; i < mesh->normalCount; ++i) {
+            const vec4& n = mesh->normals[i];
+            std::fprintf(f, "vn %.9g %.9g %.9g\n", n.x, n.y, n.z);
+        }
+        for (const MeshFace& face : mesh->faces) {
+            std::fprintf(f, "f");
+            for (int k = 0; k < 3; ++k) {
+                std::fprintf(f, " %d/", face.vertexIndex[k] + 1);
+                if (face.texcoordIndex[k] > 0) {
+                    std::fprintf(f, "%d", face.texcoordIndex[k]);
+                }
+                std::fprintf(f, "/%d", face.normalIndex[k] + 1);
+            }
+            std::fprintf(f, "\n");
+        }
+        if (std::fclose(f) != 0) {
+            std::printf("cannot write %s\n", path.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+std::unique_ptr<Texture> checkerTexture() {
+    auto texture = std::make_unique<Texture>();
+    texture->name = "checker";
+    texture->image = std::make_unique<TextureImage>();
+    TextureImage& image = *texture->image;
+    image.width = image.height = 256;
+    image.texels.resize(256 * 256);
+    for (int y = 0; y < 256; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            bool dark = ((x >> 5) ^ (y >> 5)) & 1;
+            image.texels[y * 256 + x] =
+                dark ? vec4(0.15f, 0.25f, 0.55f, 1.0f) : vec4(0.85f, 0.8f, 0.6f, 1.0f);
+        }
+    }
+    return texture;
+}
+
+struct Result {
+    double median = 0, best = 0, worst = 0;
+    double cpu = 0; // process CPU milliseconds per frame (median run): robust on a busy machine
+    // Main thread CPU plus the busiest worker's CPU per frame (median run): the
+    // frame time this work would take with a free processor for every thread.
+    double critical = 0;
+    double mainCpu = 0; // main thread processor time per frame (transform, sort, project)
+    double faces = 0, pixels = 0;
+};
+
+bool writePpm(const std::string& path, const std::vector<uint32_t>& pixels, int w, int h) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        return false;
+    }
+    std::fprintf(f, "P6\n%d %d\n255\n", w, h);
+    for (uint32_t p : pixels) {
+        unsigned char rgb[3] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)};
+        std::fwrite(rgb, 1, 3, f);
+    }
+    return std::fclose(f) == 0;
+}
+
+double processCpuMs() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
+}
+
+Result runScene(const SceneSpec& scene, int threads, int width, int height, int warmup, int frames,
+                int runs, const std::string& pictureDir) {
+    TextureStore textures;
+    const int checker = textures.add(checkerTexture());
+    MeshStore meshes;
+    std::vector<MeshInstance> instances;
+    for (const ObjectSpec& o : scene.objects) {
+        Material m;
+        m.diffuse = o.color;
+        m.shininess = scene.shininess;
+        m.shaderType = -1;
+        m.textureIndex = o.textured ? checker : 0;
+        int index = meshes.add(makeMesh(scene, o.file, m, textures));
+        MeshInstance instance(index, &meshes);
+        instance.scale = o.scale;
+        instance.placement = mat44::translation(o.position);
+        instance.castsShadow = o.shadow;
+        instances.push_back(instance);
+    }
+    std::vector<Light> lights = scene.lights;
+
+    std::fflush(stdout);
+    FILE* saved = stdout; // the renderer's set-up lines are not part of the table
+    stdout = std::fopen("/dev/null", "w");
+    auto renderer = std::make_unique<Renderer>(width, height, &textures, threads);
+    std::fclose(stdout);
+    stdout = saved;
+
+    ColorBuffer color(width, height);
+    DepthBuffer depth(width, height);
+    StencilBuffer stencil(width, height);
+    std::vector<uint32_t> canvasPixels(size_t(width) * height);
+    Canvas canvas{canvasPixels.data(), width, height};
+    renderer->colorBuffer = &color;
+    renderer->depthBuffer = &depth;
+    renderer->stencilBuffer = &stencil;
+    renderer->output = &canvas;
+
+    int frameIndex = 0;
+    double faces = 0, pixels = 0, critical = 0, mainCpu = 0;
+    auto frame = [&] {
+        const double mainStart = threadCpuSeconds();
+        renderer->beginFrame();
+        renderer->setViewMatrix(scene.view);
+        renderer->clearDepth = true;
+        renderer->pipeline->ambient = scene.ambient;
+        for (Light& l : lights) {
+            renderer->addLight(&l);
+        }
+        for (size_t i = 0; i < instances.size(); ++i) {
+            const ObjectSpec& o = scene.objects[i];
+            instances[i].rotation = eulerRotation(
+                vec4(o.angles.x, o.angles.y + o.spin * float(frameIndex), o.angles.z));
+            renderer->addInstance(&instances[i]);
+        }
+        renderer->transformAll();
+        renderer->renderFrame();
+        double slowest = 0;
+        for (int t = 0; t < renderer->threadCount; ++t) {
+            slowest = std::max(slowest, renderer->workers[t].lastCpuTime);
+        }
+        critical += (threadCpuSeconds() - mainStart + slowest) * 1e3;
+        mainCpu += (threadCpuSeconds() - mainStart) * 1e3;
+        faces += renderer->pipeline->faceCount;
+        pixels += double(renderer->frameStats().pixels);
+        ++frameIndex;
+    };
+    for (int i = 0; i < warmup; ++i) {
+        frame();
+    }
+    std::vector<double> times, cpuTimes, criticalTimes;
+    faces = pixels = mainCpu = 0;
+    for (int r = 0; r < runs; ++r) {
+        critical = 0;
+        double cpuStart = processCpuMs();
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < frames; ++i) {
+            frame();
+        }
+        std::chrono::duration<double, std::milli> ms = std::chrono::steady_clock::now() - start;
+        times.push_back(ms.count() / frames);
+        cpuTimes.push_back((processCpuMs() - cpuStart) / frames);
+        criticalTimes.push_back(critical / frames);
+    }
+    std::sort(criticalTimes.begin(), criticalTimes.end());
+    std::sort(cpuTimes.begin(), cpuTimes.end());
+    if (!pictureDir.empty()) {
+        writePpm(pictureDir + "/" + scene.name + ".ppm", canvasPixels, width, height);
+    }
+    std::sort(times.begin(), times.end());
+    Result result;
+    result.median = times[times.size() / 2];
+    result.cpu = cpuTimes[cpuTimes.size() / 2];
+    result.critical = criticalTimes[criticalTimes.size() / 2];
+    result.best = times.front();
+    result.worst = times.back();
+    result.faces = faces / (double(frames) * runs);
+    result.mainCpu = mainCpu / (double(frames) * runs);
+    result.pixels = pixels / (double(frames) * runs);
+    return result;
+}
+
+void usage() {
+    std::printf("usage: bench_render [--threads 1,2] [--frames N] [--runs N] [--warmup N]\n"
+                "                    [--size WxH] [--pictures DIR] [SCENE ...]\n"
+                "       bench_render --write-meshes DIR   (the generated meshes as OBJ files)\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<int> threadCounts = {1, 2};
+    int frames = 60, runs = 7, warmup = 40, width = 640, height = 360;
+    std::string pictureDir;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        auto positive = [&](int& out) {
+            const char* v = value();
+            out = v ? std::atoi(v) : 0;
+            return out > 0;
+        };
+        bool ok = true;
+        if (arg == "--threads") {
+            const char* v = value();
+            threadCounts.clear();
+            std::stringstream list(v ? v : "");
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                int n = std::atoi(item.c_str());
+                ok = ok && n > 0;
+                threadCounts.push_back(n);
+            }
+            ok = ok && !threadCounts.empty();
+        } else if (arg == "--frames") {
+            ok = positive(frames);
+        } else if (arg == "--runs") {
+            ok = positive(runs);
+        } else if (arg == "--warmup") {
+            const char* v = value();
+            warmup = v ? std::atoi(v) : -1;
+            ok = warmup >= 0;
+        } else if (arg == "--size") {
+            const char* v = value();
+            ok = v && std::sscanf(v, "%dx%d", &width, &height) == 2 && width >= 8 && height >= 8 &&
+                 width <= 4096 && height <= 4096;
+        } else if (arg == "--pictures") {
+            const char* v = value();
+            ok = v != nullptr;
+            pictureDir = v ? v : "";
+        } else if (arg == "--write-meshes") {
+            const char* v = value();
+            return v && writeMeshes(v) ? 0 : 1;
+        } else if (arg == "--help" || arg == "-h") {
+            usage();
+            return 0;
+        } else if (!arg.empty() && arg[0] == '-') {
+            ok = false;
+        } else {
+            files.push_back(arg);
+        }
+        if (!ok) {
+            std::printf("bad argument: %s\n", arg.c_str());
+            usage();
+            return 1;
+        }
+    }
+    if (files.empty()) {
+        for (const auto& entry : std::filesystem::directory_iterator(LUMO_BENCH_SCENES_DIR)) {
+            if (entry.path().extension() == ".scene") {
+                files.push_back(entry.path().string());
+            }
+        }
+        std::sort(files.begin(), files.end());
+    }
+
+    std::printf("%dx%d, %d warm-up frames, %d runs of %d frames; ms/frame is the median run, "
+                "spread min..max;\ncpu ms: process processor time per frame; crit. ms: main "
+                "thread plus busiest worker processor time per frame (the frame time with a free "
+                "processor per thread)\n",
+                width, height, warmup, runs, frames);
+    std::printf("%-8s %7s %9s %15s %7s %6s %9s %8s %8s %9s %8s %8s\n", "scene", "workers",
+                "ms/frame", "spread", "fps", "faces", "Mpix/s", "speed-up", "cpu ms", "crit. ms",
+                "crit. up", "main ms");
+    for (const std::string& file : files) {
+        SceneSpec scene;
+        if (!loadScene(file, scene)) {
+            return 1;
+        }
+        double single = 0, singleCritical = 0;
+        for (int threads : threadCounts) {
+            Result r = runScene(scene, threads, width, height, warmup, frames, runs, pictureDir);
+            if (threads == threadCounts.front()) {
+                single = r.median;
+                singleCritical = r.critical;
+            }
+            char spread[64];
+            std::snprintf(spread, sizeof spread, "%.2f..%.2f", r.best, r.worst);
+            std::printf("%-8s %7d %9.3f %15s %7.1f %6.0f %9.1f %7.2fx %8.3f %9.3f %7.2fx %8.3f\n",
+                        scene.name.c_str(), threads, r.median, spread, 1000.0 / r.median, r.faces,
+                        r.pixels / r.median / 1000.0, single / r.median, r.cpu, r.critical,
+                        singleCritical / r.critical, r.mainCpu);
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,377 @@
+#include "render/pipeline.h"
+
+#include "assets/texture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <xmmintrin.h>
+
+namespace lumo {
+
+namespace {
+
+// The matrix's columns in registers: M * p as ((c0 x + c1 y) + c2 z) + c3 w per
+// lane, the same products and additions in the same order as mat44::transform,
+// so the results are identical.
+struct Columns {
+    __m128 c0, c1, c2, c3;
+    explicit Columns(const mat44& m)
+        : c0(_mm_load_ps(m.m)), c1(_mm_load_ps(m.m + 4)), c2(_mm_load_ps(m.m + 8)),
+          c3(_mm_load_ps(m.m + 12)) {}
+
+    __m128 xyz(const vec4& p) const {
+        __m128 r = _mm_add_ps(_mm_mul_ps(c0, _mm_set1_ps(p.x)), _mm_mul_ps(c1, _mm_set1_ps(p.y)));
+        return _mm_add_ps(r, _mm_mul_ps(c2, _mm_set1_ps(p.z)));
+    }
+    vec4 point(const vec4& p) const {
+        vec4 r;
+        _mm_store_ps(&r.x, _mm_add_ps(xyz(p), _mm_mul_ps(c3, _mm_set1_ps(p.w))));
+        return r;
+    }
+    // The upper 3 x 3 block; w = 0.
+    vec4 direction(const vec4& d) const {
+        vec4 r;
+        _mm_store_ps(&r.x, xyz(d));
+        r.w = 0.0f;
+        return r;
+    }
+};
+
+} // namespace
+
+MeshInstance::MeshInstance(int meshIndex_, MeshStore* meshes_)
+    : meshIndex(meshIndex_), meshes(meshes_) {}
+
+MeshInstance MeshInstance::placeInstance(MeshStore* meshes, const std::string& meshName,
+                                         float scale, const vec4& position, const vec4& angles) {
+    MeshInstance instance(meshes ? meshes->find(meshName) : 0, meshes);
+    instance.scale = scale;
+    instance.placement.m[12] = position.x;
+    instance.placement.m[13] = position.y;
+    instance.placement.m[14] = position.z;
+    instance.placement.m[15] = 1.0f;
+    instance.rotation = eulerRotation(angles);
+    return instance;
+}
+
+void MeshInstance::setRotation(const vec4& angles) {
+    rotation = eulerRotation(angles);
+}
+
+Pipeline::Pipeline(const TextureStore* textures_)
+    : vertices(kCapacity), texcoords(kCapacity), normals(kCapacity), faces(kCapacity),
+      order(kCapacity), scratch(kCapacity), nearKeys(kCapacity), drawList(kCapacity),
+      outcodes(kCapacity), textures(textures_) {
+    for (MeshFace& f : faces) {
+        f = MeshFace{};
+        f.cornerCount = 0;
+    }
+    double megabytes =
+        double(normalCapacity + 4 * vertexCapacity + 17 * faceCapacity + texcoordCapacity) * 16.0 /
+        1024.0 / 1024.0;
+    std::printf("new pipeline uses: %11.2f MB\n", megabytes);
+}
+
+void Pipeline::resetFrame() {
+    vertexCount = normalCount = texcoordCount = faceCount = 0;
+    lightCount = 0;
+    dropped = Dropped{};
+}
+
+void Pipeline::transformInstance(MeshInstance& instance, const mat44& viewMatrix,
+                                 const Viewport& viewport) {
+    instance.world = instance.placement * instance.rotation * mat44::scale(instance.scale);
+    instance.firstVertex = nullptr;
+    if (!instance.meshes || instance.meshIndex < 0 ||
+        instance.meshIndex >= instance.meshes->size()) {
+        ++dropped.meshes;
+        return;
+    }
+    const Mesh& mesh = (*instance.meshes)[instance.meshIndex];
+    int meshVertices = std::clamp(mesh.vertexCount, 0, int(mesh.vertices.size()));
+    int meshNormals = std::clamp(mesh.normalCount, 0, int(mesh.normals.size()));
+    int meshTexcoords = std::clamp(mesh.texcoordCount, 0, int(mesh.texcoords.size()));
+    if (meshVertices > vertexCapacity - vertexCount || meshNormals > normalCapacity - normalCount ||
+        meshTexcoords > texcoordCapacity - texcoordCount) {
+        ++dropped.meshes;
+        return;
+    }
+    instance.firstVertex = &vertices[vertexCount];
+    processMesh(mesh, viewMatrix * instance.world, viewport);
+}
+
+void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewport& viewport) {
+    const Columns m(modelView);
+    meshVertexCount = meshNormalCount = meshTexcoordCount = 0;
+    const int meshVertices = std::clamp(mesh.vertexCount, 0, int(mesh.vertices.size()));
+    const int meshNormals = std::clamp(mesh.normalCount, 0, int(mesh.normals.size()));
+    const int meshTexcoords = std::clamp(mesh.texcoordCount, 0, int(mesh.texcoords.size()));
+
+    for (int i = 0; i < meshVertices; ++i) {
+        PipelineVertex& v = vertices[vertexCount + i];
+        v.viewPos = m.point(mesh.vertices[i].position);
+        v.normal = normalize(m.direction(mesh.vertices[i].normal));
+        uint8_t code = 0;
+        for (int p = PlaneLeft; p <= PlaneNear; ++p) {
+            code |= uint8_t(viewport.planes[p].distance(v.viewPos) < 0.0f) << p;
+        }
+        outcodes[vertexCount + i] = code;
+    }
+    meshVertexCount += meshVertices;
+    for (int i = 0; i < meshNormals; ++i) {
+        normals[normalCount + i] = normalize(m.direction(mesh.normals[i]));
+    }
+    meshNormalCount += meshNormals;
+    for (int i = 0; i < meshTexcoords; ++i) {
+        texcoords[texcoordCount + i] = mesh.texcoords[i];
+    }
+    meshTexcoordCount += meshTexcoords;
+
+    const int faceTotal = std::clamp(mesh.faceCount, 0, int(mesh.faces.size()));
+    for (int f = 0; f < faceTotal; ++f) {
+        if (f + 4 < faceTotal) {
+            __builtin_prefetch(&mesh.faces[f + 4]);
+            __builtin_prefetch(&mesh.faces[f + 4].material);
+        }
+        const MeshFace& face = mesh.faces[f];
+        bool valid = true;
+        for (int k = 0; k < 3; ++k) {
+            valid = valid && face.vertexIndex[k] >= 0 && face.vertexIndex[k] < meshVertices;
+        }
+        if (!valid) {
+            ++dropped.faces;
+            continue;
+        }
+        vec4 n = normalize(m.direction(face.normal));
+        const vec4& p = vertices[vertexCount + face.vertexIndex[0]].viewPos;
+        if (dot(p - vec4(0.0f, 0.0f, 0.0f, 1.0f), n) > 0.0f) {
+            continue;
+        }
+        Corner corners[3];
+        for (int k = 0; k < 3; ++k) {
+            corners[k].vertex = vertexCount + face.vertexIndex[k];
+            int t = face.texcoordIndex[k];
+            int nIndex = face.normalIndex[k];
+            if (t >= 0 && t < meshTexcoords) {
+                corners[k].texcoord = texcoordCount + t;
+            } else if (texcoordCount + meshTexcoordCount < texcoordCapacity) {
+                // A corner whose coordinate does not exist samples (0, 0).
+                corners[k].texcoord = texcoordCount + meshTexcoordCount++;
+                texcoords[corners[k].texcoord] = vec4();
+            } else {
+                valid = false;
+            }
+            if (nIndex >= 0 && nIndex < meshNormals) {
+                corners[k].normal = normalCount + nIndex;
+            } else if (normalCount + meshNormalCount < normalCapacity) {
+                // A corner without a normal is lit with its vertex's smooth normal.
+                corners[k].normal = normalCount + meshNormalCount++;
+                normals[corners[k].normal] = vertices[corners[k].vertex].normal;
+            } else {
+                valid = false;
+            }
+        }
+        if (!valid) {
+            ++dropped.faces;
+            continue;
+        }
+        clipAndEmit(corners, face, n, viewport);
+    }
+
+    vertexCount += meshVertexCount;
+    normalCount += meshNormalCount;
+    texcoordCount += meshTexcoordCount;
+}
+
+bool Pipeline::newCorner(const Corner& a, const Corner& b, float t, Corner& out) {
+    if (vertexCount + meshVertexCount >= vertexCapacity ||
+        normalCount + meshNormalCount >= normalCapacity ||
+        texcoordCount + meshTexcoordCount >= texcoordCapacity) {
+        return false;
+    }
+    const PipelineVertex& va = vertices[a.vertex];
+    const PipelineVertex& vb = vertices[b.vertex];
+    float s = 1.0f - t;
+    out.vertex = vertexCount + meshVertexCount++;
+    PipelineVertex& v = vertices[out.vertex];
+    v.viewPos = va.viewPos + (vb.viewPos - va.viewPos) * t;
+    v.normal = normalize(va.normal * s + vb.normal * t);
+    out.normal = normalCount + meshNormalCount++;
+    normals[out.normal] = normalize(normals[a.normal] * s + normals[b.normal] * t);
+    out.texcoord = texcoordCount + meshTexcoordCount++;
+    const vec4& ta = texcoords[a.texcoord];
+    const vec4& tb = texcoords[b.texcoord];
+    texcoords[out.texcoord] = vec4(ta.x * s + tb.x * t, ta.y * s + tb.y * t, 0.0f, 0.0f);
+    return true;
+}
+
+void Pipeline::clipAndEmit(Corner corners[3], const MeshFace& source, const vec4& normal,
+                           const Viewport& viewport) {
+    // Five planes each add at most one corner to a convex polygon: 3 + 5 = 8.
+    Corner bufferA[8], bufferB[8];
+    Corner* polygon = bufferA;
+    Corner* output = bufferB;
+    int count = 3;
+    for (int k = 0; k < 3; ++k) {
+        polygon[k] = corners[k];
+    }
+    // Corners inside every plane (the same distances the walk below computes)
+    // leave the triangle unchanged.
+    const bool inside = (outcodes[corners[0].vertex] | outcodes[corners[1].vertex] |
+                         outcodes[corners[2].vertex]) == 0;
+    for (int p = PlaneLeft; p <= PlaneNear && !inside; ++p) {
+        const Plane& plane = viewport.planes[p];
+        float distance[8];
+        bool allInside = true;
+        for (int k = 0; k < count; ++k) {
+            distance[k] = plane.distance(vertices[polygon[k].vertex].viewPos);
+            allInside = allInside && distance[k] >= 0.0f;
+        }
+        if (allInside) {
+            continue;
+        }
+        int outCount = 0;
+        for (int k = 0; k < count; ++k) {
+            int next = k + 1 == count ? 0 : k + 1;
+            bool inside = distance[k] >= 0.0f;
+            bool nextInside = distance[next] >= 0.0f;
+            if (inside) {
+                output[outCount++] = polygon[k];
+            }
+            if (inside != nextInside) {
+                const vec4& a = vertices[polygon[k].vertex].viewPos;
+                const vec4& b = vertices[polygon[next].vertex].viewPos;
+                float t = (-plane.d - dot(plane.n, a)) / dot(plane.n, b - a);
+                if (!newCorner(polygon[k], polygon[next], t, output[outCount])) {
+                    ++dropped.faces;
+                    return;
+                }
+                ++outCount;
+            }
+        }
+        std::swap(polygon, output);
+        count = outCount;
+        if (count == 0) {
+            return;
+        }
+    }
+    for (int j = 1; j + 1 < count; ++j) {
+        if (faceCount >= faceCapacity) {
+            ++dropped.faces;
+            continue;
+        }
+        MeshFace& f = faces[faceCount++];
+        const Corner* fan[3] = {&polygon[0], &polygon[j], &polygon[j + 1]};
+        for (int k = 0; k < 3; ++k) {
+            f.vertexIndex[k] = fan[k]->vertex;
+            f.texcoordIndex[k] = fan[k]->texcoord;
+            f.normalIndex[k] = fan[k]->normal;
+        }
+        f.cornerCount = 3;
+        f.normal = normal;
+        f.material = source.material;
+        f.spare = source.spare;
+    }
+}
+
+void Pipeline::registerLight(LightEntry& entry, const mat44& viewMatrix) {
+    entry.light->viewPos = viewMatrix.transform(entry.light->position);
+    if (lightCount >= maxLights) {
+        entry.lightIndex = -1;
+        ++dropped.lights;
+        return;
+    }
+    lights[lightCount] = entry.light;
+    entry.lightIndex = lightCount++;
+}
+
+void Pipeline::sortFaces() {
+    for (int f = 0; f < faceCount; ++f) {
+        const MeshFace& face = faces[f];
+        float zmax = vertices[face.vertexIndex[0]].viewPos.z;
+        zmax = std::max(zmax, vertices[face.vertexIndex[1]].viewPos.z);
+        zmax = std::max(zmax, vertices[face.vertexIndex[2]].viewPos.z);
+        order[f] = f;
+        float key = -zmax * 65536.0f;
+        // Beyond +-2^31 (some 32000 units away) every face shares the end key.
+        nearKeys[f] = key >= 2147483648.0f    ? INT32_MAX
+                      : key <= -2147483648.0f ? INT32_MIN
+                      : key == key            ? int32_t(key)
+                                              : INT32_MAX;
+    }
+    int32_t* src = order.data();
+    int32_t* dst = scratch.data();
+    for (int shift = 0; shift < 32; shift += 8) {
+        int count[257] = {};
+        for (int i = 0; i < faceCount; ++i) {
+            ++count[((uint32_t(nearKeys[src[i]]) >> shift) & 255) + 1];
+        }
+        for (int b = 0; b < 256; ++b) {
+            count[b + 1] += count[b];
+        }
+        for (int i = 0; i < faceCount; ++i) {
+            dst[count[(uint32_t(nearKeys[src[i]]) >> shift) & 255]++] = src[i];
+        }
+        std::swap(src, dst);
+    }
+}
+
+void Pipeline::projectVertices(const Viewport& viewport) {
+    const Columns projection(viewport.projection);
+    const Columns screen(viewport.screen);
+    for (int i = 0; i < vertexCount; ++i) {
+        PipelineVertex& v = vertices[i];
+        vec4 clip = projection.point(v.viewPos);
+        float inv = 1.0f / clip.w;
+        v.screenPos = screen.point(vec4(clip.x * inv, clip.y * inv, clip.z * inv, 1.0f));
+    }
+    for (int n = 0; n < faceCount; ++n) {
+        if (n + 8 < faceCount) {
+            __builtin_prefetch(&faces[order[n + 8]]);
+            __builtin_prefetch(&faces[order[n + 8]].material);
+        }
+        const MeshFace& f = faces[order[n]];
+        DrawFace& d = drawList[n];
+        for (int k = 0; k < 3; ++k) {
+            d.vertexIndex[k] = f.vertexIndex[k];
+            d.texcoordIndex[k] = f.texcoordIndex[k];
+            d.normalIndex[k] = f.normalIndex[k];
+        }
+        float y0 = vertices[f.vertexIndex[0]].screenPos.y;
+        float y1 = vertices[f.vertexIndex[1]].screenPos.y;
+        float y2 = vertices[f.vertexIndex[2]].screenPos.y;
+        d.minY = std::min({y0, y1, y2});
+        d.maxY = std::max({y0, y1, y2});
+        d.material = f.material;
+    }
+}
+
+void Pipeline::raiseStatistics() {
+    maxVertices = std::max(maxVertices, vertexCount);
+    maxNormals = std::max(maxNormals, normalCount);
+    maxTexcoords = std::max(maxTexcoords, texcoordCount);
+    maxFaces = std::max(maxFaces, faceCount);
+    maxDropped.meshes = std::max(maxDropped.meshes, dropped.meshes);
+    maxDropped.faces = std::max(maxDropped.faces, dropped.faces);
+    maxDropped.lights = std::max(maxDropped.lights, dropped.lights);
+}
+
+void Pipeline::printStatistics() const {
+    auto line = [](const char* format, int mark, int capacity) {
+        std::printf(format, mark, capacity, 100.0f * float(mark) / float(capacity));
+    };
+    std::printf("-[ pipeline statistics ]----------------\n");
+    line(" vertices: % 8d / % 8d, %4.0f%%\n", maxVertices, vertexCapacity);
+    line("    faces: % 8d / % 8d, %4.0f%%\n", maxFaces, faceCapacity);
+    line("texcoords: % 8d / % 8d, %4.0f%%\n", maxTexcoords, texcoordCapacity);
+    line("  normals: % 8d / % 8d, %4.0f%%\n", maxNormals, normalCapacity);
+    if (maxDropped.meshes || maxDropped.faces || maxDropped.lights) {
+        std::printf("  dropped: % 8d meshes, % 8d faces, % 4d lights (most in one frame)\n",
+                    maxDropped.meshes, maxDropped.faces, maxDropped.lights);
+    }
+    std::printf("\n");
+}
+
+} // namespace lumo

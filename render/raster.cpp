@@ -1,0 +1,578 @@
+#include "render/raster.h"
+
+#include "assets/texture.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <emmintrin.h>
+#include <iterator>
+
+namespace lumo {
+
+namespace {
+
+std::atomic<bool> gFastPaths{true};
+
+constexpr bool isStencilMember(Member m) {
+    return m == Member::StencilIncrement || m == Member::StencilDecrement;
+}
+
+// Number of vec4 attribute planes a member interpolates.
+constexpr int planeCount(Member m) {
+    switch (m) {
+    case Member::Gouraud:
+    case Member::GouraudAdd:
+    case Member::GouraudAddMasked:
+    case Member::LitOneMasked: // (1/z, b1/z, b2/z)
+    case Member::Textured:     // (1/z, u/z, v/z)
+        return 1;
+    case Member::LitAll: // position, normal
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+// Attribute plane over the triangle, in the same form as the depth plane.
+struct AttributePlane {
+    vec4 origin; // value at vertex a
+    vec4 dx, dy;
+};
+
+struct PlaneSetup {
+    float ax, ay, ux, uy, vx, vy, area;
+
+    // dV/dx = -(uy (V2 - V0) - vy (V1 - V0)) / area and
+    // dV/dy = -(vx (V1 - V0) - ux (V2 - V0)) / area, four components at once
+    // (each lane rounds exactly as the scalar expression would).
+    AttributePlane plane(const vec4& v0, const vec4& v1, const vec4& v2) const {
+        const __m128 a = _mm_load_ps(&v0.x);
+        const __m128 d1 = _mm_sub_ps(_mm_load_ps(&v1.x), a);
+        const __m128 d2 = _mm_sub_ps(_mm_load_ps(&v2.x), a);
+        const __m128 sign = _mm_set1_ps(-0.0f);
+        const __m128 divisor = _mm_set1_ps(area);
+        __m128 dx = _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(uy), d2), _mm_mul_ps(_mm_set1_ps(vy), d1));
+        __m128 dy = _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(vx), d1), _mm_mul_ps(_mm_set1_ps(ux), d2));
+        dx = _mm_div_ps(_mm_xor_ps(dx, sign), divisor);
+        dy = _mm_div_ps(_mm_xor_ps(dy, sign), divisor);
+        AttributePlane p;
+        p.origin = v0;
+        _mm_store_ps(&p.dx.x, dx);
+        _mm_store_ps(&p.dy.x, dy);
+        return p;
+    }
+
+    // Value at pixel (tx, ty): (tx - xa) * dV/dx + V0 + (ty - ya) * dV/dy.
+    vec4 at(const AttributePlane& p, int tx, int ty) const {
+        float fx = float(tx) - ax;
+        float fy = float(ty) - ay;
+        return p.dx * fx + p.origin + p.dy * fy;
+    }
+};
+
+struct Edge {
+    int32_t a, b;   // per-pixel steps right and down
+    int64_t origin; // e at the triangle's origin pixel
+    int32_t reject; // tile outside when e < reject
+    int32_t accept; // tile fully covered (by this edge) when e >= accept
+};
+
+vec4 splat(float v) {
+    return {v, v, v, v};
+}
+
+// Largest of a tile's 64 depths, four independent lanes at a time (SSE2 has no
+// signed 32-bit max: compare and select).
+inline int32_t maxOf64(const int32_t* v) {
+    auto max4 = [](__m128i a, __m128i b) {
+        __m128i greater = _mm_cmpgt_epi32(a, b);
+        return _mm_or_si128(_mm_and_si128(greater, a), _mm_andnot_si128(greater, b));
+    };
+    const __m128i* p = reinterpret_cast<const __m128i*>(v);
+    __m128i m0 = _mm_load_si128(p), m1 = _mm_load_si128(p + 1);
+    __m128i m2 = _mm_load_si128(p + 2), m3 = _mm_load_si128(p + 3);
+    for (int i = 4; i < 16; i += 4) {
+        m0 = max4(m0, _mm_load_si128(p + i));
+        m1 = max4(m1, _mm_load_si128(p + i + 1));
+        m2 = max4(m2, _mm_load_si128(p + i + 2));
+        m3 = max4(m3, _mm_load_si128(p + i + 3));
+    }
+    __m128i m = max4(max4(m0, m1), max4(m2, m3));
+    m = max4(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(1, 0, 3, 2)));
+    m = max4(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_cvtsi128_si32(m);
+}
+
+template <Member M>
+struct PixelContext {
+    const RasterInputs& in;
+    const TextureImage* texture;
+
+    // The member's colour operation for a pixel that passed coverage and depth.
+    // stencilCount is the pixel's count (0 without a stencil buffer).
+    inline void shade(vec4& px, const vec4* v, uint8_t stencilCount) const {
+        if constexpr (M == Member::Flat) {
+            px = in.color[0];
+        } else if constexpr (M == Member::Gouraud) {
+            px = v[0];
+        } else if constexpr (M == Member::GouraudAdd) {
+            px += v[0];
+        } else if constexpr (M == Member::GouraudAddMasked) {
+            if (stencilCount == 0) {
+                px += v[0];
+            }
+        } else if constexpr (M == Member::LitAll) {
+            vec4 n = normalize(v[1]);
+            LightResult r = lightVertexAll(in.lights, in.lightCount, v[0], n, in.shininess);
+            px = r.diffuse * in.ambient + r.specular + splat(in.ambient / 4.0f);
+        } else if constexpr (M == Member::LitOneMasked) {
+            if (stencilCount != 0) {
+                return;
+            }
+            float b1 = v[0].y / v[0].x;
+            float b2 = v[0].z / v[0].x;
+            float b0 = 1.0f - b1 - b2;
+            vec4 p = in.position[0] * b0 + in.position[1] * b1 + in.position[2] * b2;
+            vec4 n = normalize(in.normal[0] * b0 + in.normal[1] * b1 + in.normal[2] * b2);
+            const Light& light = *in.light;
+            vec4 l = light.viewPos - p;
+            float d = std::sqrt(dot(l, l));
+            vec4 lHat = divide(l, d);
+            float d2 = d * d;
+            float k = clamp01(dot(lHat, n));
+            float f = light.diffuse * k / d2;
+            float g = 0.0f;
+            if (light.specular > 0.0f) {
+                vec4 vHat = normalize(vec4(0.0f, 0.0f, 0.0f, 1.0f) - p);
+                vec4 hHat = normalize(vHat + lHat);
+                g = powApprox(clamp01(dot(hHat, n)), in.shininess) * light.specular / d2;
+            }
+            px.x += in.diffuse.x * f + g;
+            px.y += in.diffuse.y * f + g;
+            px.z += in.diffuse.z * f + g;
+        } else if constexpr (M == Member::Textured) {
+            float u = v[0].y / v[0].x;
+            float t = v[0].z / v[0].x;
+            int w = texture->width;
+            int h = texture->height;
+            int s = wrapTexel(u, w);
+            int r = wrapTexel(t, h);
+            px = texture->texels[size_t(h - 1 - r) * w + s];
+        }
+    }
+};
+
+template <Member M>
+void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
+    constexpr bool kStencil = isStencilMember(M);
+    constexpr int kPlanes = planeCount(M);
+    using fixed::ceil16;
+    using fixed::clampDepth;
+
+    if (!target.depth) {
+        return;
+    }
+    DepthBuffer& depth = *target.depth;
+    const int tilesX = depth.tilesX;
+    const int limitX = tilesX * 8;
+    const int limitY = depth.tilesY * 8;
+    const RowRange band = tileRows(target.rowBegin, target.rowEnd, depth.tilesY);
+    if (band.begin >= band.end) {
+        return;
+    }
+    uint8_t* stencil = nullptr;
+    if (target.stencil && target.stencil->tilesX == tilesX &&
+        target.stencil->tilesY == depth.tilesY) {
+        stencil = target.stencil->data.data();
+    }
+    vec4* colorPixels = nullptr;
+    int colorWidth = 0;
+    if constexpr (kStencil) {
+        if (!stencil) {
+            return;
+        }
+    } else {
+        if (!target.color || target.color->width < limitX || target.color->height < band.end) {
+            return;
+        }
+        colorPixels = target.color->pixels;
+        colorWidth = target.color->width;
+    }
+    const TextureImage* texture = nullptr;
+    if constexpr (M == Member::Textured) {
+        texture = in.texture;
+        if (!texture || texture->width <= 0 || texture->height <= 0 ||
+            texture->texels.size() < size_t(texture->width) * size_t(texture->height)) {
+            return;
+        }
+    }
+    if constexpr (M == Member::LitOneMasked) {
+        if (!in.light) {
+            return;
+        }
+    }
+
+    const vec4& va = in.screen[0];
+    const vec4& vb = in.screen[1];
+    const vec4& vc = in.screen[2];
+    constexpr float kGuard = float(fixed::kGuardPixels);
+    for (const vec4* v : {&va, &vb, &vc}) {
+        if (!(v->x >= -kGuard && v->x <= float(limitX) + kGuard && v->y >= -kGuard &&
+              v->y <= float(limitY) + kGuard && std::isfinite(v->z))) {
+            return;
+        }
+    }
+
+    // The float area is the planes' denominator: zero or positive draws nothing.
+    PlaneSetup ps;
+    ps.ax = va.x;
+    ps.ay = va.y;
+    ps.ux = vb.x - va.x;
+    ps.uy = vb.y - va.y;
+    ps.vx = vc.x - va.x;
+    ps.vy = vc.y - va.y;
+    ps.area = ps.ux * ps.vy - ps.vx * ps.uy;
+    if (!(ps.area < 0.0f)) {
+        return;
+    }
+
+    const int32_t X[3] = {fixed::snap(va.x), fixed::snap(vb.x), fixed::snap(vc.x)};
+    const int32_t Y[3] = {fixed::snap(va.y), fixed::snap(vb.y), fixed::snap(vc.y)};
+    const int32_t minX = std::min({X[0], X[1], X[2]});
+    const int32_t maxX = std::max({X[0], X[1], X[2]});
+    const int32_t minY = std::min({Y[0], Y[1], Y[2]});
+    const int32_t maxY = std::max({Y[0], Y[1], Y[2]});
+
+    const int firstCol = minX + 15 < 16 ? 0 : ceil16(minX);
+    const int tileCol0 = firstCol & ~7;
+    const int colEnd = std::min(ceil16(maxX), limitX);
+    const int rowFirst = std::max(band.begin, ceil16(minY));
+    const int rowLast = std::min(ceil16(maxY), band.end);
+    if (rowLast < rowFirst || tileCol0 >= colEnd) {
+        return;
+    }
+    // The triangle's own origin: what a single band covering the picture starts at.
+    const int ox = tileCol0;
+    const int oy = std::max(0, ceil16(minY)) & ~7;
+
+    Edge edges[3];
+    for (int k = 0; k < 3; ++k) {
+        int p = k;
+        int q = k == 2 ? 0 : k + 1;
+        Edge& e = edges[k];
+        e.a = Y[q] - Y[p];
+        e.b = X[p] - X[q];
+        int64_t E = (int64_t(16) * oy - Y[p]) * e.b + (int64_t(16) * ox - X[p]) * e.a +
+                    fixed::edgeBias(e.a, e.b);
+        e.origin = (E - 1) >> 4;
+        e.reject = -8 * std::max(e.a, 0) - 8 * std::max(e.b, 0);
+        e.accept = -8 * std::min(e.a, 0) - 8 * std::min(e.b, 0);
+    }
+
+    // Integer depth plane.
+    int32_t Z[3];
+    for (int k = 0; k < 3; ++k) {
+        Z[k] = kStencil ? fixed::stencilDepth(in.screen[k].z) : fixed::shadingDepth(in.screen[k].z);
+    }
+    const float dZ1 = float(int64_t(Z[1]) - Z[0]);
+    const float dZ2 = float(int64_t(Z[2]) - Z[0]);
+    const float dZdx = -(ps.uy * dZ2 - ps.vy * dZ1) / ps.area;
+    const float dZdy = -(ps.vx * dZ1 - ps.ux * dZ2) / ps.area;
+    const int64_t zx = fixed::truncClamp(dZdx);
+    const int64_t zy = fixed::truncClamp(dZdy);
+    const int64_t zOrigin =
+        fixed::truncPlane((float(ox) - ps.ax) * dZdx + float(Z[0]) + (float(oy) - ps.ay) * dZdy);
+
+    AttributePlane planes[kPlanes > 0 ? kPlanes : 1];
+    if constexpr (M == Member::Gouraud || M == Member::GouraudAdd ||
+                  M == Member::GouraudAddMasked) {
+        planes[0] = ps.plane(in.color[0], in.color[1], in.color[2]);
+    } else if constexpr (M == Member::LitAll) {
+        planes[0] = ps.plane(in.position[0], in.position[1], in.position[2]);
+        planes[1] = ps.plane(in.normal[0], in.normal[1], in.normal[2]);
+    } else if constexpr (M == Member::LitOneMasked) {
+        float w0 = 1.0f / in.position[0].z, w1 = 1.0f / in.position[1].z,
+              w2 = 1.0f / in.position[2].z;
+        planes[0] = ps.plane({w0, 0.0f, 0.0f, 0.0f}, {w1, w1, 0.0f, 0.0f}, {w2, 0.0f, w2, 0.0f});
+    } else if constexpr (M == Member::Textured) {
+        auto perspective = [&](int k) {
+            float z = in.position[k].z;
+            return vec4(1.0f / z, in.texcoord[k].x / z, in.texcoord[k].y / z, 0.0f);
+        };
+        planes[0] = ps.plane(perspective(0), perspective(1), perspective(2));
+    }
+
+    const bool fast = gFastPaths.load(std::memory_order_relaxed);
+    const PixelContext<M> context{in, texture};
+    uint64_t passed = 0;
+    int32_t* depthValues = depth.values.data();
+
+    auto edgeAt = [&](const Edge& e, int tx, int ty) {
+        return int32_t(e.origin + int64_t(tx - ox) * e.a + int64_t(ty - oy) * e.b);
+    };
+
+    // Classification of the tile at (tx, ty): -1 - k when edge k is the first to
+    // reject it, 1 when fully covered, 0 when partly covered.
+    auto classify = [&](int tx, int ty, int32_t e[3]) {
+        bool full = true;
+        for (int k = 0; k < 3; ++k) {
+            e[k] = edgeAt(edges[k], tx, ty);
+            if (e[k] < edges[k].reject) {
+                return -1 - k;
+            }
+            full = full && e[k] >= edges[k].accept;
+        }
+        return full ? 1 : 0;
+    };
+
+    // Coverage of the 8 pixels of a tile row: e + i * A for i = 0..7, per edge,
+    // four lanes at a time; a pixel is covered when no edge value is negative.
+    __m128i laneLo[3], laneHi[3];
+    for (int k = 0; k < 3; ++k) {
+        const int32_t a = edges[k].a;
+        laneLo[k] = _mm_setr_epi32(0, a, 2 * a, 3 * a);
+        laneHi[k] = _mm_setr_epi32(4 * a, 5 * a, 6 * a, 7 * a);
+    }
+    auto rowMask = [&](const int32_t e[3]) {
+        __m128i lo = _mm_add_epi32(_mm_set1_epi32(e[0]), laneLo[0]);
+        __m128i hi = _mm_add_epi32(_mm_set1_epi32(e[0]), laneHi[0]);
+        for (int k = 1; k < 3; ++k) {
+            lo = _mm_or_si128(lo, _mm_add_epi32(_mm_set1_epi32(e[k]), laneLo[k]));
+            hi = _mm_or_si128(hi, _mm_add_epi32(_mm_set1_epi32(e[k]), laneHi[k]));
+        }
+        int negative =
+            _mm_movemask_ps(_mm_castsi128_ps(lo)) | (_mm_movemask_ps(_mm_castsi128_ps(hi)) << 4);
+        return unsigned(~negative) & 0xFFu;
+    };
+
+    auto drawTile = [&](int tx, int ty, const int32_t e[3], bool full) {
+        const int tileIndex = (ty >> 3) * tilesX + (tx >> 3);
+        DepthTile& tile = depth.tiles[tileIndex];
+        int32_t* dv = depthValues + size_t(tileIndex) * 64;
+        uint8_t* sv = stencil ? stencil + size_t(tileIndex) * 64 : nullptr;
+        const int64_t zTile = zOrigin + (tx - ox) * zx + (ty - oy) * zy;
+        const int64_t z70 = zTile + 7 * zx;
+        const int64_t z07 = zTile + 7 * zy;
+        const int64_t z77 = z70 + 7 * zy;
+        const int32_t faceMin = clampDepth(std::min({zTile, z70, z07, z77}));
+        const int32_t faceMax = clampDepth(std::max({zTile, z70, z07, z77}));
+        int32_t eRow[3] = {e[0], e[1], e[2]};
+        int64_t zRow = zTile;
+
+        if constexpr (kStencil) {
+            constexpr uint8_t kStep = M == Member::StencilIncrement ? 1 : 255;
+            if (fast) {
+                if (faceMax < tile.minDepth) {
+                    return; // nearer than everything stored: no pixel fails the depth test
+                }
+                if (full && faceMin > tile.maxDepth) {
+                    // Behind everything stored: every pixel is counted.
+                    for (int i = 0; i < 64; ++i) {
+                        sv[i] = uint8_t(sv[i] + kStep);
+                    }
+                    passed += 64;
+                    return;
+                }
+            }
+            for (int j = 0; j < 8; ++j) {
+                unsigned mask = full ? 0xFFu : rowMask(eRow);
+                while (mask) {
+                    int i = __builtin_ctz(mask);
+                    mask &= mask - 1;
+                    int idx = j * 8 + i;
+                    if (dv[idx] < clampDepth(zRow + i * zx)) {
+                        sv[idx] = uint8_t(sv[idx] + kStep);
+                        ++passed;
+                    }
+                }
+                for (int k = 0; k < 3; ++k) {
+                    eRow[k] += edges[k].b;
+                }
+                zRow += zy;
+            }
+        } else {
+            if (fast && faceMin > tile.maxDepth) {
+                return; // hidden behind everything stored in the tile
+            }
+            const bool fill = fast && full && faceMax < tile.minDepth;
+            vec4 attrRow[kPlanes > 0 ? kPlanes : 1];
+            for (int k = 0; k < kPlanes; ++k) {
+                attrRow[k] = ps.at(planes[k], tx, ty);
+            }
+            vec4* row = colorPixels + size_t(ty) * colorWidth + tx;
+            // The colour rows of a tile are 8 separate 128-byte runs: ask for
+            // all of them at once instead of missing on each in turn.
+            for (int j = 0; j < 8; ++j) {
+                __builtin_prefetch(row + size_t(j) * colorWidth, 1);
+                __builtin_prefetch(row + size_t(j) * colorWidth + 4, 1);
+            }
+            int32_t tileMin = tile.minDepth;
+            bool written = false;
+            const int64_t cornerMin = std::min({zTile, z70, z07, z77});
+            const int64_t cornerMax = std::max({zTile, z70, z07, z77});
+            const bool depth32 = cornerMin >= INT32_MIN && cornerMax <= INT32_MAX;
+            // Offsets i * zx of the eight pixels of a row, modulo 2^32: the sums
+            // are exact whenever the tile's depths fit in 32 bits.
+            const uint32_t step = uint32_t(int32_t(zx));
+            const __m128i zLaneLo =
+                _mm_setr_epi32(0, int32_t(step), int32_t(2 * step), int32_t(3 * step));
+            const __m128i zLaneHi = _mm_setr_epi32(int32_t(4 * step), int32_t(5 * step),
+                                                   int32_t(6 * step), int32_t(7 * step));
+            for (int j = 0; j < 8; ++j, row += colorWidth) {
+                unsigned mask = full ? 0xFFu : rowMask(eRow);
+                if (mask && !fill) {
+                    // Depth test of the covered pixels: when the tile's depths fit
+                    // in 32 bits (always, short of slivers), eight at a time.
+                    unsigned pass = 0;
+                    if (depth32) {
+                        const __m128i z0 = _mm_set1_epi32(int32_t(zRow));
+                        const __m128i* stored = reinterpret_cast<const __m128i*>(dv + j * 8);
+                        __m128i failLo = _mm_cmpgt_epi32(_mm_add_epi32(z0, zLaneLo), stored[0]);
+                        __m128i failHi = _mm_cmpgt_epi32(_mm_add_epi32(z0, zLaneHi), stored[1]);
+                        unsigned fail = unsigned(_mm_movemask_ps(_mm_castsi128_ps(failLo))) |
+                                        unsigned(_mm_movemask_ps(_mm_castsi128_ps(failHi))) << 4;
+                        pass = mask & ~fail;
+                    } else {
+                        for (unsigned bits = mask; bits; bits &= bits - 1) {
+                            int i = __builtin_ctz(bits);
+                            pass |= unsigned(dv[j * 8 + i] >= clampDepth(zRow + i * zx)) << i;
+                        }
+                    }
+                    mask = pass;
+                }
+                if (mask) {
+                    // Attributes step by addition from the row start; only the
+                    // covered pixels that passed the depth test are shaded.
+                    vec4 attr[kPlanes > 0 ? kPlanes : 1];
+                    for (int k = 0; k < kPlanes; ++k) {
+                        attr[k] = attrRow[k];
+                    }
+                    const int last = 31 - __builtin_clz(mask);
+                    // Without attributes nothing needs stepping from the row start.
+                    const int first = kPlanes == 0 ? __builtin_ctz(mask) : 0;
+                    int64_t z = zRow + first * zx;
+                    for (int i = first; i <= last; ++i) {
+                        if ((mask >> i) & 1u) {
+                            const int idx = j * 8 + i;
+                            const int32_t zc = clampDepth(z);
+                            dv[idx] = zc;
+                            tileMin = std::min(tileMin, zc);
+                            context.shade(row[i], attr, sv ? sv[idx] : uint8_t(0));
+                            ++passed;
+                            written = true;
+                        }
+                        z += zx;
+                        for (int k = 0; k < kPlanes; ++k) {
+                            attr[k] += planes[k].dx;
+                        }
+                    }
+                }
+                for (int k = 0; k < 3; ++k) {
+                    eRow[k] += edges[k].b;
+                }
+                zRow += zy;
+                for (int k = 0; k < kPlanes; ++k) {
+                    attrRow[k] += planes[k].dy;
+                }
+            }
+            if (fill) {
+                // In front of everything stored: the tile now holds exactly the face.
+                tile.minDepth = faceMin;
+                tile.maxDepth = faceMax;
+            } else if (written) {
+                tile.minDepth = tileMin;
+                tile.maxDepth = maxOf64(dv);
+            }
+        }
+    };
+
+    // Serpentine walk. Each row first runs on in the previous direction over
+    // tiles that are not outside, then turns and draws back across the row. An
+    // outside tile ends the row when its rejecting edge falls further in the
+    // walking direction (every later tile is outside too); otherwise it is skipped.
+    int col = tileCol0;
+    int dir = -1;
+    auto inRange = [&](int c) { return c >= tileCol0 && c < colEnd; };
+    int32_t e[3];
+    for (int ty = rowFirst & ~7; ty < rowLast; ty += 8) {
+        while (inRange(col) && classify(col, ty, e) >= 0) {
+            col += dir * 8;
+        }
+        dir = -dir;
+        col += dir * 8;
+        while (inRange(col)) {
+            int cls = classify(col, ty, e);
+            if (cls < 0) {
+                if (edges[-1 - cls].a * dir < 0) {
+                    break;
+                }
+                col += dir * 8;
+                continue;
+            }
+            drawTile(col, ty, e, cls == 1);
+            col += dir * 8;
+        }
+    }
+
+    if (target.stats) {
+        target.stats->triangles += 1;
+        target.stats->pixels += passed;
+    }
+}
+
+using RasterFunction = void (*)(const RasterTarget&, const RasterInputs&);
+
+constexpr RasterFunction kMembers[] = {
+    &rasterizeTriangle<Member::Flat>,
+    &rasterizeTriangle<Member::Gouraud>,
+    &rasterizeTriangle<Member::GouraudAdd>,
+    &rasterizeTriangle<Member::GouraudAddMasked>,
+    &rasterizeTriangle<Member::LitAll>,
+    &rasterizeTriangle<Member::LitOneMasked>,
+    &rasterizeTriangle<Member::Textured>,
+    &rasterizeTriangle<Member::StencilIncrement>,
+    &rasterizeTriangle<Member::StencilDecrement>,
+};
+static_assert(std::size(kMembers) == size_t(Member::Count), "one table entry per member");
+
+} // namespace
+
+void rasterize(Member member, const RasterTarget& target, const RasterInputs& inputs) {
+    int index = int(member);
+    if (index >= 0 && index < int(Member::Count)) {
+        kMembers[index](target, inputs);
+    }
+}
+
+void setRasterFastPaths(bool enabled) {
+    gFastPaths.store(enabled, std::memory_order_relaxed);
+}
+
+bool rasterFastPaths() {
+    return gFastPaths.load(std::memory_order_relaxed);
+}
+
+LightResult lightVertexAll(Light* const* lights, int lightCount, const vec4& p, const vec4& n,
+                           float shininess) {
+    LightResult sum;
+    for (int i = 0; i < lightCount; ++i) {
+        LightResult r = lightVertex(*lights[i], p, n, shininess);
+        sum.diffuse += r.diffuse;
+        sum.specular += r.specular;
+    }
+    return sum;
+}
+
+int wrapTexel(float c, int n) {
+    // Nearest (ties to even, the default rounding mode) then modulo n, made
+    // non-negative. Values beyond 2^30 or not finite sample index 0.
+    float scaled = c * float(n);
+    if (!(std::fabs(scaled) < 1073741824.0f)) {
+        return 0;
+    }
+    int i = _mm_cvtss_si32(_mm_set_ss(scaled)) % n;
+    return i < 0 ? i + n : i;
+}
+
+} // namespace lumo

@@ -1,0 +1,312 @@
+#include "render/renderer.h"
+
+#include "render/finalpass.h"
+#include "render/shading.h"
+#include "render/shadowbin.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <pthread.h>
+#include <sched.h>
+#include <system_error>
+
+namespace lumo {
+
+double threadCpuSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+std::vector<int> affinityProcessors() {
+    // On Linux the mask belongs to the calling thread, and the demo pins its
+    // main thread to the first processor before the renderer starts: the first
+    // answer, taken before that, stays the answer for the whole process.
+    static const std::vector<int> ids = [] {
+        std::vector<int> found;
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (sched_getaffinity(0, sizeof set, &set) == 0) {
+            for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+                if (CPU_ISSET(cpu, &set)) {
+                    found.push_back(cpu);
+                }
+            }
+        }
+        if (found.empty()) {
+            found.push_back(0);
+        }
+        return found;
+    }();
+    return ids;
+}
+
+Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
+    : width(std::max(width_, 0)), height(std::max(height_, 0)) {
+    lights.reserve(64);
+    instances.reserve(1024);
+
+    const std::vector<int> processors = affinityProcessors();
+    threadCount = threads > 0 ? threads : int(processors.size());
+    threadCount = std::clamp(threadCount, 1, kMaxWorkers);
+
+    workers = std::make_unique<WorkerState[]>(threadCount);
+    shadowBins = AlignedArray<vec4>(size_t(threadCount) * shadowSlots * kShadowBinVertices);
+    shadowCounts.assign(size_t(threadCount) * shadowSlots, 0);
+
+    int started = 0;
+    for (int t = 0; t < threadCount; ++t) {
+        WorkerState& w = workers[t];
+        w.renderer = this;
+        w.index = t;
+        w.quit = 0;
+        try {
+            w.thread = std::thread(&Renderer::workerLoop, &w);
+        } catch (const std::system_error&) {
+            // Fewer workers still draw every band; with none there is no renderer.
+            if (t == 0) {
+                throw;
+            }
+            std::printf("TLR: could not start worker %d, running with %d\n", t, t);
+            break;
+        }
+        ++started;
+        w.threadId = w.thread.get_id();
+        // Pinning outside the mask would silently succeed, so pin to the t-th
+        // processor that the mask lists (repeating when there are more workers).
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(processors[size_t(t) % processors.size()], &set);
+        pthread_setaffinity_np(w.thread.native_handle(), sizeof set, &set);
+    }
+    threadCount = started;
+    const int blocks = height >> 3;
+    const int share = blocks / threadCount;
+    for (int t = 0; t < threadCount; ++t) {
+        workers[t].threadCount = threadCount;
+        workers[t].blockCount = share;
+    }
+    std::printf("TLR: threads setup.\n");
+    workers[threadCount - 1].blockCount += blocks - share * threadCount;
+    std::printf("TLR: last chunk fixed.\n");
+
+    viewport = std::make_unique<Viewport>(width, height, float(width) / float(std::max(height, 1)));
+    std::printf("TLR: viewport created\n");
+    pipeline = std::make_unique<Pipeline>(textures);
+    std::printf("TLR: pipeline created\n");
+    std::printf("TLR: my width(%d), and height(%d)\n", width, height);
+}
+
+Renderer::~Renderer() {
+    for (int t = 0; t < threadCount; ++t) {
+        workers[t].quit = 1;
+        workers[t].startEvent.set();
+    }
+    for (int t = 0; t < threadCount; ++t) {
+        if (workers[t].thread.joinable()) {
+            workers[t].thread.join();
+        }
+    }
+}
+
+void Renderer::beginFrame() {
+    lights.clear();
+    instances.clear();
+    shadowLightCount = 0;
+    pixelLighting = false;
+    pipeline->resetFrame();
+}
+
+void Renderer::addLight(Light* light) {
+    if (!light) {
+        return;
+    }
+    LightEntry entry;
+    entry.light = light;
+    entry.shadowSlot = light->castsShadow ? shadowLightCount++ : -1;
+    lights.push_back(entry);
+}
+
+void Renderer::addInstance(MeshInstance* instance) {
+    if (instance) {
+        instances.push_back(instance);
+    }
+}
+
+void Renderer::transformAll() {
+    for (MeshInstance* instance : instances) {
+        pipeline->transformInstance(*instance, viewMatrix, *viewport);
+    }
+    for (LightEntry& entry : lights) {
+        pipeline->registerLight(entry, viewMatrix);
+    }
+}
+
+bool Renderer::targetsUsable() {
+    // Only whole 8 x 8 tiles are drawn: columns and rows beyond them are not needed.
+    const int rows = (height >> 3) * 8;
+    const int columns = (width >> 3) * 8;
+    auto fits = [&](int w, int h) { return w >= columns && h >= rows; };
+    bool ok = colorBuffer && depthBuffer && stencilBuffer && colorBuffer->width >= width &&
+              colorBuffer->height >= rows &&
+              fits(depthBuffer->tilesX * 8, depthBuffer->tilesY * 8) &&
+              stencilBuffer->tilesX == depthBuffer->tilesX &&
+              stencilBuffer->tilesY == depthBuffer->tilesY;
+    if (!ok && !reportedTargets_) {
+        std::printf("TLR: render targets missing or smaller than %d x %d, frame skipped\n", width,
+                    rows);
+        reportedTargets_ = true;
+    }
+    return ok;
+}
+
+void Renderer::renderFrame() {
+    pipeline->sortFaces();
+    pipeline->projectVertices(*viewport);
+    // Every worker would copy the same flag; one copy before they start is the same.
+    pipeline->pixelLighting = pixelLighting;
+
+    if (targetsUsable()) {
+        int y = 0;
+        for (int t = 0; t < threadCount; ++t) {
+            WorkerState& w = workers[t];
+            w.rowBegin = y;
+            y += w.blockCount * 8;
+            w.rowEnd = y;
+            w.binsReadyEvent.reset();
+        }
+        for (int t = 0; t < threadCount; ++t) {
+            workers[t].startEvent.set();
+        }
+        for (int t = 0; t < threadCount; ++t) {
+            workers[t].doneEvent.wait();
+        }
+
+        // Statistics are raised once here rather than by every worker.
+        pipeline->raiseStatistics();
+
+        if (balancing) {
+            int fastest = 0, slowest = 0;
+            for (int t = 1; t < threadCount; ++t) {
+                if (workers[t].lastTime < workers[fastest].lastTime) {
+                    fastest = t;
+                }
+                if (workers[t].lastTime > workers[slowest].lastTime) {
+                    slowest = t;
+                }
+            }
+            if (workers[slowest].blockCount > 1) {
+                ++workers[fastest].blockCount;
+                --workers[slowest].blockCount;
+            }
+        }
+    }
+    clearColor = false;
+    clearDepth = false;
+}
+
+bool Renderer::setBlockCounts(const std::vector<int>& blockCounts) {
+    if (int(blockCounts.size()) != threadCount) {
+        return false;
+    }
+    int sum = 0;
+    for (int c : blockCounts) {
+        if (c < 0) {
+            return false;
+        }
+        sum += c;
+    }
+    if (sum != (height >> 3)) {
+        return false;
+    }
+    for (int t = 0; t < threadCount; ++t) {
+        workers[t].blockCount = blockCounts[t];
+    }
+    return true;
+}
+
+RasterStats Renderer::frameStats() const {
+    RasterStats sum;
+    for (int t = 0; t < threadCount; ++t) {
+        sum.triangles += workers[t].stats.triangles;
+        sum.pixels += workers[t].stats.pixels;
+    }
+    return sum;
+}
+
+void Renderer::workerLoop(WorkerState* state) {
+    WorkerState& w = *state;
+    for (;;) {
+        w.startEvent.wait();
+        if (w.quit) {
+            break;
+        }
+        auto start = std::chrono::steady_clock::now();
+        const double cpuStart = threadCpuSeconds();
+        w.renderer->workerFrame(w);
+        w.lastTime =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        w.lastCpuTime = threadCpuSeconds() - cpuStart;
+        w.doneEvent.set();
+    }
+}
+
+void Renderer::workerFrame(WorkerState& w) {
+    const int n = threadCount;
+    const int i = w.index;
+    w.stats = RasterStats{};
+
+    // Shadow-volume phase: this worker's bin of every shadow slot starts empty;
+    // its share of the casters' volumes is built into it here.
+    for (const LightEntry& entry : lights) {
+        if (entry.shadowSlot >= 0 && entry.shadowSlot < shadowSlots) {
+            shadowCounts[size_t(entry.shadowSlot) * n + i] = 0;
+        }
+    }
+    w.binsReadyEvent.set();
+
+    if (clearColor) {
+        clearColorRows(*colorBuffer, w.rowBegin, w.rowEnd);
+    }
+    if (clearDepth) {
+        depthBuffer->clearRows(w.rowBegin, w.rowEnd);
+    }
+    shadeFaces(*pipeline, 1, w.rowBegin, w.rowEnd, *colorBuffer, *depthBuffer, stencilBuffer, -1,
+               &w.stats);
+
+    // Bins-ready barrier: nobody reads another worker's bins before they are built.
+    for (int k = 0; k < n; ++k) {
+        workers[k].binsReadyEvent.wait();
+    }
+
+    for (const LightEntry& entry : lights) {
+        if (entry.lightIndex < 0) {
+            continue;
+        }
+        const int slot = entry.shadowSlot;
+        if (slot < 0 || slot >= shadowSlots) {
+            shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *colorBuffer, *depthBuffer, nullptr,
+                       entry.lightIndex, &w.stats);
+            continue;
+        }
+        stencilBuffer->clearRows(w.rowBegin, w.rowEnd);
+        for (int k = 0; k < n; ++k) {
+            size_t bin = size_t(slot) * n + k;
+            rasterizeShadowBin(shadowBins.data() + bin * kShadowBinVertices, shadowCounts[bin],
+                               w.rowBegin, w.rowEnd, *stencilBuffer, *depthBuffer);
+        }
+        shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *colorBuffer, *depthBuffer, stencilBuffer,
+                   entry.lightIndex, &w.stats);
+    }
+
+    if (showThreads) {
+        markBands(*colorBuffer, w.rowBegin, w.rowEnd, i);
+    }
+    if (output) {
+        resolveRows(*colorBuffer, *output, w.rowBegin, w.rowEnd, outputRowOffset, outputBias);
+    }
+}
+
+} // namespace lumo

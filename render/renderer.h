@@ -1,0 +1,120 @@
+#pragma once
+// The renderer front object. It owns one worker thread per processor of the
+// process's affinity mask (worker t pinned to the t-th processor listed), the
+// viewport, the pipeline and the shadow-volume bins, and holds pointers to the
+// frame's lights, instances, target buffers and output canvas.
+//
+// Per frame, on the main thread: beginFrame; setViewMatrix and the option
+// fields; addLight / addInstance; transformAll; renderFrame. renderFrame sorts
+// and projects, hands each worker a band of whole 8-row blocks and waits for
+// all of them. A worker, on its band: resets its shadow bins (and builds its
+// share of the volumes), sets its bins-ready event, clears colour and depth
+// when asked, runs the ambient pass, waits for every worker's bins-ready event,
+// runs one pass per light (counting the shadow bins into the stencil first for
+// a shadowed light), marks its band when asked and resolves into the output.
+//
+// Synchronisation is by events only: the main thread writes all per-frame state
+// before setting the start events and reads results after all done events;
+// workers write only their own band's rows, bins, counts and timing. The
+// picture does not depend on the band layout, which balancing moves by one
+// block a frame from the slowest worker to the fastest.
+
+#include "math/viewport.h"
+#include "render/aligned.h"
+#include "render/buffers.h"
+#include "render/event.h"
+#include "render/lighting.h"
+#include "render/pipeline.h"
+#include "render/raster.h"
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace lumo {
+
+class Renderer;
+class TextureStore;
+
+struct WorkerState {
+    Renderer* renderer = nullptr;
+    std::thread thread;
+    std::thread::id threadId;
+    Event startEvent{Event::Reset::Auto};
+    Event doneEvent{Event::Reset::Auto};
+    Event binsReadyEvent{Event::Reset::Manual};
+    int quit = 0;
+    int index = 0;
+    int threadCount = 0;
+    int rowBegin = 0, rowEnd = 0;
+    int blockCount = 0;
+    double lastTime = 0.0;
+    double lastCpuTime = 0.0; // processor seconds of the last frame (benchmarks)
+    RasterStats stats;        // this worker's counts for its last frame
+};
+
+class Renderer {
+public:
+    static constexpr int kShadowSlots = 10;
+    static constexpr int kShadowBinVertices = 10000;
+    static constexpr int kMaxWorkers = 64;
+
+    // threadCount 0: one worker per processor of the affinity mask. Counts are
+    // capped at 64 workers.
+    Renderer(int width, int height, TextureStore* textures, int threadCount = 0);
+    ~Renderer(); // stops and joins the workers
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    void beginFrame();
+    void setViewMatrix(const mat44& m) { viewMatrix = m; }
+    void addLight(Light* light);
+    void addInstance(MeshInstance* instance);
+    void transformAll();
+    void renderFrame();
+
+    // Test and benchmark hooks: a fixed band layout (block counts summing to the
+    // picture's blocks; returns false otherwise) and the sum of the workers'
+    // counters for the last frame.
+    bool setBlockCounts(const std::vector<int>& blockCounts);
+    RasterStats frameStats() const;
+
+    int width = 0, height = 0;
+    std::unique_ptr<Viewport> viewport;
+    mat44 viewMatrix = mat44::identity();
+    bool clearColor = false;
+    bool clearDepth = false;
+    bool pixelLighting = false;
+    bool showThreads = false;
+    bool balancing = true; // move one block a frame towards equal working times
+    std::vector<LightEntry> lights;
+    std::vector<MeshInstance*> instances;
+    ColorBuffer* colorBuffer = nullptr;
+    StencilBuffer* stencilBuffer = nullptr;
+    DepthBuffer* depthBuffer = nullptr;
+    Canvas* output = nullptr;
+    int outputRowOffset = 0;
+    float outputBias = 0.0f;
+    int threadCount = 0;
+    int shadowLightCount = 0;
+    int shadowSlots = kShadowSlots;
+    AlignedArray<vec4> shadowBins; // bin of (slot s, worker i) at (s * threadCount + i) * 10000
+    std::vector<int> shadowCounts;
+    std::unique_ptr<Pipeline> pipeline;
+    std::unique_ptr<WorkerState[]> workers;
+
+private:
+    static void workerLoop(WorkerState* state);
+    void workerFrame(WorkerState& worker);
+    bool targetsUsable();
+    bool reportedTargets_ = false;
+};
+
+// Processor ids of the process's affinity mask as it was at the first call (before
+// the main thread pins itself), in increasing order.
+std::vector<int> affinityProcessors();
+
+// Processor time consumed by the calling thread, in seconds.
+double threadCpuSeconds();
+
+} // namespace lumo

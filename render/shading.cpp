@@ -1,0 +1,140 @@
+#include "render/shading.h"
+
+#include "assets/texture.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace lumo {
+
+namespace {
+
+const TextureImage* textureFor(const Pipeline& pipeline, int textureIndex) {
+    if (!pipeline.textures || pipeline.textures->size() == 0) {
+        return nullptr;
+    }
+    const TextureStore& store = *pipeline.textures;
+    // An index the store does not hold shows the placeholder, like an unknown name.
+    int index = textureIndex < store.size() ? textureIndex : 0;
+    return store[index].image.get();
+}
+
+} // namespace
+
+void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, ColorBuffer& color,
+                DepthBuffer& depth, StencilBuffer* stencil, int lightIndex, RasterStats* stats) {
+    RasterTarget target;
+    target.color = &color;
+    target.depth = &depth;
+    target.rowBegin = rowBegin;
+    target.rowEnd = rowEnd;
+    target.stats = stats;
+    RasterTarget masked = target;
+    masked.stencil = stencil;
+
+    const Light* light = nullptr;
+    if (pass == 2 && lightIndex >= 0 && lightIndex < pipeline.lightCount) {
+        light = pipeline.lights[lightIndex];
+    }
+    const float ambient = pipeline.ambient;
+    const float fRowBegin = float(rowBegin);
+    const float fRowEnd = float(rowEnd);
+
+    RasterInputs in;
+    for (int n = 0; n < pipeline.faceCount; ++n) {
+        const Pipeline::DrawFace& face = pipeline.drawList[n];
+        if (face.minY > fRowEnd || face.maxY < fRowBegin) {
+            continue;
+        }
+        if (n + 1 < pipeline.faceCount) {
+            // The vertices of the next face are scattered over the pool.
+            const Pipeline::DrawFace& next = pipeline.drawList[n + 1];
+            for (int k = 0; k < 3; ++k) {
+                __builtin_prefetch(&pipeline.vertices[next.vertexIndex[k]]);
+            }
+        }
+        const PipelineVertex* v[3] = {&pipeline.vertices[face.vertexIndex[0]],
+                                      &pipeline.vertices[face.vertexIndex[1]],
+                                      &pipeline.vertices[face.vertexIndex[2]]};
+        const Material* material = face.material;
+        if (!material) {
+            continue;
+        }
+        for (int k = 0; k < 3; ++k) {
+            in.screen[k] = v[k]->screenPos;
+        }
+        auto lightingInputs = [&] {
+            for (int k = 0; k < 3; ++k) {
+                in.position[k] = v[k]->viewPos;
+                in.normal[k] = pipeline.normals[face.normalIndex[k]];
+            }
+        };
+        // Per-vertex colour from all lights: D x ambient + S + ambient / 4.
+        auto allLightsColors = [&] {
+            lightingInputs();
+            for (int k = 0; k < 3; ++k) {
+                LightResult r = lightVertexAll(pipeline.lights, pipeline.lightCount, in.position[k],
+                                               in.normal[k], material->shininess);
+                float q = ambient / 4.0f;
+                in.color[k] = r.diffuse * ambient + r.specular + vec4(q, q, q, q);
+            }
+        };
+
+        switch (material->shaderType) {
+        case -1:
+            if (material->textureIndex >= 1) {
+                if (pass != 1) {
+                    break;
+                }
+                in.texture = textureFor(pipeline, material->textureIndex);
+                for (int k = 0; k < 3; ++k) {
+                    in.position[k] = v[k]->viewPos;
+                    in.texcoord[k] = pipeline.texcoords[face.texcoordIndex[k]];
+                }
+                rasterize(Member::Textured, target, in);
+            } else if (pass == 1) {
+                in.color[0] = material->diffuse * ambient;
+                rasterize(Member::Flat, target, in);
+            } else if (light) {
+                lightingInputs();
+                if (pipeline.pixelLighting) {
+                    in.light = light;
+                    in.diffuse = material->diffuse;
+                    in.shininess = material->shininess;
+                    rasterize(Member::LitOneMasked, masked, in);
+                } else {
+                    for (int k = 0; k < 3; ++k) {
+                        LightResult r =
+                            lightVertex(*light, in.position[k], in.normal[k], material->shininess);
+                        in.color[k] = mul(r.diffuse, material->diffuse) + r.specular;
+                    }
+                    rasterize(stencil ? Member::GouraudAddMasked : Member::GouraudAdd, masked, in);
+                }
+            }
+            break;
+        case 1:
+            break;
+        case 4:
+            lightingInputs();
+            in.lights = pipeline.lights;
+            in.lightCount = pipeline.lightCount;
+            in.ambient = ambient;
+            in.shininess = material->shininess;
+            rasterize(Member::LitAll, target, in);
+            break;
+        case 5:
+            allLightsColors();
+            rasterize(Member::Gouraud, target, in);
+            break;
+        case 55:
+            allLightsColors();
+            rasterize(Member::GouraudAdd, target, in);
+            break;
+        default:
+            std::printf("unknown shader type %d\n", material->shaderType);
+            break;
+        }
+    }
+}
+
+} // namespace lumo

@@ -1,0 +1,176 @@
+// Resolve rounding, band clear and markers, the tent blur and the overlay.
+
+#include "assets/texture.h"
+#include "render/finalpass.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace lumo {
+namespace {
+
+uint32_t red(float c, float bias = 0.0f) {
+    return (resolvePixel(vec4(c, 0, 0, 0), bias) >> 16) & 255u;
+}
+
+TEST(Resolve, RoundingAndClamping) {
+    EXPECT_EQ(red(0.998f), 255u); // 255.49 capped
+    EXPECT_EQ(red(0.5f), 128u);
+    EXPECT_EQ(red(254.5f / 256.0f), 254u); // ties to even
+    EXPECT_EQ(red(253.5f / 256.0f), 254u);
+    EXPECT_EQ(red(1.0f), 255u);
+    EXPECT_EQ(red(-0.3f), 0u);
+    EXPECT_EQ(red(100.0f), 255u);
+    EXPECT_EQ(red(1.0f, -1.0f), 0u);
+    EXPECT_EQ(red(0.0f, 0.25f), 64u); // a positive exposure lifts black
+    EXPECT_EQ(red(std::numeric_limits<float>::quiet_NaN()), 255u);
+    EXPECT_EQ(red(-std::numeric_limits<float>::infinity()), 0u);
+    EXPECT_EQ(resolvePixel(vec4(1, 0.5f, 0.25f, 1), 0.0f), 0xFFFF8040u); // alpha in bits 24-31
+}
+
+TEST(Resolve, RowsMoveDownAndStayInsideTheCanvas) {
+    ColorBuffer color(8, 16);
+    for (int i = 0; i < 8 * 16; ++i) {
+        color.pixels[i] = vec4(float(i / 8) / 256.0f, 0, 0, 0);
+    }
+    std::vector<uint32_t> pixels(8 * 20, 7);
+    Canvas canvas{pixels.data(), 8, 20};
+    resolveRows(color, canvas, 8, 16, 10, 0.0f); // rows 18..25: only 18, 19 fit
+    EXPECT_EQ(pixels[17 * 8], 7u);
+    EXPECT_EQ(pixels[18 * 8 + 3], 8u << 16);
+    EXPECT_EQ(pixels[19 * 8 + 7], 9u << 16);
+    resolveRows(color, canvas, 0, 8, -4, 0.0f); // rows -4..3: only 0..3
+    EXPECT_EQ(pixels[0], 4u << 16);
+    EXPECT_EQ(pixels[4 * 8], 7u);
+}
+
+TEST(FinalPass, ClearAndBandMarkers) {
+    ColorBuffer color(16, 16);
+    for (int i = 0; i < 256; ++i) {
+        color.pixels[i] = vec4(1, 1, 1, 1);
+    }
+    clearColorRows(color, 8, 16);
+    EXPECT_EQ(color.at(3, 7), vec4(1, 1, 1, 1));
+    EXPECT_EQ(color.at(3, 8), vec4());
+    markBands(color, 8, 16, 1);
+    EXPECT_EQ(color.at(7, 15), vec4(1, 0, 1, 0));
+    EXPECT_EQ(color.at(8, 15), vec4());
+    EXPECT_EQ(color.at(0, 0), vec4(1, 1, 1, 1)); // only worker 0 marks row 0
+    markBands(color, 8, 8, 1);                   // an empty band marks nothing
+    EXPECT_EQ(color.at(0, 7), vec4(1, 1, 1, 1));
+}
+
+// Direct tent filter for comparison: O(r) per pixel.
+std::vector<vec4> tentReference(const ColorBuffer& in, int r) {
+    int w = in.width, h = in.height;
+    std::vector<vec4> tmp(size_t(w) * h), out(size_t(w) * h);
+    float norm = float((r + 1) * (r + 1));
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            double s[4] = {};
+            for (int i = -r; i <= r; ++i) {
+                const vec4& p = in.pixels[y * w + std::clamp(x + i, 0, w - 1)];
+                double k = r + 1 - std::abs(i);
+                s[0] += k * p.x, s[1] += k * p.y, s[2] += k * p.z, s[3] += k * p.w;
+            }
+            tmp[y * w + x] = vec4(float(s[0] / norm), float(s[1] / norm), float(s[2] / norm),
+                                  float(s[3] / norm));
+        }
+    }
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            double s[4] = {};
+            for (int i = -r; i <= r; ++i) {
+                const vec4& p = tmp[std::clamp(y + i, 0, h - 1) * w + x];
+                double k = r + 1 - std::abs(i);
+                s[0] += k * p.x, s[1] += k * p.y, s[2] += k * p.z, s[3] += k * p.w;
+            }
+            out[y * w + x] = vec4(float(s[0] / norm), float(s[1] / norm), float(s[2] / norm),
+                                  float(s[3] / norm));
+        }
+    }
+    return out;
+}
+
+TEST(Blur, WeightsBordersAndConstantImages) {
+    ColorBuffer color(9, 5);
+    EXPECT_TRUE(blurColorBuffer(color, 0)); // radius 0: nothing happens
+    color.at(4, 2) = vec4(16, 0, 0, 0);
+    ASSERT_TRUE(blurColorBuffer(color, 1));
+    // 1 2 1 over 4 in both directions.
+    EXPECT_FLOAT_EQ(color.at(4, 2).x, 4.0f);
+    EXPECT_FLOAT_EQ(color.at(3, 2).x, 2.0f);
+    EXPECT_FLOAT_EQ(color.at(3, 1).x, 1.0f);
+    EXPECT_FLOAT_EQ(color.at(2, 2).x, 0.0f);
+
+    // At the border the edge pixel repeats: an impulse in the corner keeps 9/16.
+    ColorBuffer corner(6, 6);
+    corner.at(0, 0) = vec4(16, 0, 0, 0);
+    blurColorBuffer(corner, 1);
+    EXPECT_FLOAT_EQ(corner.at(0, 0).x, 9.0f);
+
+    ColorBuffer flat(13, 7);
+    for (int i = 0; i < 13 * 7; ++i) {
+        flat.pixels[i] = vec4(0.3f, 0.7f, 1.1f, 0.5f);
+    }
+    blurColorBuffer(flat, 5);
+    for (int i = 0; i < 13 * 7; ++i) {
+        ASSERT_EQ(flat.pixels[i], vec4(0.3f, 0.7f, 1.1f, 0.5f));
+    }
+
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> d(0.0f, 1.0f);
+    for (int r : {1, 2, 4, 9}) {
+        ColorBuffer noise(23, 11);
+        for (int i = 0; i < 23 * 11; ++i) {
+            noise.pixels[i] = vec4(d(rng), d(rng), d(rng), d(rng));
+        }
+        std::vector<vec4> expected = tentReference(noise, r);
+        blurColorBuffer(noise, r);
+        for (int i = 0; i < 23 * 11; ++i) {
+            ASSERT_NEAR(noise.pixels[i].x, expected[i].x, 1e-6f) << "r " << r << " i " << i;
+            ASSERT_NEAR(noise.pixels[i].w, expected[i].w, 1e-6f);
+        }
+    }
+}
+
+TEST(Overlay, BlendsPremultipliedAndClips) {
+    TextureImage image;
+    image.width = 4;
+    image.height = 3;
+    image.texels.assign(12, vec4(0.2f, 0.1f, 0.0f, 0.5f));
+    ColorBuffer color(8, 8);
+    for (int i = 0; i < 64; ++i) {
+        color.pixels[i] = vec4(0.4f, 0.4f, 0.4f, 0.9f);
+    }
+    compositeOverlay(color, image, 2, 2, 0.0f); // opacity 0: nothing
+    EXPECT_EQ(color.at(2, 2), vec4(0.4f, 0.4f, 0.4f, 0.9f));
+    compositeOverlay(color, image, 2, 2, 0.5f);
+    float r = 0.4f * 0.5f + (0.4f * 0.5f + 0.2f) * 0.5f;
+    EXPECT_EQ(color.at(2, 2).x, r);
+    EXPECT_EQ(color.at(5, 4).x, r);
+    EXPECT_EQ(color.at(2, 2).w, 0.9f); // destination alpha kept
+    EXPECT_EQ(color.at(6, 2).x, 0.4f);
+    EXPECT_EQ(color.at(2, 5).x, 0.4f);
+
+    // Partly off every side, and wider than the buffer: only inside pixels change.
+    TextureImage wide;
+    wide.width = 20;
+    wide.height = 20;
+    wide.texels.assign(400, vec4(1, 1, 1, 1));
+    ColorBuffer small(8, 8);
+    compositeOverlay(small, wide, -6, -6, 1.0f);
+    EXPECT_EQ(small.at(7, 7).x, 1.0f);
+    compositeOverlay(small, wide, 0, 8, 1.0f); // starts below: nothing
+    compositeOverlay(small, wide, 9, 0, 1.0f); // starts right of it: nothing
+    TextureImage broken;                       // texel block smaller than its size
+    broken.width = 4;
+    broken.height = 4;
+    compositeOverlay(small, broken, 0, 0, 1.0f);
+}
+
+} // namespace
+} // namespace lumo

@@ -1,0 +1,188 @@
+// Shading: the lighting functions, the shader-type table and texturing.
+
+#include "assets/texture.h"
+#include "render/shading.h"
+#include "test_util.h"
+
+#include <gtest/gtest.h>
+
+namespace lumo {
+namespace {
+
+TEST(Lighting, LightVertexDiffuseAndSpecular) {
+    Light light;
+    light.viewPos = vec4(0, 0, 0, 1);
+    light.color = vec4(1, 0.5f, 0.25f, 0);
+    light.diffuse = 4.0f;
+    light.specularColor = vec4(1, 1, 1, 0);
+    light.specular = 2.0f;
+    const vec4 p(0, 0, -2, 1), n(0, 0, 1, 0);
+    LightResult r = lightVertex(light, p, n, 8.0f);
+    EXPECT_FLOAT_EQ(r.diffuse.x, 1.0f); // 4 x colour / 2^2 x 1
+    EXPECT_FLOAT_EQ(r.diffuse.y, 0.5f);
+    EXPECT_FLOAT_EQ(r.specular.x, powApprox(1.0f, 8.0f) * 2.0f / 4.0f);
+    // Facing away: no diffuse, but the specular term does not depend on Lambert.
+    LightResult away = lightVertex(light, p, vec4(0, 0, -1, 0), 8.0f);
+    EXPECT_EQ(away.diffuse, vec4());
+    EXPECT_EQ(away.specular, vec4()); // h clamps to 0 and powApprox(0) is 0
+    // No diffuse intensity: nothing at all, not even specular.
+    light.diffuse = 0.0f;
+    LightResult none = lightVertex(light, p, n, 8.0f);
+    EXPECT_EQ(none.diffuse, vec4());
+    EXPECT_EQ(none.specular, vec4());
+    // The sum over lights is componentwise.
+    light.diffuse = 4.0f;
+    Light* both[2] = {&light, &light};
+    LightResult sum = lightVertexAll(both, 2, p, n, 8.0f);
+    EXPECT_FLOAT_EQ(sum.diffuse.x, 2.0f);
+}
+
+// One screen-filling pair of triangles at z = -5 with a material, shaded with
+// shadeFaces directly.
+class ShadingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::CaptureStdout quiet;
+        viewport = std::make_unique<Viewport>(64, 32, 2.0f);
+        pipeline = std::make_unique<Pipeline>(&textures);
+        auto image = std::make_unique<TextureImage>();
+        image->width = 4;
+        image->height = 2;
+        for (int i = 0; i < 8; ++i) {
+            image->texels.push_back(vec4(float(i), 0, 0, 1));
+        }
+        auto texture = std::make_unique<Texture>();
+        texture->image = std::move(image);
+        textureIndex = textures.add(std::move(texture));
+    }
+
+    void build(const Material& material, vec4 uv = vec4()) {
+        auto m = std::make_unique<Mesh>();
+        m->materials.push_back(material);
+        m->texcoords.push_back(vec4());
+        m->texcoords.push_back(uv);
+        m->normals.push_back(vec4(0, 0, 1, 0));
+        const vec4 corners[4] = {
+            {-20, -20, -5, 1}, {20, -20, -5, 1}, {20, 20, -5, 1}, {-20, 20, -5, 1}};
+        for (const vec4& c : corners) {
+            MeshVertex v;
+            v.position = c;
+            v.normal = vec4(0, 0, 1, 0);
+            m->vertices.push_back(v);
+        }
+        for (int t = 0; t < 2; ++t) {
+            MeshFace f;
+            const int idx[2][3] = {{0, 1, 2}, {0, 2, 3}};
+            for (int k = 0; k < 3; ++k) {
+                f.vertexIndex[k] = idx[t][k];
+                f.texcoordIndex[k] = 1;
+                f.normalIndex[k] = 0;
+            }
+            f.normal = vec4(0, 0, 1, 0);
+            f.material = &m->materials.front();
+            m->faces.push_back(f);
+        }
+        m->vertexCount = 4;
+        m->normalCount = 1;
+        m->texcoordCount = 2;
+        m->faceCount = 2;
+        meshes.add(std::move(m));
+        instance = std::make_unique<MeshInstance>(meshes.size() - 1, &meshes);
+        pipeline->resetFrame();
+        pipeline->transformInstance(*instance, mat44::identity(), *viewport);
+        for (LightEntry& e : entries) {
+            pipeline->registerLight(e, mat44::identity());
+        }
+        pipeline->sortFaces();
+        pipeline->projectVertices(*viewport);
+    }
+
+    vec4 shade(int passes) {
+        ColorBuffer color(64, 32);
+        DepthBuffer depth(64, 32);
+        shadeFaces(*pipeline, 1, 0, 32, color, depth, nullptr, -1);
+        for (int i = 0; i < pipeline->lightCount && passes > 1; ++i) {
+            shadeFaces(*pipeline, 2, 0, 32, color, depth, nullptr, i);
+        }
+        return color.at(20, 11);
+    }
+
+    TextureStore textures;
+    int textureIndex = 0;
+    MeshStore meshes;
+    std::unique_ptr<MeshInstance> instance;
+    std::unique_ptr<Viewport> viewport;
+    std::unique_ptr<Pipeline> pipeline;
+    Light lights[2];
+    std::vector<LightEntry> entries;
+};
+
+TEST_F(ShadingTest, AmbientPassIsDiffuseTimesAmbient) {
+    Material m;
+    m.diffuse = vec4(0.5f, 0.25f, 1.0f, 1.0f);
+    pipeline->ambient = 0.5f;
+    build(m);
+    EXPECT_EQ(shade(1), vec4(0.25f, 0.125f, 0.5f, 0.5f));
+}
+
+TEST_F(ShadingTest, AdditiveTypeReceivesItsColourOncePerPassAndLight) {
+    Material m;
+    m.shaderType = 55;
+    pipeline->ambient = 0.2f;
+    for (Light& l : lights) { // no intensity: the colour is ambient / 4 everywhere
+        entries.push_back(LightEntry{&l, -1, -1});
+    }
+    build(m);
+    float q = 0.2f / 4.0f;
+    vec4 c(q, q, q, q);
+    EXPECT_EQ(shade(2), c + c + c);
+}
+
+TEST_F(ShadingTest, UnknownTypesPrintOncePerFaceAndPass) {
+    Material m;
+    m.shaderType = 2;
+    entries.push_back(LightEntry{&lights[0], -1, -1});
+    build(m);
+    test::CaptureStdout out;
+    EXPECT_EQ(shade(2), vec4());
+    std::string expected;
+    for (int i = 0; i < 2 * pipeline->faceCount; ++i) { // the clipped quad, in two passes
+        expected += "unknown shader type 2\n";
+    }
+    EXPECT_EQ(out.text(), expected);
+}
+
+TEST_F(ShadingTest, TexturedIsUnlitAndWraps) {
+    Material m;
+    m.textureIndex = textureIndex;
+    lights[0].viewPos = vec4(0, 0, 0, 1);
+    lights[0].diffuse = 100.0f;
+    lights[0].color = vec4(1, 1, 1, 0);
+    entries.push_back(LightEntry{&lights[0], -1, -1});
+    pipeline->ambient = 3.0f;
+    // u = 1 wraps to column 0, v = 0 is the last row in memory: texel 4.
+    build(m, vec4(1.0f, 0.0f, 0, 0));
+    EXPECT_EQ(shade(2), vec4(4, 0, 0, 1));
+    build(m, vec4(0.26f, 0.99f, 0, 0)); // column 1, row t = 2 mod 2 = 0: texel 5
+    EXPECT_EQ(shade(2), vec4(5, 0, 0, 1));
+}
+
+TEST_F(ShadingTest, PerVertexAndPerPixelLightPassesAgreeOnAFlatSurface) {
+    Material m;
+    m.diffuse = vec4(1, 1, 1, 1);
+    lights[0].viewPos = vec4(0, 0, 5, 1);
+    lights[0].diffuse = 100.0f;
+    lights[0].color = vec4(1, 1, 1, 0);
+    entries.push_back(LightEntry{&lights[0], -1, -1});
+    build(m);
+    vec4 perVertex = shade(2);
+    pipeline->pixelLighting = true;
+    vec4 perPixel = shade(2);
+    EXPECT_GT(perVertex.x, 0.0f);
+    // Distances differ per pixel and per vertex; the centre is brighter per pixel.
+    EXPECT_GT(perPixel.x, perVertex.x);
+    EXPECT_EQ(perPixel.w, 0.0f); // per-pixel lighting adds nothing to alpha
+}
+
+} // namespace
+} // namespace lumo
