@@ -13,6 +13,8 @@ packages=(
     libfreetype-dev fonts-dejavu-core libmp3lame-dev libstb-dev
     # end-to-end tests under a virtual display
     xvfb xauth xdotool evilwm x11-apps imagemagick
+    # video capture (lumo --video) and its test
+    ffmpeg
 )
 
 missing=()

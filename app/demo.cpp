@@ -1,0 +1,96 @@
+#include "app/demo.h"
+
+namespace lumo {
+
+DemoSession::DemoSession(std::string directory) : dataDirectory(std::move(directory)) {}
+
+DemoSession::~DemoSession() {
+    releaseTracks();
+    releaseRenderer();
+    releaseAssets();
+    releaseVariables();
+}
+
+void DemoSession::loadVariables() {
+    vars = std::make_unique<VarPile>(dataDirectory, "varpile.txt");
+}
+
+void DemoSession::loadAssets() {
+    textures = std::make_unique<TextureStore>();
+    meshes = std::make_unique<MeshStore>();
+    meshes->loadDirectory(dataDirectory + "meshes/", *textures);
+    textures->loadDirectory(dataDirectory + "textures/");
+}
+
+void DemoSession::createRenderer(int threads) {
+    color = std::make_unique<ColorBuffer>(kRenderWidth, kRenderHeight);
+    depth = std::make_unique<DepthBuffer>(kRenderWidth, kRenderHeight);
+    stencil = std::make_unique<StencilBuffer>(kRenderWidth, kRenderHeight);
+    renderer = std::make_unique<Renderer>(kRenderWidth, kRenderHeight, textures.get(), threads);
+    renderer->colorBuffer = color.get();
+    renderer->stencilBuffer = stencil.get();
+    renderer->depthBuffer = depth.get();
+}
+
+bool DemoSession::createTracks() {
+    trackSet = SyncTrackSet::create(dataDirectory + "sync");
+    if (!trackSet) {
+        return false;
+    }
+    tracks.request(*trackSet);
+    return true;
+}
+
+void DemoSession::prepareScenes() {
+    noise.build();
+    scenes.fillGreetingNames();
+}
+
+int DemoSession::renderFrame(double row, double now, double distance, const CameraInput& camera,
+                             Canvas* canvas, int windowHeight, SceneSink* sink) {
+    // The noise is computed every frame, whichever camera is in use.
+    vec4 wobble = noise.cameraFloat(now, *vars);
+    mat44 view = camera.freeCamera ? freeView(camera.position, camera.angles, wobble)
+                                   : keyframeView(tracks.camA, tracks.camB, tracks.camT, row);
+    SceneFrame frame{*vars, *meshes, *textures, tracks, scenes};
+    frame.row = row;
+    frame.now = now;
+    frame.distance = distance;
+    frame.view = view;
+    frame.canvas = canvas;
+    frame.windowHeight = windowHeight;
+    if (sink) {
+        return renderScenes(frame, *sink);
+    }
+    RendererSink direct(*renderer, *color, *textures);
+    return renderScenes(frame, direct);
+}
+
+void DemoSession::releaseTracks() {
+    if (trackSet) {
+        trackSet->destroy();
+        trackSet = nullptr;
+    }
+    tracks = DemoTracks{};
+}
+
+void DemoSession::releaseRenderer() {
+    // The building boxes point into the mesh store; they go with the renderer's
+    // frame state, before the stores.
+    renderer.reset();
+    color.reset();
+    stencil.reset();
+    depth.reset();
+}
+
+void DemoSession::releaseAssets() {
+    scenes.buildingBoxes.clear();
+    meshes.reset();
+    textures.reset();
+}
+
+void DemoSession::releaseVariables() {
+    vars.reset();
+}
+
+} // namespace lumo

@@ -1,0 +1,74 @@
+#pragma once
+// What one run of the demo owns apart from the music and the window: the tweak
+// variables, the asset stores, the render buffers and renderer, the tracks and
+// the scene machinery. The live main loop and the headless tools build it with
+// the same steps and draw frames with the same call, so a headless frame is the
+// frame the demo shows at that position.
+
+#include "app/camera.h"
+#include "app/scenes.h"
+#include "assets/mesh.h"
+#include "assets/texture.h"
+#include "params/track.h"
+#include "params/varpile.h"
+#include "render/buffers.h"
+#include "render/renderer.h"
+
+#include <memory>
+#include <string>
+
+namespace lumo {
+
+// Where the camera comes from this frame: the free camera's state.
+struct CameraInput {
+    bool freeCamera = false;
+    vec4 position;
+    vec4 angles;
+};
+
+class DemoSession {
+public:
+    static constexpr int kRenderWidth = 640;
+    static constexpr int kRenderHeight = 360;
+
+    explicit DemoSession(std::string dataDirectory);
+    ~DemoSession();
+    DemoSession(const DemoSession&) = delete;
+    DemoSession& operator=(const DemoSession&) = delete;
+
+    // The set-up steps, in the order the demo takes them.
+    void loadVariables();
+    void loadAssets();                // textures and meshes stores, then both directories
+    void createRenderer(int threads); // buffers, then the renderer pointed at them
+    bool createTracks();              // false: the set could not be made
+    void prepareScenes();             // noise tables and greeting names
+
+    // Camera, then the selected scene into canvas (rows offset by 60 when the
+    // window is 480 rows high). distance is the integral of "speed" so far.
+    // Returns the scene number drawn, 0 for none. The scenes go through `sink`
+    // when one is given (it must render, as RendererSink does), else straight
+    // to the renderer.
+    int renderFrame(double row, double now, double distance, const CameraInput& camera,
+                    Canvas* canvas, int windowHeight, SceneSink* sink = nullptr);
+
+    // Tear-down, in the stop order (each safe to call twice).
+    void releaseTracks();
+    void releaseRenderer();
+    void releaseAssets();
+    void releaseVariables();
+
+    const std::string dataDirectory;
+    std::unique_ptr<VarPile> vars;
+    std::unique_ptr<TextureStore> textures;
+    std::unique_ptr<MeshStore> meshes;
+    std::unique_ptr<ColorBuffer> color;
+    std::unique_ptr<DepthBuffer> depth;
+    std::unique_ptr<StencilBuffer> stencil;
+    std::unique_ptr<Renderer> renderer;
+    SyncTrackSet* trackSet = nullptr;
+    DemoTracks tracks;
+    CameraNoise noise;
+    SceneState scenes;
+};
+
+} // namespace lumo

@@ -1,0 +1,128 @@
+#include "app/entry.h"
+
+#include "app/application.h"
+#include "app/benchmark.h"
+#include "app/capture.h"
+#include "app/headless.h"
+#include "app/launcher_view.h"
+#include "app/mainloop.h"
+#include "app/options.h"
+#include "display/display.h"
+#include "display/sdl_display.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace lumo {
+
+void applyLauncherResults(const LauncherResults& results, Application& app) {
+    if (results.force720p) {
+        Framebuffer::forceFullscreenMode = 1;
+        Framebuffer::forcedModeWidth = 1280;
+        Framebuffer::forcedModeHeight = 720;
+    } else {
+        Framebuffer::forceFullscreenMode = 0;
+    }
+    app.fullScreen = results.fullScreen;
+}
+
+std::string findDataDirectory(const std::string& programDirectory) {
+    if (!programDirectory.empty()) {
+        std::error_code ec;
+        std::filesystem::path beside = std::filesystem::path(programDirectory) / "data";
+        if (std::filesystem::is_directory(beside, ec))
+            return beside.string() + "/";
+    }
+    return "data/";
+}
+
+std::string programDirectory() {
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
+}
+
+namespace {
+
+bool hasDisplayVariable() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* v = std::getenv(name);
+        if (v && *v)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int runLumo(int argc, char** argv) {
+    Options options = parseCommandLine(argc, argv);
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "lumo: %s\n", options.error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(usageText(), stdout);
+        return 0;
+    }
+
+    if (options.frame) {
+        return renderFrameCommand(findDataDirectory(programDirectory()), options.frameSeconds,
+                                  options.out, options.threads);
+    }
+    if (!options.captureDirectory.empty() || !options.video.empty()) {
+        CaptureSettings capture;
+        capture.directory = options.captureDirectory;
+        capture.video = options.video;
+        capture.fps = options.fps;
+        capture.from = options.from;
+        capture.to = options.to;
+        capture.threads = options.threads;
+        return captureCommand(findDataDirectory(programDirectory()), capture);
+    }
+    if (options.bench) {
+        BenchSettings bench;
+        bench.threads = options.threadList;
+        bench.frames = options.frames;
+        bench.json = options.json;
+        bench.from = options.from;
+        bench.to = options.to;
+        return benchCommand(findDataDirectory(programDirectory()), bench);
+    }
+
+    // Said before any toolkit is asked, which would add its own complaints.
+    if (!hasDisplayVariable()) {
+        std::fprintf(stderr, "lumo: no display: DISPLAY is not set, nothing to show the demo on\n");
+        return 1;
+    }
+    LauncherResults results;
+    std::string whyNot;
+    if (options.launcher) {
+        if (!runLauncherDialog(results, whyNot)) {
+            std::fprintf(stderr, "lumo: no display: %s\n", whyNot.c_str());
+            return 1;
+        }
+        if (!results.startRequested)
+            return 0;
+    } else {
+        // Without this check SDL would fall back to its offscreen driver and the
+        // demo would play to nobody.
+        if (!Framebuffer::SdlDisplay::videoAvailable(&whyNot)) {
+            std::fprintf(stderr, "lumo: cannot show the demo: %s\n", whyNot.c_str());
+            return 1;
+        }
+        results.startRequested = true;
+        results.fullScreen = options.fullScreen;
+        results.force720p = options.force720p;
+    }
+
+    Application app;
+    applyLauncherResults(results, app);
+    int status = demoMainLoop(app, findDataDirectory(programDirectory()), options.threads);
+    app.display.releaseImplementation();
+    return status;
+}
+
+} // namespace lumo

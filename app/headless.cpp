@@ -1,0 +1,55 @@
+#include "app/headless.h"
+
+#include "app/mainloop.h"
+#include "app/png_writer.h"
+#include "math/random.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace lumo {
+
+HeadlessDemo::HeadlessDemo(const std::string& dataDirectory, int threads)
+    : demo_(dataDirectory),
+      picture_(size_t(DemoSession::kRenderWidth) * DemoSession::kRenderHeight, 0u) {
+    if (cameraKeys.empty()) {
+        addDefaultCameraKeys();
+    }
+    demo_.loadVariables();
+    MersenneTwister random(103458469);
+    (void)random;
+    demo_.loadAssets();
+    demo_.createRenderer(threads);
+    demo_.createTracks();
+    demo_.prepareScenes();
+}
+
+int HeadlessDemo::renderAt(double seconds, SceneSink* sink) {
+    double row = rowFromSeconds(seconds);
+    double distance = distance_.at(demo_.tracks.speed, seconds);
+    // A scene that draws nothing leaves the picture as it was: start from black
+    // so the frame depends on its position alone.
+    std::fill(picture_.begin(), picture_.end(), 0u);
+    Canvas canvas{picture_.data(), width(), height()};
+    return demo_.renderFrame(row, seconds, distance, {}, &canvas, height(), sink);
+}
+
+int renderFrameCommand(const std::string& dataDirectory, double seconds, const std::string& out,
+                       int threads) {
+    HeadlessDemo demo(dataDirectory, threads);
+    if (!demo.session().trackSet) {
+        std::fprintf(stderr, "lumo: track set failed, out of memory?\n");
+        return 1;
+    }
+    int scene = demo.renderAt(seconds);
+    std::string error;
+    if (!writeXrgbPng(out, demo.pixels(), demo.width(), demo.height(), demo.width(), error)) {
+        std::fprintf(stderr, "lumo: cannot write %s: %s\n", out.c_str(), error.c_str());
+        return 1;
+    }
+    std::printf("frame at %.3f s (row %.2f, scene %d) written to %s\n", seconds,
+                rowFromSeconds(seconds), scene, out.c_str());
+    return 0;
+}
+
+} // namespace lumo

@@ -1,0 +1,41 @@
+#pragma once
+// The demo without a window or a sound device: single frames at a timeline
+// position. A headless frame depends only on its position: now is the position
+// in seconds and the distance is distanceAt(speed, position), so every headless
+// mode draws the same picture for the same position.
+
+#include "app/demo.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumo {
+
+class HeadlessDemo {
+public:
+    // Loads everything the demo loads, in the same order; threads 0 means one
+    // worker per processor.
+    HeadlessDemo(const std::string& dataDirectory, int threads);
+
+    // Draws the frame at `seconds` into the 640 x 360 picture; returns the scene.
+    // A sink, when given, sees every scene call on its way to the renderer.
+    int renderAt(double seconds, SceneSink* sink = nullptr);
+
+    const uint32_t* pixels() const { return picture_.data(); }
+    int width() const { return DemoSession::kRenderWidth; }
+    int height() const { return DemoSession::kRenderHeight; }
+    DemoSession& session() { return demo_; }
+
+private:
+    DemoSession demo_;
+    DistanceClock distance_;
+    std::vector<uint32_t> picture_;
+};
+
+// `lumo --frame SECONDS --out FILE.png`: returns the process exit status.
+int renderFrameCommand(const std::string& dataDirectory, double seconds, const std::string& out,
+                       int threads);
+
+} // namespace lumo

@@ -1,0 +1,5 @@
+#include "app/entry.h"
+
+int main(int argc, char** argv) {
+    return lumo::runLumo(argc, argv);
+}

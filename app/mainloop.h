@@ -1,0 +1,54 @@
+#pragma once
+// The demo main loop: sets everything up in a fixed order, starts the music
+// and renders one frame per iteration until the display closes. The music's
+// playback position is the clock: every frame it becomes one fractional track
+// row, and every track of that frame is evaluated at that row.
+
+#include "display/display.h"
+
+#include <string>
+
+namespace lumo {
+
+class Application;
+
+// Process-wide values of the running demo, read by the scene code.
+extern double now;        // timer time at the start of the current frame, seconds
+extern double frameDelta; // timer delta at the start of the current frame, seconds
+extern float gtn;         // 3.9 at start; changed by debug keys only
+
+// 44/3 rows per second: at 110 beats per minute, 8 rows a beat.
+constexpr double rowsPerSecond = 14.666666666666666;
+
+double rowFromSeconds(double seconds);
+
+// What is wrong with a locked frame for a window of that width; the loop
+// needs 32-bit true colour rows of exactly windowWidth * 4 bytes.
+struct FrameCheck {
+    bool notTrueColor = false;
+    bool unexpectedStride = false;
+    bool ok() const { return !notTrueColor && !unexpectedStride; }
+};
+FrameCheck checkFrame(const Framebuffer::FrameDescriptor& frame, int windowWidth);
+
+// The frame-rate line, printed at most every five seconds: an exponential
+// average of the frame time.
+class FrameStatistics {
+public:
+    // Adds one frame's time; true when the statistics are due at `now`.
+    bool frameDone(double frameTime, double now);
+    double fps() const { return 1.0 / averageFrameTime_; }
+
+private:
+    double averageFrameTime_ = 0.0;
+    double lastPrint_ = 0.0;
+};
+
+// Plays the demo with content from dataDirectory ("data/" or a path ending in
+// "/data/"). Returns the process exit status: 0 after a normal end, 1 when the
+// demo could not start (audio, music, track set or display) or the display
+// handed out a frame it cannot draw into.
+// threads: the renderer's worker count, 0 for one per processor.
+int demoMainLoop(Application& app, const std::string& dataDirectory = "data/", int threads = 0);
+
+} // namespace lumo

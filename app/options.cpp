@@ -1,0 +1,166 @@
+#include "app/options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+namespace lumo {
+
+namespace {
+
+bool parseNumber(std::string_view text, double& value) {
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() && std::isfinite(value);
+}
+
+bool parseCount(std::string_view text, int& value) {
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+} // namespace
+
+Options parseCommandLine(int argc, const char* const* argv) {
+    Options o;
+    auto fail = [&o](const std::string& message) {
+        o.error = message + " (try --help)";
+        return o;
+    };
+    bool fpsGiven = false, fromGiven = false, toGiven = false, framesGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view a = argv[i] ? argv[i] : "";
+        bool hasValue = i + 1 < argc && argv[i + 1];
+        std::string_view value = hasValue ? argv[i + 1] : "";
+        const std::string quoted = "'" + std::string(value) + "'";
+        if (a == "--frame" || a == "--out" || a == "--threads" || a == "--capture" ||
+            a == "--video" || a == "--fps" || a == "--from" || a == "--to" || a == "--frames" ||
+            a == "--json") {
+            if (!hasValue || value.empty()) {
+                return fail(std::string(a) + " needs a value");
+            }
+            ++i;
+        }
+        if (a == "--frame") {
+            if (!parseNumber(value, o.frameSeconds) || o.frameSeconds < 0.0) {
+                return fail("--frame needs a position in seconds, not " + quoted);
+            }
+            o.frame = true;
+        } else if (a == "--out") {
+            o.out = value;
+        } else if (a == "--threads") {
+            o.threadList.clear();
+            for (size_t begin = 0; begin <= value.size();) {
+                size_t comma = std::min(value.find(',', begin), value.size());
+                int count = 0;
+                if (!parseCount(value.substr(begin, comma - begin), count) || count < 1 ||
+                    count > 64) {
+                    return fail("--threads needs a worker count from 1 to 64 (a list such as "
+                                "1,2 with --bench), not " +
+                                quoted);
+                }
+                o.threadList.push_back(count);
+                begin = comma + 1;
+            }
+            o.threads = o.threadList.front();
+        } else if (a == "--capture") {
+            o.captureDirectory = value;
+        } else if (a == "--video") {
+            o.video = value;
+        } else if (a == "--fps") {
+            if (!parseCount(value, o.fps) || o.fps < 1 || o.fps > 1000) {
+                return fail("--fps needs frames per second from 1 to 1000, not " + quoted);
+            }
+            fpsGiven = true;
+        } else if (a == "--from" || a == "--to") {
+            double& seconds = a == "--from" ? o.from : o.to;
+            if (!parseNumber(value, seconds) || seconds < 0.0) {
+                return fail(std::string(a) + " needs a position in seconds, not " + quoted);
+            }
+            (a == "--from" ? fromGiven : toGiven) = true;
+        } else if (a == "--frames") {
+            if (!parseCount(value, o.frames) || o.frames < 1 || o.frames > 100000) {
+                return fail("--frames needs a count from 1 to 100000, not " + quoted);
+            }
+            framesGiven = true;
+        } else if (a == "--json") {
+            o.json = value;
+        } else if (a == "--bench") {
+            o.bench = true;
+        } else if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--no-launcher") {
+            o.launcher = false;
+        } else if (a == "--fullscreen") {
+            o.launcher = false;
+            o.fullScreen = true;
+        } else if (a == "--force-720p") {
+            o.launcher = false;
+            o.force720p = true;
+        } else {
+            return fail("unknown option '" + std::string(a) + "'");
+        }
+    }
+    const bool capture = !o.captureDirectory.empty() || !o.video.empty();
+    if (int(o.frame) + int(!o.captureDirectory.empty()) + int(!o.video.empty()) + int(o.bench) >
+        1) {
+        return fail("--frame, --capture, --video and --bench are separate modes; give one");
+    }
+    if (o.frame && o.out.empty()) {
+        return fail("--frame needs --out FILE.png");
+    }
+    if (!o.frame && !o.out.empty()) {
+        return fail("--out goes with --frame");
+    }
+    if (o.threadList.size() > 1 && !o.bench) {
+        return fail("--threads takes a list only with --bench");
+    }
+    if (fpsGiven && !capture) {
+        return fail("--fps goes with --capture or --video");
+    }
+    if ((fromGiven || toGiven) && !capture && !o.bench) {
+        return fail("--from and --to go with --capture, --video or --bench");
+    }
+    if ((framesGiven || !o.json.empty()) && !o.bench) {
+        return fail("--frames and --json go with --bench");
+    }
+    if (toGiven && o.to <= o.from) {
+        return fail("--to must come after --from");
+    }
+    return o;
+}
+
+const char* usageText() {
+    return "usage: lumo [options]\n"
+           "\n"
+           "Without options lumo shows its launcher, then plays the demo.\n"
+           "\n"
+           "  --no-launcher   play at once, in a 640x480 window\n"
+           "  --fullscreen    play at once, full screen (as if \"full screen\" were ticked)\n"
+           "  --force-720p    play at once with a 640x360 frame; full screen then uses\n"
+           "                  exactly the 1280x720 display mode\n"
+           "  --threads N     render with N worker threads (default: one per processor)\n"
+           "  --frame SECONDS --out FILE.png\n"
+           "                  render the frame at that timeline position without a\n"
+           "                  window or sound, and write it as a 640x360 PNG\n"
+           "  --capture DIR --fps N [--from SECONDS] [--to SECONDS]\n"
+           "                  render the timeline without a window or sound at N frames\n"
+           "                  per second (frame k at FROM + k/N s; default 60 fps, from 0\n"
+           "                  to the end of the music) into DIR/frame000000.png, ... and\n"
+           "                  DIR/audio.wav, the music of the same span\n"
+           "  --video FILE.mp4 --fps N [--from SECONDS] [--to SECONDS]\n"
+           "                  the same piped into ffmpeg (must be installed): H.264 and\n"
+           "                  AAC, the picture scaled to 1280x720 with sharp pixels\n"
+           "  --bench [--threads LIST] [--frames K] [--json FILE]\n"
+           "                  time K frames (default 20) at fixed positions of every scene\n"
+           "                  for each worker count of LIST (such as 1,2; default 1 and\n"
+           "                  one per processor), then the whole timeline at 60 fps\n"
+           "                  (--from/--to limit that run); prints a table, writes JSON\n"
+           "  --help          print this text and exit\n"
+           "\n"
+           "lumo reads its content from the data/ directory beside the program, or else\n"
+           "from data/ in the current directory. Escape ends the demo; Ctrl+C ends a\n"
+           "capture after the current frame, keeping what was written.\n";
+}
+
+} // namespace lumo

@@ -1,0 +1,39 @@
+#pragma once
+// The command line. With no arguments the program is the launcher followed by
+// the demo; each option is opt-in.
+
+#include <string>
+#include <vector>
+
+namespace lumo {
+
+struct Options {
+    bool launcher = true; // show the dialog; false when an option answers it
+    bool fullScreen = false;
+    bool force720p = false;
+    bool help = false;
+    // Headless single frame: --frame SECONDS --out FILE.png.
+    bool frame = false;
+    double frameSeconds = 0.0;
+    std::string out;
+    int threads = 0; // --threads N; 0: one worker per processor
+    // Headless capture: --capture DIR or --video FILE.mp4, --fps N, --from S, --to S.
+    std::string captureDirectory;
+    std::string video;
+    int fps = 60;
+    double from = 0.0;
+    double to = -1.0; // negative: the end of the music
+    // Benchmark: --bench [--threads LIST] [--frames K] [--json FILE].
+    bool bench = false;
+    std::vector<int> threadList; // every count given to --threads, in order
+    int frames = 20;
+    std::string json;
+    std::string error; // one line when the command line is not understood
+};
+
+Options parseCommandLine(int argc, const char* const* argv);
+
+// The text printed by --help.
+const char* usageText();
+
+} // namespace lumo

@@ -1,0 +1,14 @@
+#pragma once
+// Pictures out: an XRGB8888 canvas written as an 8-bit RGB PNG (libpng).
+
+#include <cstdint>
+#include <string>
+
+namespace lumo {
+
+// Writes width x height XRGB8888 pixels (red in bits 16-23), rows `stride`
+// pixels apart. Returns false with a one-line reason in `error`.
+bool writeXrgbPng(const std::string& path, const uint32_t* pixels, int width, int height,
+                  int stride, std::string& error);
+
+} // namespace lumo
