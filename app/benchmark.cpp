@@ -177,21 +177,13 @@ int benchCommand(const std::string& dataDirectory, const BenchSettings& settings
     const int frames = std::max(1, settings.frames);
     const int warmUp = std::clamp(frames / 4, 1, 5);
 
-    const std::string musicPath = dataDirectory + "j2.mp3";
     DecodedAudio music;
-    if (int code = decodeMp3File(musicPath, music); code != 0) {
-        std::fprintf(stderr, "lumo: cannot decode the music %s (error %d)\n", musicPath.c_str(),
-                     code);
-        return 1;
+    CapturePlan offline;
+    if (int status =
+            planOverMusic(dataDirectory, settings.from, settings.to, kGridFps, music, offline)) {
+        return status;
     }
     const double musicSeconds = double(music.frameCount()) / double(music.rate);
-    CapturePlan offline;
-    std::string error;
-    if (!planCapture(settings.from, settings.to, kGridFps, musicSeconds, music.rate, offline,
-                     error)) {
-        std::fprintf(stderr, "lumo: %s\n", error.c_str());
-        return 2;
-    }
     music = DecodedAudio{}; // only its length was needed
 
     std::vector<SceneResult> results;

@@ -597,6 +597,23 @@ private:
 
 } // namespace
 
+int planOverMusic(const std::string& dataDirectory, double from, double to, int fps,
+                  DecodedAudio& music, CapturePlan& plan) {
+    const std::string musicPath = dataDirectory + "j2.mp3";
+    if (int code = decodeMp3File(musicPath, music); code != 0) {
+        std::fprintf(stderr, "lumo: cannot decode the music %s (error %d)\n", musicPath.c_str(),
+                     code);
+        return 1;
+    }
+    const double musicSeconds = double(music.frameCount()) / double(music.rate);
+    std::string error;
+    if (!planCapture(from, to, fps, musicSeconds, music.rate, plan, error)) {
+        std::fprintf(stderr, "lumo: %s\n", error.c_str());
+        return 2;
+    }
+    return 0;
+}
+
 int captureCommand(const std::string& dataDirectory, const CaptureSettings& settings) {
     const bool video = !settings.video.empty();
     std::string ffmpeg;
@@ -610,20 +627,11 @@ int captureCommand(const std::string& dataDirectory, const CaptureSettings& sett
         }
     }
 
-    const std::string musicPath = dataDirectory + "j2.mp3";
     DecodedAudio music;
-    if (int code = decodeMp3File(musicPath, music); code != 0) {
-        std::fprintf(stderr, "lumo: cannot decode the music %s (error %d)\n", musicPath.c_str(),
-                     code);
-        return 1;
-    }
-    const double musicSeconds = double(music.frameCount()) / double(music.rate);
     CapturePlan plan;
-    std::string error;
-    if (!planCapture(settings.from, settings.to, settings.fps, musicSeconds, music.rate, plan,
-                     error)) {
-        std::fprintf(stderr, "lumo: %s\n", error.c_str());
-        return 2;
+    if (int status =
+            planOverMusic(dataDirectory, settings.from, settings.to, settings.fps, music, plan)) {
+        return status;
     }
     if (plan.clamped) {
         std::printf("--to %.3f is past the end of the demo; capturing up to %.3f s\n", settings.to,
@@ -639,6 +647,7 @@ int captureCommand(const std::string& dataDirectory, const CaptureSettings& sett
 
     // From here on Ctrl+C is answered by cleaning up, not by dying half-way.
     InterruptGuard guard;
+    std::string error;
     if (!output->begin(error)) {
         std::fprintf(stderr, "lumo: %s\n", error.c_str());
         output->abandon();

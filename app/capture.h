@@ -55,6 +55,12 @@ bool planCapture(double from, double to, int fps, double musicSeconds, uint32_t 
 
 // Sample frames [first, first + count) of the music, interleaved; silence past
 // its end.
+// Decodes the demo's music and plans [from, to) at fps over its length.
+// Returns 0, or the exit status after a one-line message (1: no music, 2: a
+// range outside the demo).
+int planOverMusic(const std::string& dataDirectory, double from, double to, int fps,
+                  DecodedAudio& music, CapturePlan& plan);
+
 std::vector<int16_t> audioSpan(const DecodedAudio& audio, uint64_t first, uint64_t count);
 
 // A canonical 16-bit PCM WAV file. Returns false with a one-line reason; a
