@@ -371,6 +371,31 @@ void Pipeline::printStatistics() const {
         std::printf("  dropped: % 8d meshes, % 8d faces, % 4d lights (most in one frame)\n",
                     maxDropped.meshes, maxDropped.faces, maxDropped.lights);
     }
+    const ShadowMarks& shadows = shadowMarks;
+    const int fullest =
+        shadows.bins.empty() ? 0 : *std::max_element(shadows.bins.begin(), shadows.bins.end());
+    if (fullest > 0) {
+        std::printf("  shadows: % 8d vertices in the fullest bin (bins start at %d, grow when "
+                    "full)\n",
+                    fullest, shadows.startCapacity);
+        const int workers = std::max(shadows.workers, 1);
+        for (size_t first = 0; first + workers <= shadows.bins.size(); first += workers) {
+            if (*std::max_element(shadows.bins.begin() + first,
+                                  shadows.bins.begin() + first + workers) == 0) {
+                continue;
+            }
+            std::printf("  slot %2d:", int(first / workers));
+            for (int t = 0; t < workers; ++t) {
+                std::printf(" % 8d", shadows.bins[first + t]);
+            }
+            std::printf("\n");
+        }
+    }
+    if (shadows.unshadowedLights > 0) {
+        std::printf("  unshadowed: % 4d shadow-casting lights beyond the shadow slots (most in one "
+                    "frame)\n",
+                    shadows.unshadowedLights);
+    }
     std::printf("\n");
 }
 

@@ -100,6 +100,18 @@ public:
     };
     Dropped dropped, maxDropped;
 
+    // Shadow-volume bins, raised by the Renderer after each frame and printed
+    // with these statistics: the most vertices each bin (index slot * workers +
+    // worker) held in one frame, and the most shadow-casting lights of one frame
+    // drawn without shadows because every shadow slot was taken.
+    struct ShadowMarks {
+        int workers = 0;
+        int startCapacity = 0;
+        std::vector<int> bins;
+        int unshadowedLights = 0;
+    };
+    ShadowMarks shadowMarks;
+
     explicit Pipeline(const TextureStore* textures);
     Pipeline(const Pipeline&) = delete;
     Pipeline& operator=(const Pipeline&) = delete;

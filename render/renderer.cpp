@@ -53,8 +53,6 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
     threadCount = std::clamp(threadCount, 1, kMaxWorkers);
 
     workers = std::make_unique<WorkerState[]>(threadCount);
-    shadowBins = AlignedArray<vec4>(size_t(threadCount) * shadowSlots * kShadowBinVertices);
-    shadowCounts.assign(size_t(threadCount) * shadowSlots, 0);
 
     int started = 0;
     for (int t = 0; t < threadCount; ++t) {
@@ -82,6 +80,11 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
         pthread_setaffinity_np(w.thread.native_handle(), sizeof set, &set);
     }
     threadCount = started;
+    shadowBins.reserve(size_t(threadCount) * shadowSlots);
+    for (int b = 0; b < threadCount * shadowSlots; ++b) {
+        shadowBins.emplace_back(kShadowBinVertices);
+    }
+    shadowCounts.assign(size_t(threadCount) * shadowSlots, 0);
     const int blocks = height >> 3;
     const int share = blocks / threadCount;
     for (int t = 0; t < threadCount; ++t) {
@@ -95,6 +98,9 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
     viewport = std::make_unique<Viewport>(width, height, float(width) / float(std::max(height, 1)));
     std::printf("TLR: viewport created\n");
     pipeline = std::make_unique<Pipeline>(textures);
+    pipeline->shadowMarks.workers = threadCount;
+    pipeline->shadowMarks.startCapacity = kShadowBinVertices;
+    pipeline->shadowMarks.bins.assign(shadowBins.size(), 0);
     std::printf("TLR: pipeline created\n");
     std::printf("TLR: my width(%d), and height(%d)\n", width, height);
 }
@@ -115,6 +121,7 @@ void Renderer::beginFrame() {
     lights.clear();
     instances.clear();
     shadowLightCount = 0;
+    unshadowedLights = 0;
     pixelLighting = false;
     pipeline->resetFrame();
 }
@@ -125,7 +132,17 @@ void Renderer::addLight(Light* light) {
     }
     LightEntry entry;
     entry.light = light;
-    entry.shadowSlot = light->castsShadow ? shadowLightCount++ : -1;
+    entry.shadowSlot = -1;
+    if (light->castsShadow) {
+        // The bins hold a fixed number of shadow-casting lights per frame; the
+        // others still light the scene, without shadows.
+        const int slots = int(shadowBins.size()) / threadCount; // as allocated
+        if (shadowLightCount < std::min(shadowSlots, slots)) {
+            entry.shadowSlot = shadowLightCount++;
+        } else {
+            ++unshadowedLights;
+        }
+    }
     lights.push_back(entry);
 }
 
@@ -186,6 +203,7 @@ void Renderer::renderFrame() {
 
         // Statistics are raised once here rather than by every worker.
         pipeline->raiseStatistics();
+        raiseShadowMarks();
 
         if (balancing) {
             int fastest = 0, slowest = 0;
@@ -205,6 +223,22 @@ void Renderer::renderFrame() {
     }
     clearColor = false;
     clearDepth = false;
+}
+
+void Renderer::raiseShadowMarks() {
+    Pipeline::ShadowMarks& marks = pipeline->shadowMarks;
+    shadowTriangles = 0;
+    for (const LightEntry& entry : lights) {
+        if (entry.shadowSlot < 0 || entry.lightIndex < 0) {
+            continue;
+        }
+        for (int t = 0; t < threadCount; ++t) {
+            size_t bin = size_t(entry.shadowSlot) * threadCount + t;
+            shadowTriangles += shadowCounts[bin] / 3;
+            marks.bins[bin] = std::max(marks.bins[bin], shadowCounts[bin]);
+        }
+    }
+    marks.unshadowedLights = std::max(marks.unshadowedLights, unshadowedLights);
 }
 
 bool Renderer::setBlockCounts(const std::vector<int>& blockCounts) {
@@ -258,11 +292,23 @@ void Renderer::workerFrame(WorkerState& w) {
     const int i = w.index;
     w.stats = RasterStats{};
 
-    // Shadow-volume phase: this worker's bin of every shadow slot starts empty;
-    // its share of the casters' volumes is built into it here.
+    // Shadow-volume phase: this worker builds its share of every caster's faces
+    // into its own bin of each shadow slot.
     for (const LightEntry& entry : lights) {
-        if (entry.shadowSlot >= 0 && entry.shadowSlot < shadowSlots) {
-            shadowCounts[size_t(entry.shadowSlot) * n + i] = 0;
+        if (entry.shadowSlot < 0 || entry.shadowSlot >= shadowSlots) {
+            continue;
+        }
+        const size_t bin = size_t(entry.shadowSlot) * n + i;
+        int& count = shadowCounts[bin];
+        count = 0;
+        if (entry.lightIndex < 0) {
+            continue; // the light table was full: the light is not drawn at all
+        }
+        for (const MeshInstance* instance : instances) {
+            if (instance->castsShadow) {
+                buildShadowVolumes(*instance, viewMatrix, *viewport, i, n, shadowBins[bin], count,
+                                   entry.light->viewPos);
+            }
         }
     }
     w.binsReadyEvent.set();
@@ -294,8 +340,8 @@ void Renderer::workerFrame(WorkerState& w) {
         stencilBuffer->clearRows(w.rowBegin, w.rowEnd);
         for (int k = 0; k < n; ++k) {
             size_t bin = size_t(slot) * n + k;
-            rasterizeShadowBin(shadowBins.data() + bin * kShadowBinVertices, shadowCounts[bin],
-                               w.rowBegin, w.rowEnd, *stencilBuffer, *depthBuffer);
+            rasterizeShadowBin(shadowBins[bin].vertices.data(), shadowCounts[bin], w.rowBegin,
+                               w.rowEnd, *stencilBuffer, *depthBuffer);
         }
         shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *colorBuffer, *depthBuffer, stencilBuffer,
                    entry.lightIndex, &w.stats);

@@ -2,16 +2,19 @@
 // The renderer front object. It owns one worker thread per processor of the
 // process's affinity mask (worker t pinned to the t-th processor listed), the
 // viewport, the pipeline and the shadow-volume bins, and holds pointers to the
-// frame's lights, instances, target buffers and output canvas.
+// frame's lights, instances, target buffers and output canvas. At most
+// kShadowSlots lights of a frame cast shadows; later shadow-casting lights are
+// drawn without (and counted in unshadowedLights).
 //
 // Per frame, on the main thread: beginFrame; setViewMatrix and the option
 // fields; addLight / addInstance; transformAll; renderFrame. renderFrame sorts
 // and projects, hands each worker a band of whole 8-row blocks and waits for
-// all of them. A worker, on its band: resets its shadow bins (and builds its
-// share of the volumes), sets its bins-ready event, clears colour and depth
-// when asked, runs the ambient pass, waits for every worker's bins-ready event,
-// runs one pass per light (counting the shadow bins into the stencil first for
-// a shadowed light), marks its band when asked and resolves into the output.
+// all of them. A worker, on its band: builds its share of the shadow volumes
+// into its own bins (render/shadowvolume.h), sets its bins-ready event, clears
+// colour and depth when asked, runs the ambient pass, waits for every worker's
+// bins-ready event, runs one pass per light (counting the shadow bins into the
+// stencil first for a shadowed light), marks its band when asked and resolves
+// into the output.
 //
 // Synchronisation is by events only: the main thread writes all per-frame state
 // before setting the start events and reads results after all done events;
@@ -26,6 +29,7 @@
 #include "render/lighting.h"
 #include "render/pipeline.h"
 #include "render/raster.h"
+#include "render/shadowvolume.h"
 
 #include <memory>
 #include <thread>
@@ -98,8 +102,13 @@ public:
     int threadCount = 0;
     int shadowLightCount = 0;
     int shadowSlots = kShadowSlots;
-    AlignedArray<vec4> shadowBins; // bin of (slot s, worker i) at (s * threadCount + i) * 10000
-    std::vector<int> shadowCounts;
+    // One bin per (slot s, worker i) at index s * threadCount + i, 10000 vertices
+    // to start; a bin that fills up grows and keeps its size.
+    std::vector<ShadowBin> shadowBins;
+    std::vector<int> shadowCounts; // vertices in each bin this frame
+    // Shadow-casting lights of this frame beyond the slots: drawn without shadows.
+    int unshadowedLights = 0;
+    int shadowTriangles = 0; // volume triangles of the last frame
     std::unique_ptr<Pipeline> pipeline;
     std::unique_ptr<WorkerState[]> workers;
 
@@ -107,6 +116,7 @@ private:
     static void workerLoop(WorkerState* state);
     void workerFrame(WorkerState& worker);
     bool targetsUsable();
+    void raiseShadowMarks();
     bool reportedTargets_ = false;
 };
 

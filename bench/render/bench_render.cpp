@@ -1,11 +1,15 @@
 // Renderer benchmark over plain-text scene files (see the scene format notes
 // shipped with the benchmarks), so that other renderers can run the same
-// workloads side by side. For each scene and worker count it renders warm-up
-// frames, then several timed runs, and prints milliseconds per frame (median and
-// the spread of the runs), frames per second, faces drawn and pixels shaded.
+// workloads side by side. For each scene, worker count and shadow setting it
+// renders warm-up frames, then several timed runs, and prints milliseconds per
+// frame (median and the spread of the runs), frames per second, faces drawn,
+// pixels shaded, shadow-volume triangles per frame and the high-water mark of
+// the shadow bins (vertices: the fullest bin, and every used bin as
+// slot:worker-0/worker-1/...). "shadows off" renders the same scene with the
+// lights' shadow flags cleared.
 //
-//   bench_render [--threads 1,2] [--frames 60] [--runs 7] [--warmup 40]
-//                [--size 640x360] [--pictures DIR] [SCENE ...]
+//   bench_render [--threads 1,2] [--shadows both|on|off] [--frames 60] [--runs 7]
+//                [--warmup 40] [--size 640x360] [--pictures DIR] [SCENE ...]
 //   bench_render --write-meshes DIR
 //
 // Without scene files it runs every *.scene of its own scene folder. Meshes
@@ -245,6 +249,9 @@ struct Result {
     double critical = 0;
     double mainCpu = 0; // main thread processor time per frame (transform, sort, project)
     double faces = 0, pixels = 0;
+    double volumeTriangles = 0; // shadow-volume triangles per frame
+    int binMark = 0;            // most vertices in one bin in one frame
+    std::string bins;           // every used bin's mark
 };
 
 bool writePpm(const std::string& path, const std::vector<uint32_t>& pixels, int w, int h) {
@@ -266,8 +273,8 @@ double processCpuMs() {
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
 }
 
-Result runScene(const SceneSpec& scene, int threads, int width, int height, int warmup, int frames,
-                int runs, const std::string& pictureDir) {
+Result runScene(const SceneSpec& scene, bool shadows, int threads, int width, int height,
+                int warmup, int frames, int runs, const std::string& pictureDir) {
     TextureStore textures;
     const int checker = textures.add(checkerTexture());
     MeshStore meshes;
@@ -286,6 +293,11 @@ Result runScene(const SceneSpec& scene, int threads, int width, int height, int 
         instances.push_back(instance);
     }
     std::vector<Light> lights = scene.lights;
+    if (!shadows) {
+        for (Light& l : lights) {
+            l.castsShadow = false;
+        }
+    }
 
     std::fflush(stdout);
     FILE* saved = stdout; // the renderer's set-up lines are not part of the table
@@ -305,7 +317,7 @@ Result runScene(const SceneSpec& scene, int threads, int width, int height, int 
     renderer->output = &canvas;
 
     int frameIndex = 0;
-    double faces = 0, pixels = 0, critical = 0, mainCpu = 0;
+    double faces = 0, pixels = 0, critical = 0, mainCpu = 0, volumeTriangles = 0;
     auto frame = [&] {
         const double mainStart = threadCpuSeconds();
         renderer->beginFrame();
@@ -331,13 +343,14 @@ Result runScene(const SceneSpec& scene, int threads, int width, int height, int 
         mainCpu += (threadCpuSeconds() - mainStart) * 1e3;
         faces += renderer->pipeline->faceCount;
         pixels += double(renderer->frameStats().pixels);
+        volumeTriangles += renderer->shadowTriangles;
         ++frameIndex;
     };
     for (int i = 0; i < warmup; ++i) {
         frame();
     }
     std::vector<double> times, cpuTimes, criticalTimes;
-    faces = pixels = mainCpu = 0;
+    faces = pixels = mainCpu = volumeTriangles = 0;
     for (int r = 0; r < runs; ++r) {
         critical = 0;
         double cpuStart = processCpuMs();
@@ -353,7 +366,8 @@ Result runScene(const SceneSpec& scene, int threads, int width, int height, int 
     std::sort(criticalTimes.begin(), criticalTimes.end());
     std::sort(cpuTimes.begin(), cpuTimes.end());
     if (!pictureDir.empty()) {
-        writePpm(pictureDir + "/" + scene.name + ".ppm", canvasPixels, width, height);
+        writePpm(pictureDir + "/" + scene.name + (shadows ? "" : "-noshadows") + ".ppm",
+                 canvasPixels, width, height);
     }
     std::sort(times.begin(), times.end());
     Result result;
@@ -365,12 +379,31 @@ Result runScene(const SceneSpec& scene, int threads, int width, int height, int 
     result.faces = faces / (double(frames) * runs);
     result.mainCpu = mainCpu / (double(frames) * runs);
     result.pixels = pixels / (double(frames) * runs);
+    result.volumeTriangles = volumeTriangles / (double(frames) * runs);
+    const Pipeline::ShadowMarks& marks = renderer->pipeline->shadowMarks;
+    for (size_t first = 0; first + marks.workers <= marks.bins.size(); first += marks.workers) {
+        std::string slot;
+        int most = 0;
+        for (int t = 0; t < marks.workers; ++t) {
+            most = std::max(most, marks.bins[first + t]);
+            slot += (t ? "/" : "") + std::to_string(marks.bins[first + t]);
+        }
+        if (most > 0) {
+            result.binMark = std::max(result.binMark, most);
+            result.bins += (result.bins.empty() ? "" : " ") +
+                           std::to_string(first / marks.workers) + ":" + slot;
+        }
+    }
+    if (result.bins.empty()) {
+        result.bins = "-";
+    }
     return result;
 }
 
 void usage() {
-    std::printf("usage: bench_render [--threads 1,2] [--frames N] [--runs N] [--warmup N]\n"
-                "                    [--size WxH] [--pictures DIR] [SCENE ...]\n"
+    std::printf("usage: bench_render [--threads 1,2] [--shadows both|on|off] [--frames N]\n"
+                "                    [--runs N] [--warmup N] [--size WxH] [--pictures DIR]\n"
+                "                    [SCENE ...]\n"
                 "       bench_render --write-meshes DIR   (the generated meshes as OBJ files)\n");
 }
 
@@ -380,6 +413,7 @@ int main(int argc, char** argv) {
     std::vector<int> threadCounts = {1, 2};
     int frames = 60, runs = 7, warmup = 40, width = 640, height = 360;
     std::string pictureDir;
+    std::vector<bool> shadowSettings = {true, false};
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -401,6 +435,13 @@ int main(int argc, char** argv) {
                 threadCounts.push_back(n);
             }
             ok = ok && !threadCounts.empty();
+        } else if (arg == "--shadows") {
+            const char* v = value();
+            std::string setting = v ? v : "";
+            ok = setting == "both" || setting == "on" || setting == "off";
+            shadowSettings = setting == "on"    ? std::vector<bool>{true}
+                             : setting == "off" ? std::vector<bool>{false}
+                                                : std::vector<bool>{true, false};
         } else if (arg == "--frames") {
             ok = positive(frames);
         } else if (arg == "--runs") {
@@ -448,28 +489,34 @@ int main(int argc, char** argv) {
                 "thread plus busiest worker processor time per frame (the frame time with a free "
                 "processor per thread)\n",
                 width, height, warmup, runs, frames);
-    std::printf("%-8s %7s %9s %15s %7s %6s %9s %8s %8s %9s %8s %8s\n", "scene", "workers",
-                "ms/frame", "spread", "fps", "faces", "Mpix/s", "speed-up", "cpu ms", "crit. ms",
-                "crit. up", "main ms");
+    std::printf("%-8s %7s %7s %9s %15s %7s %6s %9s %8s %8s %9s %8s %8s %9s %8s  %s\n", "scene",
+                "shadows", "workers", "ms/frame", "spread", "fps", "faces", "Mpix/s", "speed-up",
+                "cpu ms", "crit. ms", "crit. up", "main ms", "vol.tris", "bin hwm",
+                "bins (slot:per worker)");
     for (const std::string& file : files) {
         SceneSpec scene;
         if (!loadScene(file, scene)) {
             return 1;
         }
-        double single = 0, singleCritical = 0;
-        for (int threads : threadCounts) {
-            Result r = runScene(scene, threads, width, height, warmup, frames, runs, pictureDir);
-            if (threads == threadCounts.front()) {
-                single = r.median;
-                singleCritical = r.critical;
+        for (bool shadows : shadowSettings) {
+            double single = 0, singleCritical = 0;
+            for (int threads : threadCounts) {
+                Result r = runScene(scene, shadows, threads, width, height, warmup, frames, runs,
+                                    pictureDir);
+                if (threads == threadCounts.front()) {
+                    single = r.median;
+                    singleCritical = r.critical;
+                }
+                char spread[64];
+                std::snprintf(spread, sizeof spread, "%.2f..%.2f", r.best, r.worst);
+                std::printf("%-8s %7s %7d %9.3f %15s %7.1f %6.0f %9.1f %7.2fx %8.3f %9.3f %7.2fx "
+                            "%8.3f %9.0f %8d  %s\n",
+                            scene.name.c_str(), shadows ? "on" : "off", threads, r.median, spread,
+                            1000.0 / r.median, r.faces, r.pixels / r.median / 1000.0,
+                            single / r.median, r.cpu, r.critical, singleCritical / r.critical,
+                            r.mainCpu, r.volumeTriangles, r.binMark, r.bins.c_str());
+                std::fflush(stdout);
             }
-            char spread[64];
-            std::snprintf(spread, sizeof spread, "%.2f..%.2f", r.best, r.worst);
-            std::printf("%-8s %7d %9.3f %15s %7.1f %6.0f %9.1f %7.2fx %8.3f %9.3f %7.2fx %8.3f\n",
-                        scene.name.c_str(), threads, r.median, spread, 1000.0 / r.median, r.faces,
-                        r.pixels / r.median / 1000.0, single / r.median, r.cpu, r.critical,
-                        singleCritical / r.critical, r.mainCpu);
-            std::fflush(stdout);
         }
     }
     return 0;

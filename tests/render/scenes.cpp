@@ -4,6 +4,7 @@
 #include "render/meshgen.h"
 #include "test_util.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace lumo::test {
@@ -11,7 +12,7 @@ namespace lumo::test {
 bool Picture::operator==(const Picture& o) const {
     return color.size() == o.color.size() &&
            std::memcmp(color.data(), o.color.data(), color.size() * sizeof(vec4)) == 0 &&
-           depth == o.depth && canvas == o.canvas;
+           depth == o.depth && canvas == o.canvas && stencil == o.stencil;
 }
 
 std::unique_ptr<Mesh> withMaterial(std::unique_ptr<Mesh> mesh, const Material& m) {
@@ -175,6 +176,46 @@ std::vector<Picture> renderScene(Assets& a, Scene scene, const RenderOptions& o)
             pass(false, false);
             break;
         }
+        case Scene::Shadows:
+        case Scene::ShadowsInside: {
+            Light low{vec4(-6, 3.5f, 4, 1),
+                      vec4(0.9f, 0.5f, 0.3f),
+                      45.0f,
+                      vec4(1, 1, 1),
+                      10.0f,
+                      true,
+                      {}};
+            key.castsShadow = true;
+            key.position = vec4(3.0f * std::cos(t), 9, 3.0f * std::sin(t), 1);
+            fill.castsShadow = false;
+            if (scene == Scene::ShadowsInside) {
+                view = eulerTranslation(vec4(0.25f, 0.5f + t * 0.3f, 0), vec4(0.3f, -0.6f, 0.4f));
+            }
+            instances.push_back(place(a, m.plane, 8, vec4(0, 0, 0), vec4()));
+            instances.push_back(place(a, m.sphere, 1.2f, vec4(-1.8f, 1.3f, 0), vec4(0, t, 0)));
+            instances.push_back(place(a, m.box, 0.8f, vec4(2.0f, 1.2f, 1.0f), vec4(0.3f, t, 0.2f)));
+            instances.push_back(place(a, m.torus, 1.2f, vec4(0.3f, 3.0f, -1.5f), vec4(t, 0.4f, 0)));
+            instances.push_back(place(a, m.allSphere, 0.6f, vec4(0.5f, 0.8f, 2.5f), vec4()));
+            // An open caster: near caps only.
+            instances.push_back(place(a, m.plane, 0.7f, vec4(-0.5f, 4.5f, 1.0f), vec4(0.4f, t, 0)));
+            for (size_t i = 1; i < instances.size(); ++i) {
+                instances[i].castsShadow = true;
+            }
+            renderer.beginFrame();
+            renderer.setViewMatrix(view);
+            renderer.clearColor = true;
+            renderer.clearDepth = true;
+            renderer.addLight(&key);
+            renderer.addLight(&fill);
+            renderer.addLight(&low);
+            for (MeshInstance& instance : instances) {
+                renderer.addInstance(&instance);
+            }
+            renderer.pixelLighting = scene == Scene::ShadowsInside;
+            renderer.transformAll();
+            renderer.renderFrame();
+            break;
+        }
         case Scene::Count:
             break;
         }
@@ -187,6 +228,12 @@ std::vector<Picture> renderScene(Assets& a, Scene scene, const RenderOptions& o)
             }
         }
         p.canvas = canvasPixels;
+        p.stencil.resize(size_t(o.width) * stencil.tilesY * 8);
+        for (int y = 0; y < stencil.tilesY * 8; ++y) {
+            for (int x = 0; x < stencil.tilesX * 8; ++x) {
+                p.stencil[size_t(y) * o.width + x] = stencil.at(x, y);
+            }
+        }
         pictures.push_back(std::move(p));
     }
     return pictures;

@@ -30,10 +30,24 @@ struct Picture {
     std::vector<vec4> color;
     std::vector<int32_t> depth; // row-major
     std::vector<uint32_t> canvas;
+    std::vector<uint8_t> stencil; // row-major: the counts of the frame's last shadowed light
     bool operator==(const Picture& o) const;
 };
 
-enum class Scene { LitMeshes, SkyBox, Clipped, TwoPasses, PixelLighting, Count };
+// Shadows: closed casters (a rotating box and torus, a sphere) and an open one
+// over a plane, two shadow-casting lights and one without; ShadowsInside: the
+// same with the camera low between the casters, inside their volumes, and the
+// volumes crossing the near plane and the sides of the view.
+enum class Scene {
+    LitMeshes,
+    SkyBox,
+    Clipped,
+    TwoPasses,
+    PixelLighting,
+    Shadows,
+    ShadowsInside,
+    Count
+};
 
 struct RenderOptions {
     int threads = 1;

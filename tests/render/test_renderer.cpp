@@ -25,6 +25,10 @@ const char* sceneName(Scene s) {
         return "twopasses";
     case Scene::PixelLighting:
         return "pixellit";
+    case Scene::Shadows:
+        return "shadows";
+    case Scene::ShadowsInside:
+        return "shadowsinside";
     default:
         return "?";
     }
@@ -93,7 +97,8 @@ TEST_P(RendererScenes, FastPathsOffGiveTheSamePicture) {
 
 INSTANTIATE_TEST_SUITE_P(Scenes, RendererScenes,
                          ::testing::Values(Scene::LitMeshes, Scene::SkyBox, Scene::Clipped,
-                                           Scene::TwoPasses, Scene::PixelLighting),
+                                           Scene::TwoPasses, Scene::PixelLighting, Scene::Shadows,
+                                           Scene::ShadowsInside),
                          [](const auto& info) { return std::string(sceneName(info.param)); });
 
 TEST(Renderer, SetUpLinesAndBands) {
