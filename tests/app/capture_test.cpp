@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <vector>
 
@@ -60,68 +61,45 @@ struct Scratch {
     ~Scratch() { fs::remove_all(path); }
 };
 
-// Just enough of a JSON parser to say whether a document is well formed.
-struct JsonChecker {
-    const std::string& s;
+// Whether text is one well-formed JSON value (numbers are read loosely).
+bool wellFormedJson(const std::string& s) {
     size_t i = 0;
-    void space() {
+    auto space = [&] {
         while (i < s.size() && std::isspace(uint8_t(s[i])))
             ++i;
-    }
-    bool literal(const char* word) {
-        size_t n = std::char_traits<char>::length(word);
-        if (s.compare(i, n, word) != 0)
-            return false;
-        i += n;
-        return true;
-    }
-    bool string() {
-        if (s[i] != '"')
-            return false;
-        for (++i; i < s.size() && s[i] != '"'; ++i)
-            if (s[i] == '\\')
-                ++i;
-        return i++ < s.size();
-    }
-    bool value() {
+    };
+    auto next = [&](char c) { return space(), i < s.size() && s[i] == c && ++i; };
+    std::function<bool()> value = [&]() -> bool {
         space();
-        if (i >= s.size())
-            return false;
-        char c = s[i];
-        if (c == '{' || c == '[') {
-            char close = c == '{' ? '}' : ']';
-            ++i;
-            space();
-            if (s[i] == close)
-                return ++i, true;
-            while (true) {
-                space();
-                if (c == '{' && (!string() || (space(), s[i++] != ':')))
+        if (next('"')) {
+            for (; i < s.size() && s[i] != '"'; ++i)
+                i += s[i] == '\\';
+            return i++ < s.size();
+        }
+        for (auto [open, close] : {std::pair{'{', '}'}, {'[', ']'}}) {
+            if (!next(open))
+                continue;
+            if (next(close))
+                return true;
+            do {
+                if (open == '{' &&
+                    ((space(), s.compare(i, 1, "\"")) != 0 || !value() || !next(':')))
                     return false;
                 if (!value())
                     return false;
-                space();
-                if (s[i] == close)
-                    return ++i, true;
-                if (s[i++] != ',')
-                    return false;
-            }
+            } while (next(','));
+            return next(close);
         }
-        if (c == '"')
-            return string();
-        if (literal("true") || literal("false") || literal("null"))
-            return true;
+        for (const char* word : {"true", "false", "null"})
+            if (s.compare(i, std::strlen(word), word) == 0)
+                return i += std::strlen(word), true;
         size_t start = i;
         while (i < s.size() && (std::isdigit(uint8_t(s[i])) || std::strchr("+-.eE", s[i])))
             ++i;
         return i > start;
-    }
-    bool document() {
-        bool ok = value();
-        space();
-        return ok && i == s.size();
-    }
-};
+    };
+    return value() && (space(), i == s.size());
+}
 
 size_t countOf(const std::string& text, const std::string& needle) {
     size_t n = 0;
@@ -299,9 +277,6 @@ TEST(Capture, FramesMatchFrameCommandAndTheMusicSpan) {
     settings.threads = 1;
     settings.directory = (dir.path / "one").string();
     int one = captureCommand(dataDirectory, settings);
-    settings.threads = 3;
-    settings.directory = (dir.path / "three").string();
-    int three = captureCommand(dataDirectory, settings);
     const fs::path single = dir.path / "single.png";
     CapturePlan plan;
     std::string error;
@@ -309,26 +284,24 @@ TEST(Capture, FramesMatchFrameCommandAndTheMusicSpan) {
     int frame = renderFrameCommand(dataDirectory, plan.framePosition(7), single.string(), 2);
     std::string out = testing::internal::GetCapturedStdout();
     ASSERT_EQ(one, 0) << out;
-    ASSERT_EQ(three, 0) << out;
     ASSERT_EQ(frame, 0);
     EXPECT_NE(out.find("captured 15 frames at 10 fps"), std::string::npos) << out;
 
     EXPECT_FALSE(fs::exists(dir.path / "one" / "frame000099.png"));
     EXPECT_TRUE(fs::exists(dir.path / "one" / "notes.txt"));
     size_t pngs = 0;
-    for (const auto& entry : fs::directory_iterator(dir.path / "three")) {
+    for (const auto& entry : fs::directory_iterator(dir.path / "one")) {
         EXPECT_EQ(entry.path().extension() == ".part", false) << entry.path();
         pngs += entry.path().extension() == ".png";
     }
     EXPECT_EQ(pngs, 15u);
     for (int k = 0; k < 15; ++k) {
         std::string a = readFile(dir.path / "one" / captureFrameName(k));
-        std::string b = readFile(dir.path / "three" / captureFrameName(k));
         ASSERT_GT(a.size(), 24u) << k;
         EXPECT_EQ(be32(a, 16), 640u);
         EXPECT_EQ(be32(a, 20), 360u);
-        EXPECT_TRUE(a == b) << "frame " << k << " differs between 1 and 3 workers";
     }
+    // --frame draws with 2 workers, the capture with 1: the pictures agree.
     EXPECT_TRUE(readFile(dir.path / "one" / captureFrameName(7)) == readFile(single))
         << "frame 7 differs from --frame at " << plan.framePosition(7);
 
@@ -341,7 +314,6 @@ TEST(Capture, FramesMatchFrameCommandAndTheMusicSpan) {
     ASSERT_LE(first + 66150, music.frameCount());
     EXPECT_EQ(std::memcmp(wav.data() + 44, music.samples.data() + first * 2, 66150u * 4u), 0)
         << "audio.wav is not the music from sample " << first;
-    EXPECT_TRUE(wav == readFile(dir.path / "three" / "audio.wav"));
 }
 
 TEST(Capture, UnusableDirectoryAndBadRangesFailWithoutLeavingOutput) {
@@ -391,7 +363,7 @@ TEST(Bench, QuickRunCoversEverySceneAndWritesJson) {
     ASSERT_EQ(status, 0) << out;
     EXPECT_NE(out.find("median ms"), std::string::npos);
     std::string json = readFile(settings.json);
-    EXPECT_TRUE(JsonChecker{json}.document()) << json;
+    EXPECT_TRUE(wellFormedJson(json)) << json;
     EXPECT_EQ(countOf(json, "\"scene\":"), 14u) << json;
     for (int scene = 1; scene <= 7; ++scene) {
         std::string counts[2];

@@ -1,6 +1,7 @@
 // Headless frames of the generated demo: every scene draws a real picture, and
 // the picture does not depend on the number of worker threads.
 
+#include "app/benchmark.h"
 #include "app/headless.h"
 #include "app/png_writer.h"
 
@@ -19,55 +20,26 @@ namespace {
 
 const std::string dataDirectory = LUMO_DATA_DIR;
 
-bool haveData() {
-    return std::filesystem::exists(dataDirectory + "sync_scene.track");
-}
-
-// The middle second of each scene's longest stretch on the timeline.
-std::map<int, double> sceneMiddles(HeadlessDemo& demo) {
-    const SyncTrack* scene = demo.session().tracks.scene;
-    std::map<int, std::pair<double, double>> longest; // scene -> (start, length)
-    int current = -1;
-    double start = 0.0;
-    for (double s = 0.0; s <= 400.0; s += 0.5) {
-        int n = roundChoice(scene->valueAt(s * 14.666666666666666));
-        if (n != current || s + 0.5 > 400.0) {
-            if (current >= 1 && current <= 7 && s - start > longest[current].second) {
-                longest[current] = {start, s - start};
-            }
-            current = n;
-            start = s;
-        }
-    }
-    std::map<int, double> middles;
-    for (auto [n, span] : longest) {
-        middles[n] = span.first + span.second / 2.0;
-    }
-    return middles;
-}
-
-size_t distinctColours(const uint32_t* pixels, size_t count) {
-    std::set<uint32_t> colours(pixels, pixels + count);
-    return colours.size();
-}
-
 } // namespace
 
 TEST(Headless, EverySceneDrawsAndThreadCountsAgree) {
-    if (!haveData()) {
+    if (!std::filesystem::exists(dataDirectory + "sync_scene.track")) {
         GTEST_SKIP() << "no generated data in " << dataDirectory;
     }
     testing::internal::CaptureStdout();
     HeadlessDemo one(dataDirectory, 1);
     HeadlessDemo three(dataDirectory, 3);
     testing::internal::GetCapturedStdout();
-    std::map<int, double> middles = sceneMiddles(one);
+    // The middle of the time each scene is shown.
+    auto middles = benchPositions(one.session().tracks.scene, 400.0, 1);
     ASSERT_EQ(middles.size(), 7u) << "every scene must occur on the timeline";
     const size_t count = size_t(one.width()) * one.height();
-    for (auto [scene, seconds] : middles) {
+    for (const auto& [scene, positions] : middles) {
+        const double seconds = positions[0];
         EXPECT_EQ(one.renderAt(seconds), scene);
         EXPECT_EQ(three.renderAt(seconds), scene);
-        EXPECT_GT(distinctColours(one.pixels(), count), 200u) << "scene " << scene << " is blank";
+        EXPECT_GT(std::set<uint32_t>(one.pixels(), one.pixels() + count).size(), 200u)
+            << "scene " << scene << " is blank";
         EXPECT_TRUE(std::equal(one.pixels(), one.pixels() + count, three.pixels()))
             << "scene " << scene << " at " << seconds << " s differs between 1 and 3 workers";
         // Rendering the same position again gives the same picture.

@@ -57,30 +57,27 @@ TEST(Launcher, InitialisesTheDecorativeListInOrder) {
     EXPECT_STREQ(launcherTitle, "lumo 2013");
 }
 
-TEST(Launcher, DemoStartsAndRecordsTheBoxes) {
-    LauncherResults r;
-    FakeView v(r);
-    v.fullScreenState = 1;
-    EXPECT_TRUE(launcherProcedure(r, v, LauncherMessage::Command, LauncherDemo));
-    EXPECT_TRUE(r.startRequested);
-    EXPECT_TRUE(r.fullScreen);
-    EXPECT_FALSE(r.force720p);
-    EXPECT_EQ(v.log, (std::vector<std::string>{"close", "destroy", "quit 0"}));
-}
-
-TEST(Launcher, EscapeAndTitleBarCloseRecordTheBoxesButDoNotStart) {
-    for (bool byEscape : {true, false}) {
+// The demo button starts; Escape and the title bar's close do not. All three record the
+// boxes (any state above 0 counts as ticked) and end the dialog.
+TEST(Launcher, ButtonsAndCloseRecordTheBoxes) {
+    for (int way = 0; way < 3; ++way) {
         LauncherResults r;
         FakeView v(r);
-        v.force720pState = 2; // any state above 0 counts as ticked
-        if (byEscape)
-            EXPECT_TRUE(launcherProcedure(r, v, LauncherMessage::Command, LauncherCancel));
-        else
+        v.fullScreenState = way == 0 ? 1 : 0;
+        v.force720pState = way == 0 ? 0 : 2;
+        if (way == 2) {
             EXPECT_TRUE(launcherProcedure(r, v, LauncherMessage::Close));
-        EXPECT_FALSE(r.startRequested);
-        EXPECT_FALSE(r.fullScreen);
-        EXPECT_TRUE(r.force720p);
+        } else {
+            EXPECT_TRUE(launcherProcedure(r, v, LauncherMessage::Command,
+                                          way == 0 ? LauncherDemo : LauncherCancel));
+        }
+        EXPECT_EQ(r.startRequested, way == 0);
+        EXPECT_EQ(r.fullScreen, way == 0);
+        EXPECT_EQ(r.force720p, way != 0);
         EXPECT_EQ(v.log.back(), "quit 0");
+        if (way == 0) {
+            EXPECT_EQ(v.log, (std::vector<std::string>{"close", "destroy", "quit 0"}));
+        }
     }
 }
 
@@ -115,28 +112,24 @@ Options parse(std::vector<const char*> args) {
     return parseCommandLine(int(args.size()), args.data());
 }
 
-TEST(CommandLine, NoArgumentsIsTheLauncher) {
-    Options o = parse({});
-    EXPECT_TRUE(o.launcher);
-    EXPECT_FALSE(o.fullScreen || o.force720p || o.help);
-    EXPECT_TRUE(o.error.empty());
-}
-
-TEST(CommandLine, OptionsAnswerTheDialog) {
-    Options o = parse({"--no-launcher"});
-    EXPECT_FALSE(o.launcher);
-    EXPECT_FALSE(o.fullScreen || o.force720p);
-    o = parse({"--fullscreen", "--force-720p"});
-    EXPECT_FALSE(o.launcher);
-    EXPECT_TRUE(o.fullScreen && o.force720p);
-    o = parse({"--force-720p"});
-    EXPECT_FALSE(o.launcher || o.fullScreen);
-    EXPECT_TRUE(o.force720p);
+TEST(CommandLine, OptionsAnswerTheDialogAndUnknownArgumentsAreOneLineErrors) {
+    struct Case {
+        std::vector<const char*> args;
+        bool launcher, fullScreen, force720p;
+    };
+    for (const Case& c :
+         {Case{{}, true, false, false}, Case{{"--no-launcher"}, false, false, false},
+          Case{{"--fullscreen", "--force-720p"}, false, true, true},
+          Case{{"--force-720p"}, false, false, true}}) {
+        Options o = parse(c.args);
+        EXPECT_TRUE(o.error.empty()) << o.error;
+        EXPECT_EQ(o.launcher, c.launcher) << c.args.size();
+        EXPECT_EQ(o.fullScreen, c.fullScreen) << c.args.size();
+        EXPECT_EQ(o.force720p, c.force720p) << c.args.size();
+        EXPECT_FALSE(o.help);
+    }
     EXPECT_TRUE(parse({"--help"}).help);
     EXPECT_NE(std::string(usageText()).find("--force-720p"), std::string::npos);
-}
-
-TEST(CommandLine, UnknownArgumentsAreOneLineErrors) {
     for (const char* bad : {"--fullscreen=1", "-x", "data", ""}) {
         Options o = parse({"--no-launcher", bad});
         EXPECT_FALSE(o.error.empty()) << bad;
@@ -144,49 +137,26 @@ TEST(CommandLine, UnknownArgumentsAreOneLineErrors) {
     }
 }
 
-TEST(Application, FieldsStartAtTheirDefaultsAndTheListenerKeepsItsOwn) {
-    Application app(std::make_unique<Framebuffer::OffscreenDisplay>());
-    EXPECT_EQ(app.renderWidth, 640);
-    EXPECT_EQ(app.renderHeight, 360);
-    EXPECT_EQ(app.windowWidth, 640);
-    EXPECT_EQ(app.windowHeight, 480);
-    EXPECT_FALSE(app.fullScreen);
-    EXPECT_FALSE(app.quitRequested);
-    EXPECT_FALSE(app.freeCamera);
-    EXPECT_EQ(app.duid, 0);
-    EXPECT_EQ(app.cameraPosition.x, 0.0f);
-    EXPECT_EQ(app.cameraAngles.z, 0.0f);
-    EXPECT_TRUE(app.handlesDefaultKeys());
-    app.keyDown(&app.display, 'W');
-    EXPECT_FALSE(app.quitRequested);
-    EXPECT_TRUE(app.closeRequested(&app.display));
-    EXPECT_TRUE(app.quitRequested);
-}
-
-TEST(Application, EscapeEndsThroughTheDisplay) {
-    auto own = std::make_unique<Framebuffer::OffscreenDisplay>();
-    Framebuffer::OffscreenDisplay* screen = own.get();
-    Application app(std::move(own));
-    ASSERT_TRUE(app.display.open("t", 64, 48, Framebuffer::OutputWindow, 0));
-    app.display.setListener(&app);
-    screen->queueKeyDown(Framebuffer::VkEscape);
-    for (int i = 0; i < 3 && app.display.lockFrame(); ++i)
-        app.display.present();
-    EXPECT_TRUE(app.quitRequested);
-    EXPECT_FALSE(app.display.isOpen());
-}
-
-TEST(Application, CloseRequestIsGranted) {
-    auto own = std::make_unique<Framebuffer::OffscreenDisplay>();
-    Framebuffer::OffscreenDisplay* screen = own.get();
-    Application app(std::move(own));
-    ASSERT_TRUE(app.display.open("t", 64, 48, Framebuffer::OutputWindow, 0));
-    app.display.setListener(&app);
-    screen->queueClose();
-    for (int i = 0; i < 3 && app.display.lockFrame(); ++i)
-        app.display.present();
-    EXPECT_TRUE(app.quitRequested);
-    EXPECT_FALSE(app.display.isOpen());
+TEST(Application, KeysAndCloseRequestsEndThroughTheDisplay) {
+    for (bool byEscape : {true, false}) {
+        auto own = std::make_unique<Framebuffer::OffscreenDisplay>();
+        Framebuffer::OffscreenDisplay* screen = own.get();
+        Application app(std::move(own));
+        EXPECT_TRUE(app.handlesDefaultKeys());
+        app.keyDown(&app.display, 'W');
+        EXPECT_FALSE(app.quitRequested);
+        ASSERT_TRUE(app.display.open("t", 64, 48, Framebuffer::OutputWindow, 0));
+        app.display.setListener(&app);
+        if (byEscape) {
+            screen->queueKeyDown(Framebuffer::VkEscape);
+        } else {
+            screen->queueClose();
+        }
+        for (int i = 0; i < 3 && app.display.lockFrame(); ++i)
+            app.display.present();
+        EXPECT_TRUE(app.quitRequested);
+        EXPECT_FALSE(app.display.isOpen());
+    }
 }
 
 } // namespace

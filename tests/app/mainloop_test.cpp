@@ -9,38 +9,30 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 namespace lumo {
 namespace {
 
 namespace fs = std::filesystem;
 
+// The loop reads seconds from the music's byte position (the player's conversion is tested
+// with the audio code) and turns them into rows.
 TEST(RowClock, FortyFourThirdsRowsPerSecond) {
     EXPECT_EQ(rowFromSeconds(1.5), 22.0);
     EXPECT_EQ(rowFromSeconds(0.75), 11.0);
     EXPECT_EQ(rowFromSeconds(0.0), 0.0);
-    // The way the loop gets there: a byte position of the music.
-    ASSERT_TRUE(audioInit(audioDefaultDevice, 44100));
-    fs::path mp3 = fs::temp_directory_path() / ("lumo_row_" + std::to_string(::getpid()) + ".mp3");
-    ASSERT_TRUE(test::writeTestMp3(mp3.string(), 4410));
-    AudioStream s = audioStreamCreateFile(mp3.c_str(), 0, 0, audioStreamPrescan);
-    ASSERT_NE(s, 0u);
-    EXPECT_EQ(rowFromSeconds(audioChannelBytes2Seconds(s, 264600)), 22.0);
-    audioStreamFree(s);
-    audioFree();
-    fs::remove(mp3);
 }
 
 TEST(FrameCheck, NeedsTrueColourRowsOfTheWindowWidth) {
-    EXPECT_TRUE(checkFrame({1, nullptr, 2560}, 640).ok());
-    FrameCheck c = checkFrame({9, nullptr, 2560}, 640);
-    EXPECT_TRUE(c.notTrueColor);
-    EXPECT_FALSE(c.unexpectedStride);
-    c = checkFrame({1, nullptr, 2564}, 640);
-    EXPECT_FALSE(c.notTrueColor);
-    EXPECT_TRUE(c.unexpectedStride);
-    c = checkFrame({2, nullptr, 640 * 16}, 640);
-    EXPECT_TRUE(c.notTrueColor && c.unexpectedStride);
+    for (auto [format, pitch, notTrueColor, unexpectedStride] : {std::tuple{1, 2560, false, false},
+                                                                 {9, 2560, true, false},
+                                                                 {1, 2564, false, true},
+                                                                 {2, 640 * 16, true, true}}) {
+        FrameCheck c = checkFrame({format, nullptr, pitch}, 640);
+        EXPECT_EQ(c.notTrueColor, notTrueColor) << format << " " << pitch;
+        EXPECT_EQ(c.unexpectedStride, unexpectedStride) << format << " " << pitch;
+    }
 }
 
 TEST(FrameStatistics, FirstLineAfterFiveSecondsThenAtLeastFiveApart) {
@@ -155,22 +147,17 @@ TEST_F(MainLoop, ForcedModeMakesA360RowFrameAndFullScreenIsPassedOn) {
     EXPECT_EQ(display_->output, Framebuffer::OutputFullscreen);
 }
 
-TEST_F(MainLoop, MissingMusicEndsBeforeAnyWindow) {
+TEST_F(MainLoop, MissingOrBrokenMusicEndsBeforeAnyWindow) {
     std::string out;
     EXPECT_EQ(run(out), 1);
     EXPECT_NE(out.find("error (2) while creating stream\n"), std::string::npos) << out;
+    std::ofstream(dir_ / "data/j2.mp3") << std::string(5000, 'x');
+    EXPECT_EQ(run(out), 1);
+    EXPECT_NE(out.find("error (41) while creating stream\n"), std::string::npos) << out;
     EXPECT_EQ(display_->opens, 0);
     // The audio library was released: it can start again.
     ASSERT_TRUE(audioInit(audioDefaultDevice, 44100));
     audioFree();
-}
-
-TEST_F(MainLoop, MusicThatIsNotAnMp3) {
-    std::ofstream(dir_ / "data/j2.mp3") << std::string(5000, 'x');
-    std::string out;
-    EXPECT_EQ(run(out), 1);
-    EXPECT_NE(out.find("error (41) while creating stream\n"), std::string::npos) << out;
-    EXPECT_EQ(display_->opens, 0);
 }
 
 TEST_F(MainLoop, WrongStrideStopsThroughTheNormalShutdown) {

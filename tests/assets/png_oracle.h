@@ -7,7 +7,6 @@
 #include <zlib.h>
 
 #include <cstdint>
-#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -18,15 +17,12 @@ namespace lumo::test {
 // What to write. samples holds width * height * channels values at the image's bit depth
 // (palette indices for colour type 3), row by row.
 struct PngSpec {
-    uint32_t width = 1;
-    uint32_t height = 1;
+    uint32_t width = 1, height = 1;
     int colorType = PNG_COLOR_TYPE_RGBA;
     int depth = 8;
     bool interlaced = false;
     int filters = PNG_ALL_FILTERS;
-    int level = 6; // zlib level
-    int strategy = Z_DEFAULT_STRATEGY;
-    int memLevel = 8;       // small values force many DEFLATE blocks
+    int level = 6;          // zlib level
     size_t idatSize = 8192; // bytes per IDAT chunk
     std::vector<uint16_t> samples;
     std::vector<uint8_t> palette; // r, g, b triples
@@ -37,17 +33,8 @@ struct PngSpec {
 };
 
 inline int channelsOf(int colorType) {
-    switch (colorType) {
-    case PNG_COLOR_TYPE_GRAY:
-    case PNG_COLOR_TYPE_PALETTE:
-        return 1;
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-        return 2;
-    case PNG_COLOR_TYPE_RGB:
-        return 3;
-    default:
-        return 4;
-    }
+    const int channels[] = {1, 0, 3, 1, 2, 0, 4};
+    return channels[colorType];
 }
 
 inline std::vector<uint8_t> writePng(const PngSpec& spec) {
@@ -56,27 +43,23 @@ inline std::vector<uint8_t> writePng(const PngSpec& spec) {
                                               [](png_structp, png_const_charp) {});
     png_infop info = png_create_info_struct(png);
     std::vector<uint8_t> file;
-    const int channels = channelsOf(spec.colorType);
-    const size_t rowBytes = (size_t{spec.width} * channels * spec.depth + 7) / 8;
-    std::vector<std::vector<uint8_t>> rows(spec.height, std::vector<uint8_t>(rowBytes, 0));
+    const size_t perRow = size_t{spec.width} * channelsOf(spec.colorType);
+    std::vector<std::vector<uint8_t>> rows(spec.height,
+                                           std::vector<uint8_t>((perRow * spec.depth + 7) / 8));
+    std::vector<png_bytep> pointers;
     for (uint32_t y = 0; y < spec.height; ++y) {
-        for (uint32_t i = 0; i < spec.width * channels; ++i) {
-            const uint16_t v = spec.samples[size_t{y} * spec.width * channels + i];
-            uint8_t* row = rows[y].data();
+        uint8_t* row = rows[y].data();
+        pointers.push_back(row);
+        for (size_t i = 0; i < perRow; ++i) {
+            const uint16_t v = spec.samples[y * perRow + i];
             if (spec.depth == 16) {
                 row[i * 2] = static_cast<uint8_t>(v >> 8);
                 row[i * 2 + 1] = static_cast<uint8_t>(v);
-            } else if (spec.depth == 8) {
-                row[i] = static_cast<uint8_t>(v);
             } else {
-                const size_t bit = size_t{i} * spec.depth;
+                const size_t bit = i * spec.depth;
                 row[bit / 8] |= static_cast<uint8_t>(v << (8 - spec.depth - bit % 8));
             }
         }
-    }
-    std::vector<png_bytep> pointers;
-    for (auto& row : rows) {
-        pointers.push_back(row.data());
     }
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
@@ -95,8 +78,6 @@ inline std::vector<uint8_t> writePng(const PngSpec& spec) {
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, spec.filters);
     png_set_compression_level(png, spec.level);
-    png_set_compression_strategy(png, spec.strategy);
-    png_set_compression_mem_level(png, spec.memLevel);
     png_set_compression_buffer_size(png, spec.idatSize);
     if (spec.colorType == PNG_COLOR_TYPE_PALETTE) {
         std::vector<png_color> colors(spec.palette.size() / 3);
@@ -109,21 +90,18 @@ inline std::vector<uint8_t> writePng(const PngSpec& spec) {
                          static_cast<int>(spec.paletteAlpha.size()), nullptr);
         }
     } else if (spec.hasKey) {
-        png_color_16 color{};
-        color.gray = spec.key[0];
-        color.red = spec.key[0];
-        color.green = spec.key[1];
-        color.blue = spec.key[2];
+        png_color_16 color{0, spec.key[0], spec.key[1], spec.key[2], spec.key[0]};
         png_set_tRNS(png, info, nullptr, 0, &color);
     }
-    png_text text[2] = {};
     if (spec.addText) {
-        text[0].compression = PNG_TEXT_COMPRESSION_NONE;
-        text[0].key = const_cast<char*>("Title");
-        text[0].text = const_cast<char*>("a test image");
-        text[1].compression = PNG_TEXT_COMPRESSION_zTXt;
-        text[1].key = const_cast<char*>("Comment");
-        text[1].text = const_cast<char*>("compressed text, skipped as ancillary");
+        png_text text[2] = {};
+        const char* entries[2][2] = {{"Title", "a test image"},
+                                     {"Comment", "compressed text, skipped as ancillary"}};
+        for (int i = 0; i < 2; ++i) {
+            text[i].compression = i == 0 ? PNG_TEXT_COMPRESSION_NONE : PNG_TEXT_COMPRESSION_zTXt;
+            text[i].key = const_cast<char*>(entries[i][0]);
+            text[i].text = const_cast<char*>(entries[i][1]);
+        }
         png_set_text(png, info, text, 2);
         png_set_gAMA(png, info, 0.45455);
     }
@@ -138,42 +116,31 @@ inline std::vector<uint8_t> expectedRgba(const PngSpec& spec) {
     const int channels = channelsOf(spec.colorType);
     const size_t count = size_t{spec.width} * spec.height;
     std::vector<uint8_t> rgba(count * 4);
-    auto to8 = [&](uint16_t v) -> uint8_t {
-        if (spec.depth == 16) {
-            return static_cast<uint8_t>(v >> 8);
-        }
-        return static_cast<uint8_t>(v * 255 / ((1 << spec.depth) - 1));
+    auto to8 = [&](uint16_t v) {
+        return static_cast<uint8_t>(spec.depth == 16 ? v >> 8 : v * 255 / ((1 << spec.depth) - 1));
     };
     for (size_t p = 0; p < count; ++p) {
         const uint16_t* s = &spec.samples[p * channels];
         uint8_t* d = &rgba[p * 4];
-        switch (spec.colorType) {
-        case PNG_COLOR_TYPE_GRAY:
-            d[0] = d[1] = d[2] = to8(s[0]);
-            d[3] = spec.hasKey && s[0] == spec.key[0] ? 0 : 255;
-            break;
-        case PNG_COLOR_TYPE_RGB:
-            d[0] = to8(s[0]);
-            d[1] = to8(s[1]);
-            d[2] = to8(s[2]);
-            d[3] = spec.hasKey && s[0] == spec.key[0] && s[1] == spec.key[1] && s[2] == spec.key[2]
-                       ? 0
-                       : 255;
-            break;
-        case PNG_COLOR_TYPE_PALETTE:
-            d[0] = spec.palette[s[0] * 3];
-            d[1] = spec.palette[s[0] * 3 + 1];
-            d[2] = spec.palette[s[0] * 3 + 2];
-            d[3] = s[0] < spec.paletteAlpha.size() ? spec.paletteAlpha[s[0]] : 255;
-            break;
-        case PNG_COLOR_TYPE_GRAY_ALPHA:
-            d[0] = d[1] = d[2] = to8(s[0]);
-            d[3] = to8(s[1]);
-            break;
-        default:
-            for (int c = 0; c < 4; ++c) {
-                d[c] = to8(s[c]);
+        if (spec.colorType == PNG_COLOR_TYPE_PALETTE) {
+            for (int c = 0; c < 3; ++c) {
+                d[c] = spec.palette[s[0] * 3 + c];
             }
+            d[3] = s[0] < spec.paletteAlpha.size() ? spec.paletteAlpha[s[0]] : 255;
+            continue;
+        }
+        const bool grey = channels < 3;
+        for (int c = 0; c < 3; ++c) {
+            d[c] = to8(s[grey ? 0 : c]);
+        }
+        if (channels == 2 || channels == 4) {
+            d[3] = to8(s[channels - 1]);
+        } else {
+            bool keyed = spec.hasKey;
+            for (int c = 0; c < channels; ++c) {
+                keyed = keyed && s[c] == spec.key[c];
+            }
+            d[3] = keyed ? 0 : 255;
         }
     }
     return rgba;
@@ -184,51 +151,45 @@ inline std::vector<uint8_t> expectedRgba(const PngSpec& spec) {
 inline void randomize(PngSpec& spec, std::mt19937& rng, bool withTransparency) {
     const int channels = channelsOf(spec.colorType);
     const uint32_t maxValue = (1u << spec.depth) - 1;
-    std::uniform_int_distribution<uint32_t> any(0, maxValue);
     const size_t count = size_t{spec.width} * spec.height;
     spec.samples.assign(count * channels, 0);
+    auto below = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
     if (spec.colorType == PNG_COLOR_TYPE_PALETTE) {
-        const uint32_t entries = std::uniform_int_distribution<uint32_t>(1, maxValue + 1)(rng);
+        const uint32_t entries = 1 + below(maxValue + 1);
         spec.palette.resize(entries * 3);
         for (auto& v : spec.palette) {
             v = static_cast<uint8_t>(rng());
         }
-        std::uniform_int_distribution<uint32_t> index(0, entries - 1);
         for (auto& s : spec.samples) {
-            s = static_cast<uint16_t>(index(rng));
+            s = static_cast<uint16_t>(below(entries));
         }
-        spec.paletteAlpha.clear();
-        if (withTransparency) {
-            spec.paletteAlpha.resize(std::uniform_int_distribution<uint32_t>(1, entries)(rng));
-            for (auto& a : spec.paletteAlpha) {
-                a = static_cast<uint8_t>(rng());
-            }
+        spec.paletteAlpha.assign(withTransparency ? 1 + below(entries) : 0, 0);
+        for (auto& a : spec.paletteAlpha) {
+            a = static_cast<uint8_t>(rng());
         }
         return;
     }
     for (auto& s : spec.samples) {
-        s = static_cast<uint16_t>(any(rng));
+        s = static_cast<uint16_t>(below(maxValue + 1));
     }
     spec.hasKey = withTransparency;
     if (!withTransparency) {
         return;
     }
-    for (int c = 0; c < 3; ++c) {
-        spec.key[c] = static_cast<uint16_t>(any(rng));
+    for (auto& k : spec.key) {
+        k = static_cast<uint16_t>(below(maxValue + 1));
     }
     for (size_t p = 0; p < count; ++p) {
-        const uint32_t pick = rng() % 4;
+        const uint32_t pick = below(4);
         uint16_t* s = &spec.samples[p * channels];
-        if (pick == 0) {
+        if (pick < 2) {
             for (int c = 0; c < channels; ++c) {
                 s[c] = spec.key[c];
             }
-        } else if (pick == 1) {
-            for (int c = 0; c < channels; ++c) {
-                s[c] = spec.key[c];
-            }
-            const int c = static_cast<int>(rng() % channels);
-            s[c] = static_cast<uint16_t>(spec.depth == 16 ? s[c] ^ 1 : (s[c] + 1) & maxValue);
+        }
+        if (pick == 1) {
+            uint16_t& c = s[below(channels)];
+            c = static_cast<uint16_t>(spec.depth == 16 ? c ^ 1 : (c + 1) & maxValue);
         }
     }
 }
@@ -251,42 +212,44 @@ inline void putBe32(std::vector<uint8_t>& out, uint32_t v) {
 
 inline std::vector<Chunk> splitChunks(const std::vector<uint8_t>& file) {
     std::vector<Chunk> chunks;
-    for (size_t pos = 8; pos + 12 <= file.size();) {
-        const uint32_t length = be32(&file[pos]);
-        Chunk chunk;
-        chunk.type.assign(reinterpret_cast<const char*>(&file[pos + 4]), 4);
-        chunk.data.assign(file.begin() + pos + 8, file.begin() + pos + 8 + length);
-        chunks.push_back(chunk);
-        pos += 12 + length;
+    for (size_t pos = 8; pos + 12 <= file.size(); pos += 12 + be32(&file[pos])) {
+        const auto* start = &file[pos + 8];
+        chunks.push_back({std::string(reinterpret_cast<const char*>(&file[pos + 4]), 4),
+                          std::vector<uint8_t>(start, start + be32(&file[pos]))});
     }
     return chunks;
-}
-
-inline void appendChunk(std::vector<uint8_t>& file, const std::string& type,
-                        const std::vector<uint8_t>& data) {
-    putBe32(file, static_cast<uint32_t>(data.size()));
-    const size_t start = file.size();
-    file.insert(file.end(), type.begin(), type.end());
-    file.insert(file.end(), data.begin(), data.end());
-    putBe32(file,
-            static_cast<uint32_t>(crc32(0, &file[start], static_cast<uInt>(4 + data.size()))));
 }
 
 inline std::vector<uint8_t> joinChunks(const std::vector<Chunk>& chunks) {
     std::vector<uint8_t> file = {137, 80, 78, 71, 13, 10, 26, 10};
     for (const Chunk& c : chunks) {
-        appendChunk(file, c.type, c.data);
+        putBe32(file, static_cast<uint32_t>(c.data.size()));
+        const size_t start = file.size();
+        file.insert(file.end(), c.type.begin(), c.type.end());
+        file.insert(file.end(), c.data.begin(), c.data.end());
+        putBe32(file, static_cast<uint32_t>(
+                          crc32(0, &file[start], static_cast<uInt>(4 + c.data.size()))));
     }
     return file;
 }
 
-inline std::vector<uint8_t> zlibCompress(const std::vector<uint8_t>& data, int level) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::vector<uint8_t> out(size);
-    if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), level) != Z_OK) {
-        throw std::runtime_error("zlib compress2 failed");
+inline std::vector<uint8_t> zlibCompress(const std::vector<uint8_t>& data, int level,
+                                         int strategy = Z_DEFAULT_STRATEGY, int memLevel = 8) {
+    z_stream s{};
+    if (deflateInit2(&s, level, Z_DEFLATED, 15, memLevel, strategy) != Z_OK) {
+        throw std::runtime_error("zlib deflateInit2 failed");
     }
-    out.resize(size);
+    std::vector<uint8_t> out(deflateBound(&s, static_cast<uLong>(data.size())));
+    s.next_in = const_cast<Bytef*>(data.data());
+    s.avail_in = static_cast<uInt>(data.size());
+    s.next_out = out.data();
+    s.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&s, Z_FINISH);
+    out.resize(s.total_out);
+    deflateEnd(&s);
+    if (result != Z_STREAM_END) {
+        throw std::runtime_error("zlib deflate failed");
+    }
     return out;
 }
 
@@ -296,10 +259,7 @@ struct BitWriter {
     std::vector<uint8_t> bytes;
     unsigned used = 8; // bits used in the last byte
 
-    BitWriter() {
-        bytes.push_back(0x78); // a valid zlib header
-        bytes.push_back(0x01);
-    }
+    BitWriter() { bytes.assign(2, 0x78), bytes[1] = 0x01; } // a valid zlib header
 
     void bits(uint32_t value, unsigned count) {
         for (unsigned i = 0; i < count; ++i) {
@@ -307,8 +267,7 @@ struct BitWriter {
                 bytes.push_back(0);
                 used = 0;
             }
-            bytes.back() |= static_cast<uint8_t>(((value >> i) & 1u) << used);
-            ++used;
+            bytes.back() |= static_cast<uint8_t>(((value >> i) & 1u) << used++);
         }
     }
     void code(uint32_t value, unsigned length) {
@@ -316,16 +275,23 @@ struct BitWriter {
             bits((value >> i) & 1u, 1);
         }
     }
-    // Fixed-code literal/length symbol.
-    void fixedSymbol(unsigned symbol) {
-        if (symbol < 144) {
-            code(0x30 + symbol, 8);
-        } else if (symbol < 256) {
-            code(0x190 + symbol - 144, 9);
-        } else if (symbol < 280) {
-            code(symbol - 256, 7);
-        } else {
-            code(0xc0 + symbol - 280, 8);
+    // A block header: final flag and type (0 stored, 1 fixed, 2 dynamic).
+    void block(bool final, unsigned type) {
+        bits(final ? 1 : 0, 1);
+        bits(type, 2);
+    }
+    // Fixed-code literal/length symbols.
+    void fixed(std::initializer_list<unsigned> symbols) {
+        for (unsigned symbol : symbols) {
+            if (symbol < 144) {
+                code(0x30 + symbol, 8);
+            } else if (symbol < 256) {
+                code(0x190 + symbol - 144, 9);
+            } else if (symbol < 280) {
+                code(symbol - 256, 7);
+            } else {
+                code(0xc0 + symbol - 280, 8);
+            }
         }
     }
     // Dynamic block header with the given code lengths, sent without repeat codes through a
@@ -334,17 +300,15 @@ struct BitWriter {
                        const std::vector<uint8_t>& distance) {
         beginDynamic(final, static_cast<unsigned>(literal.size()),
                      static_cast<unsigned>(distance.size()));
-        for (uint8_t l : literal) {
-            code(l, 5);
-        }
-        for (uint8_t l : distance) {
-            code(l, 5);
+        for (const auto* lengths : {&literal, &distance}) {
+            for (uint8_t l : *lengths) {
+                code(l, 5);
+            }
         }
     }
     // The header up to the code-length sequence, which the caller writes with code(symbol, 5).
     void beginDynamic(bool final, unsigned literalCount, unsigned distanceCount) {
-        bits(final ? 1 : 0, 1);
-        bits(2, 2);
+        block(final, 2);
         bits(literalCount - 257, 5);
         bits(distanceCount - 1, 5);
         bits(15, 4);
@@ -356,22 +320,18 @@ struct BitWriter {
 
 // Canonical codes for a list of code lengths (the DEFLATE construction).
 inline std::vector<uint32_t> canonicalCodes(const std::vector<uint8_t>& lengths) {
-    uint32_t counts[16] = {};
+    uint32_t counts[16] = {}, next[16] = {};
     for (uint8_t l : lengths) {
         ++counts[l];
     }
     counts[0] = 0;
-    uint32_t next[16] = {};
     uint32_t code = 0;
     for (int len = 1; len < 16; ++len) {
-        code = (code + counts[len - 1]) << 1;
-        next[len] = code;
+        next[len] = code = (code + counts[len - 1]) << 1;
     }
     std::vector<uint32_t> codes(lengths.size(), 0);
     for (size_t s = 0; s < lengths.size(); ++s) {
-        if (lengths[s] != 0) {
-            codes[s] = next[lengths[s]]++;
-        }
+        codes[s] = lengths[s] != 0 ? next[lengths[s]]++ : 0;
     }
     return codes;
 }

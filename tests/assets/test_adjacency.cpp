@@ -77,14 +77,15 @@ TEST(Adjacency, ClosedTetrahedron) {
     const MeshFace& f = m.faces[2];
     const MeshFace* lanes[4] = {&f, &m.faces[f.neighbour[0]], &m.faces[f.neighbour[1]],
                                 &m.faces[f.neighbour[2]]};
-    EXPECT_EQ(f.planeNormalX,
-              vec4(lanes[0]->normal.x, lanes[1]->normal.x, lanes[2]->normal.x, lanes[3]->normal.x));
-    EXPECT_EQ(f.planeNormalZ,
-              vec4(lanes[0]->normal.z, lanes[1]->normal.z, lanes[2]->normal.z, lanes[3]->normal.z));
-    auto corner0 = [&](int lane) { return kTetraPoints[lanes[lane]->vertexIndex[0]]; };
-    EXPECT_EQ(f.planePointX, vec4(corner0(0).x, corner0(1).x, corner0(2).x, corner0(3).x));
-    EXPECT_EQ(f.planePointY, vec4(corner0(0).y, corner0(1).y, corner0(2).y, corner0(3).y));
-    EXPECT_EQ(f.planePointZ, vec4(corner0(0).z, corner0(1).z, corner0(2).z, corner0(3).z));
+    auto across = [&](auto get) {
+        return vec4(get(*lanes[0]), get(*lanes[1]), get(*lanes[2]), get(*lanes[3]));
+    };
+    auto corner0 = [&](const MeshFace& l) { return kTetraPoints[l.vertexIndex[0]]; };
+    EXPECT_EQ(f.planeNormalX, across([](const MeshFace& l) { return l.normal.x; }));
+    EXPECT_EQ(f.planeNormalZ, across([](const MeshFace& l) { return l.normal.z; }));
+    EXPECT_EQ(f.planePointX, across([&](const MeshFace& l) { return corner0(l).x; }));
+    EXPECT_EQ(f.planePointY, across([&](const MeshFace& l) { return corner0(l).y; }));
+    EXPECT_EQ(f.planePointZ, across([&](const MeshFace& l) { return corner0(l).z; }));
 }
 
 TEST(Adjacency, SingleTriangleIsOpen) {

@@ -3,6 +3,7 @@
 #include "display/keys.h"
 #include "display/offscreen_display.h"
 #include "display/timer.h"
+#include "tests/display/recording_listener.h"
 
 #include <gtest/gtest.h>
 
@@ -10,44 +11,12 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace lumo::Framebuffer;
 
 namespace {
-
-// Records every callback as a short line.
-class RecordingListener : public Listener {
-public:
-    bool defaultKeys = true;
-    bool allowClose = true;
-    std::vector<std::string> calls;
-    Display* lastDisplay = nullptr;
-    Mouse lastMouse;
-
-    bool handlesDefaultKeys() override {
-        calls.push_back("defaults");
-        return defaultKeys;
-    }
-    void keyDown(Display* d, int key) override { note(d, "down " + std::to_string(key)); }
-    void keyStroke(Display* d, int key) override { note(d, "stroke " + std::to_string(key)); }
-    void keyUp(Display* d, int key) override { note(d, "up " + std::to_string(key)); }
-    void buttonDown(Display* d, const Mouse& m) override { lastMouse = m, note(d, "bdown"); }
-    void buttonUp(Display* d, const Mouse& m) override { lastMouse = m, note(d, "bup"); }
-    void pointerMove(Display* d, const Mouse& m) override { lastMouse = m, note(d, "move"); }
-    void activated(Display* d, bool active) override { note(d, active ? "active" : "inactive"); }
-    void opened(Display* d) override { note(d, "opened"); }
-    bool closeRequested(Display* d) override {
-        note(d, "close?");
-        return allowClose;
-    }
-
-private:
-    void note(Display* d, std::string line) {
-        lastDisplay = d;
-        calls.push_back(std::move(line));
-    }
-};
 
 struct OffscreenFixture : ::testing::Test {
     OffscreenFixture() : display(std::make_unique<OffscreenDisplay>()) {
@@ -57,31 +26,15 @@ struct OffscreenFixture : ::testing::Test {
     OffscreenDisplay* offscreen;
     RecordingListener listener;
 
-    void openWithListener() {
+    // Opens a 64 x 48 window, with the recording listener unless told otherwise.
+    void openWithListener(bool withListener = true) {
         ASSERT_TRUE(display.open("test", 64, 48, OutputWindow, ModeTrueColor));
-        display.setListener(&listener);
+        display.setListener(withListener ? &listener : nullptr);
         listener.calls.clear();
     }
 };
 
 } // namespace
-
-TEST(Listener, Defaults) {
-    Listener listener;
-    Display display;
-    Mouse mouse;
-    EXPECT_TRUE(listener.handlesDefaultKeys());
-    EXPECT_TRUE(listener.closeRequested(&display));
-    // The rest do nothing and are safe with any arguments.
-    listener.keyDown(nullptr, 27);
-    listener.keyStroke(nullptr, 27);
-    listener.keyUp(nullptr, 27);
-    listener.buttonDown(nullptr, mouse);
-    listener.buttonUp(nullptr, mouse);
-    listener.pointerMove(nullptr, mouse);
-    listener.activated(nullptr, true);
-    listener.opened(nullptr);
-}
 
 TEST(DisplayFacade, WithoutImplementationEverythingIsANoOp) {
     Display display;
@@ -92,29 +45,36 @@ TEST(DisplayFacade, WithoutImplementationEverythingIsANoOp) {
     display.close();
     EXPECT_FALSE(display.isOpen());
     EXPECT_STRNE(display.error(), "");
+    Listener defaults; // answers yes to both questions
+    EXPECT_TRUE(defaults.handlesDefaultKeys());
+    EXPECT_TRUE(defaults.closeRequested(&display));
 }
 
-TEST_F(OffscreenFixture, OpenCallsOpenedWithTheFacade) {
+TEST_F(OffscreenFixture, OpenCallsOpenedAndBadParametersFailWithAReason) {
     display.setListener(&listener);
+    for (auto [w, h, output, mode] :
+         {std::tuple<int, int, int, int>{0, 48, OutputWindow, ModeTrueColor},
+          {64, -1, OutputWindow, ModeTrueColor},
+          {100000, 48, OutputWindow, ModeTrueColor},
+          {64, 48, 3, ModeTrueColor},
+          {64, 48, OutputWindow, 2}}) {
+        EXPECT_FALSE(display.open("t", w, h, output, mode)) << w << "x" << h;
+        EXPECT_STRNE(display.error(), "");
+        if (output == OutputWindow && mode == ModeTrueColor) { // a size
+            EXPECT_NE(std::string(display.error()).find("out of range"), std::string::npos);
+        }
+        EXPECT_FALSE(display.isOpen());
+        EXPECT_EQ(display.lockFrame(), nullptr);
+    }
+    EXPECT_TRUE(listener.calls.empty());
     ASSERT_TRUE(display.open("test", 64, 48, OutputWindow, ModeTrueColor));
-    EXPECT_EQ(listener.calls, std::vector<std::string>{"opened"});
+    EXPECT_EQ(listener.calls, Lines{"opened"});
     EXPECT_EQ(listener.lastDisplay, &display);
     EXPECT_TRUE(display.isOpen());
 }
 
-TEST_F(OffscreenFixture, BadOpenParametersFailWithAReason) {
-    EXPECT_FALSE(display.open("t", 0, 48, OutputWindow, ModeTrueColor));
-    EXPECT_NE(std::string(display.error()).find("out of range"), std::string::npos);
-    EXPECT_FALSE(display.open("t", 64, -1, OutputWindow, ModeTrueColor));
-    EXPECT_FALSE(display.open("t", 100000, 48, OutputWindow, ModeTrueColor));
-    EXPECT_FALSE(display.open("t", 64, 48, 3, ModeTrueColor));
-    EXPECT_FALSE(display.open("t", 64, 48, OutputWindow, 2));
-    EXPECT_FALSE(display.isOpen());
-    EXPECT_EQ(display.lockFrame(), nullptr);
-}
-
 TEST_F(OffscreenFixture, LockAndPresent) {
-    ASSERT_TRUE(display.open("test", 64, 48, OutputWindow, ModeTrueColor));
+    openWithListener(false);
     EXPECT_EQ(offscreen->presentedPixels(), nullptr);
     display.present(); // nothing locked: ignored
     EXPECT_EQ(offscreen->presentCount(), 0);
@@ -144,79 +104,52 @@ TEST_F(OffscreenFixture, LockAndPresent) {
     display.present(); // a second present without a lock does nothing
     EXPECT_EQ(offscreen->presentCount(), 1);
     EXPECT_EQ(display.lockFrame()->pixels, pixels);
-}
 
-TEST_F(OffscreenFixture, FloatModeGivesFormatNine) {
+    // Reopening replaces the frame and drops the lock.
+    ASSERT_TRUE(display.open("b", 16, 4, OutputWindow, ModeTrueColor));
+    EXPECT_FALSE(offscreen->isLocked());
+    EXPECT_EQ(display.lockFrame()->pitch, 64);
+    // Float mode gives format nine.
     ASSERT_TRUE(display.open("test", 10, 3, OutputFullscreen, ModeFloat));
-    FrameDescriptor* frame = display.lockFrame();
+    frame = display.lockFrame();
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(frame->format, FormatXBGRFFFF);
     EXPECT_EQ(frame->pitch, 10 * 16);
     EXPECT_TRUE(offscreen->isFullscreen());
 }
 
-TEST_F(OffscreenFixture, ReopenReplacesTheFrame) {
-    ASSERT_TRUE(display.open("a", 8, 8, OutputWindow, ModeTrueColor));
-    display.lockFrame();
-    ASSERT_TRUE(display.open("b", 16, 4, OutputWindow, ModeTrueColor));
-    EXPECT_FALSE(offscreen->isLocked());
-    EXPECT_EQ(display.lockFrame()->pitch, 64);
-}
-
 TEST_F(OffscreenFixture, HeldKeyGivesOneDownRepeatedStrokesOneUp) {
     openWithListener();
-    offscreen->queueKeyDown('W');
-    offscreen->queueKeyDown('W'); // auto-repeat
-    offscreen->queueKeyDown('W');
+    for (int i = 0; i < 3; ++i)
+        offscreen->queueKeyDown('W'); // auto-repeat
     offscreen->queueKeyUp('W');
+    offscreen->queueKeyDown(0xBB); // through the key table
+    offscreen->queueKeyDown(VkReturn);
     EXPECT_TRUE(listener.calls.empty()); // delivered inside lockFrame only
     ASSERT_NE(display.lockFrame(), nullptr);
-    EXPECT_EQ(listener.calls, (std::vector<std::string>{"down 87", "defaults", "stroke 87",
-                                                        "stroke 87", "stroke 87", "up 87"}));
+    EXPECT_EQ(listener.calls,
+              (Lines{"down 87", "defaults", "stroke 87", "stroke 87", "stroke 87", "up 87",
+                     "down 61", "defaults", "stroke 61", "down 10", "defaults", "stroke 10"}));
     EXPECT_EQ(listener.lastDisplay, &display);
 }
 
-TEST_F(OffscreenFixture, KeyCodesGoThroughTheTable) {
-    openWithListener();
-    offscreen->queueKeyDown(0xBB);
-    offscreen->queueKeyDown(VkReturn);
-    display.lockFrame();
-    EXPECT_EQ(listener.calls[0], "down 61");
-    EXPECT_EQ(listener.calls[3], "down 10");
+TEST_F(OffscreenFixture, EscapeClosesOnlyWithDefaultKeys) {
+    for (int variant = 0; variant < 3; ++variant) { // defaults, no listener, listener declines
+        openWithListener(variant != 1);
+        listener.defaultKeys = variant != 2;
+        offscreen->queueKeyDown(VkEscape);
+        offscreen->queueKeyDown('A');            // after a close the window is gone: not delivered
+        EXPECT_NE(display.lockFrame(), nullptr); // this frame is still drawn and presented
+        display.present();
+        EXPECT_EQ(display.isOpen(), variant == 2) << variant;
+        EXPECT_EQ(display.lockFrame() != nullptr, variant == 2);
+        if (variant == 0) {
+            EXPECT_EQ(listener.calls, (Lines{"down 27", "defaults", "stroke 27"}));
+        }
+    }
 }
 
-TEST_F(OffscreenFixture, EscapeClosesWithDefaultKeys) {
-    openWithListener();
-    offscreen->queueKeyDown(VkEscape);
-    offscreen->queueKeyDown('A'); // the window is gone: not delivered
-    FrameDescriptor* frame = display.lockFrame();
-    EXPECT_NE(frame, nullptr); // this frame is still drawn and presented
-    display.present();
-    EXPECT_FALSE(display.isOpen());
-    EXPECT_EQ(listener.calls, (std::vector<std::string>{"down 27", "defaults", "stroke 27"}));
-    EXPECT_EQ(display.lockFrame(), nullptr);
-    EXPECT_FALSE(display.isOpen());
-    EXPECT_EQ(display.lockFrame(), nullptr);
-}
-
-TEST_F(OffscreenFixture, EscapeKeepsTheWindowWithoutDefaultKeys) {
-    openWithListener();
-    listener.defaultKeys = false;
-    offscreen->queueKeyDown(VkEscape);
-    ASSERT_NE(display.lockFrame(), nullptr);
-    display.present();
-    EXPECT_TRUE(display.isOpen());
-    EXPECT_NE(display.lockFrame(), nullptr);
-}
-
-TEST_F(OffscreenFixture, EscapeWithoutListenerCloses) {
-    ASSERT_TRUE(display.open("t", 8, 8, OutputWindow, ModeTrueColor));
-    offscreen->queueKeyDown(VkEscape);
-    display.lockFrame();
-    EXPECT_FALSE(display.isOpen());
-}
-
-TEST_F(OffscreenFixture, CloseRequestAnsweredFalseKeepsTheWindow) {
+TEST_F(OffscreenFixture, CloseRequestAnsweredByTheListener) {
     openWithListener();
     listener.allowClose = false;
     offscreen->queueClose();
@@ -226,12 +159,10 @@ TEST_F(OffscreenFixture, CloseRequestAnsweredFalseKeepsTheWindow) {
     offscreen->queueClose();
     display.lockFrame();
     EXPECT_FALSE(display.isOpen());
-    EXPECT_EQ(listener.calls, (std::vector<std::string>{"close?", "close?"}));
+    EXPECT_EQ(listener.calls, (Lines{"close?", "close?"}));
     EXPECT_EQ(display.lockFrame(), nullptr);
-}
-
-TEST_F(OffscreenFixture, CloseWithoutListenerAlwaysCloses) {
-    ASSERT_TRUE(display.open("t", 8, 8, OutputWindow, ModeTrueColor));
+    // Without a listener a close always closes.
+    openWithListener(false);
     offscreen->queueClose();
     display.lockFrame();
     EXPECT_FALSE(display.isOpen());
@@ -242,12 +173,10 @@ TEST_F(OffscreenFixture, AltEnterSwitchesAtTheNextLockAndIsNotAKey) {
     offscreen->queueKeyDown(VkReturn, true);
     display.lockFrame();
     EXPECT_FALSE(offscreen->isFullscreen()); // recorded, not yet carried out
-    EXPECT_TRUE(listener.calls.empty());
     display.present();
     display.lockFrame();
     EXPECT_TRUE(offscreen->isFullscreen());
-    // Alt shortcuts are the display's too.
-    offscreen->queueKeyDown('2', true);
+    offscreen->queueKeyDown('2', true); // Alt shortcuts are the display's too
     display.lockFrame();
     EXPECT_TRUE(listener.calls.empty());
 }
@@ -258,7 +187,7 @@ TEST_F(OffscreenFixture, ActivationAndMouse) {
     offscreen->queuePointerMove(10.5f, 20.0f);
     offscreen->queueButton(MouseButton::Right, true, 11.0f, 21.0f);
     display.lockFrame();
-    EXPECT_EQ(listener.calls, (std::vector<std::string>{"inactive", "move", "bdown"}));
+    EXPECT_EQ(listener.calls, (Lines{"inactive", "move", "bdown"}));
     EXPECT_EQ(listener.lastMouse.right, 1);
     EXPECT_EQ(listener.lastMouse.left, 0);
     EXPECT_EQ(listener.lastMouse.x, 11.0f);
@@ -268,21 +197,17 @@ TEST_F(OffscreenFixture, ActivationAndMouse) {
     EXPECT_EQ(listener.lastMouse.right, 0);
 }
 
-TEST(EventRouter, CaptureFollowsTheFirstAndLastButton) {
+TEST(EventRouter, CaptureFollowsButtonsAndOutOfRangeKeysAreIgnored) {
     OffscreenDisplay display;
+    RecordingListener listener;
+    display.setListener(&listener);
     EventRouter router(display);
     EXPECT_EQ(router.button(MouseButton::Left, true, 0, 0), 1);
     EXPECT_EQ(router.button(MouseButton::Middle, true, 0, 0), 0);
     EXPECT_EQ(router.button(MouseButton::Left, false, 0, 0), 0);
     EXPECT_EQ(router.button(MouseButton::Middle, false, 0, 0), -1);
     EXPECT_EQ(router.button(MouseButton::Middle, false, 0, 0), 0); // a stray release
-}
-
-TEST(EventRouter, OutOfRangeKeysAreIgnored) {
-    OffscreenDisplay display;
-    RecordingListener listener;
-    display.setListener(&listener);
-    EventRouter router(display);
+    listener.calls.clear();
     router.keyDown(-1, false);
     router.keyDown(300, false);
     router.keyUp(999);
@@ -293,28 +218,19 @@ TEST(EventRouter, OutOfRangeKeysAreIgnored) {
     EXPECT_FALSE(router.isKeyDown('Q'));
 }
 
-TEST(SteadyTimer, CountsForwardFromReset) {
+TEST(SteadyTimer, CountsForwardAndInvalidWaitsReturnAtOnce) {
     SteadyTimer timer;
     double t0 = timer.time();
-    double t1 = timer.time();
     EXPECT_GE(t0, 0.0);
-    EXPECT_GE(t1, t0);
     EXPECT_GE(timer.delta(), 0.0);
     timer.wait(0.002);
-    EXPECT_GT(timer.time(), t1); // a 2 ms sleep moves a steady clock
+    EXPECT_GT(timer.time(), t0); // a 2 ms sleep moves a steady clock
     timer.reset();
     EXPECT_GE(timer.time(), 0.0);
     EXPECT_GT(timer.resolution(), 0.0);
     EXPECT_LE(timer.resolution(), 1.0e-6);
-}
-
-TEST(SteadyTimer, InvalidWaitsReturnAtOnce) {
-    SteadyTimer timer;
     // None of these may sleep or raise: a hang here times the test out.
-    timer.wait(-1.0);
-    timer.wait(0.0);
-    timer.wait(std::numeric_limits<double>::quiet_NaN());
-    timer.wait(std::numeric_limits<double>::infinity());
-    timer.wait(1.0e300);
-    SUCCEED();
+    for (double bad : {-1.0, 0.0, std::numeric_limits<double>::quiet_NaN(),
+                       std::numeric_limits<double>::infinity(), 1.0e300})
+        timer.wait(bad);
 }

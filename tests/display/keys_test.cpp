@@ -22,38 +22,21 @@ TEST(KeyTable, IdentityExceptEnterInsertDeleteAndPunctuation) {
     EXPECT_EQ(translateKey(256), -1);
 }
 
-TEST(KeyTable, SdlSymbolsMapOntoVirtualKeys) {
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_a), 65);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_z), 90);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_0), 48);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_9), 57);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_ESCAPE), 0x1B);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_RETURN), 0x0D);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_KP_ENTER), 0x0D);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_EQUALS), 0xBB);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_MINUS), 0xBD);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_F1), 0x70);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_F12), 0x7B);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_LEFT), 0x25);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_DOWN), 0x28);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_LALT), 0x12);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_RSHIFT), 0x10);
-    // Keys without a virtual key are dropped rather than aliased onto another.
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_AUDIOPLAY), -1);
-    EXPECT_EQ(virtualKeyFromSdl(SDLK_UNKNOWN), -1);
-}
-
-// What the listener finally sees for the keys the application reads.
-TEST(KeyTable, ListenerCodesOfTheDebugKeys) {
-    auto code = [](SDL_Keycode k) { return translateKey(virtualKeyFromSdl(k)); };
-    EXPECT_EQ(code(SDLK_w), 87);
-    EXPECT_EQ(code(SDLK_s), 83);
-    EXPECT_EQ(code(SDLK_y), 89);
-    EXPECT_EQ(code(SDLK_7), 55);
-    EXPECT_EQ(code(SDLK_EQUALS), 61);
-    EXPECT_EQ(code(SDLK_ESCAPE), 27);
-    EXPECT_EQ(code(SDLK_RETURN), 10);
-    EXPECT_EQ(code(SDLK_INSERT), 0x9B);
-    EXPECT_EQ(code(SDLK_DELETE), 0x7F);
-    EXPECT_EQ(code(SDLK_MINUS), 0x6C);
+// SDL symbols to virtual keys, and what the listener finally sees for them. Keys without
+// a virtual key are dropped rather than aliased onto another.
+TEST(KeyTable, SdlSymbolsMapOntoVirtualKeysAndListenerCodes) {
+    const struct {
+        SDL_Keycode sdl;
+        int virtualKey, listenerCode;
+    } keys[] = {{SDLK_a, 65, 65},          {SDLK_z, 90, 90},          {SDLK_w, 87, 87},
+                {SDLK_0, 48, 48},          {SDLK_7, 55, 55},          {SDLK_9, 57, 57},
+                {SDLK_ESCAPE, 0x1B, 27},   {SDLK_RETURN, 0x0D, 10},   {SDLK_KP_ENTER, 0x0D, 10},
+                {SDLK_EQUALS, 0xBB, 61},   {SDLK_MINUS, 0xBD, 0x6C},  {SDLK_F1, 0x70, 0x70},
+                {SDLK_F12, 0x7B, 0x7B},    {SDLK_LEFT, 0x25, 0x25},   {SDLK_DOWN, 0x28, 0x28},
+                {SDLK_LALT, 0x12, 0x12},   {SDLK_RSHIFT, 0x10, 0x10}, {SDLK_INSERT, 0x2D, 0x9B},
+                {SDLK_DELETE, 0x2E, 0x7F}, {SDLK_AUDIOPLAY, -1, -1},  {SDLK_UNKNOWN, -1, -1}};
+    for (const auto& k : keys) {
+        EXPECT_EQ(virtualKeyFromSdl(k.sdl), k.virtualKey) << k.sdl;
+        EXPECT_EQ(translateKey(virtualKeyFromSdl(k.sdl)), k.listenerCode) << k.sdl;
+    }
 }

@@ -1,5 +1,6 @@
 #include "display/display.h"
 #include "display/sdl_display.h"
+#include "tests/display/recording_listener.h"
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
@@ -26,6 +27,10 @@ std::string whyNoWindow() {
     return {};
 }
 
+#define SKIP_WITHOUT_WINDOW()                                                                      \
+    if (std::string why = whyNoWindow(); !why.empty())                                             \
+    GTEST_SKIP() << why
+
 // The window SDL made for the display (the only one in this process).
 SDL_Window* onlyWindow() {
     for (Uint32 id = 1; id < 64; ++id)
@@ -34,24 +39,16 @@ SDL_Window* onlyWindow() {
     return nullptr;
 }
 
-class CountingListener : public Listener {
-public:
-    int openedCalls = 0;
-    void opened(Display*) override { ++openedCalls; }
-};
-
 } // namespace
 
 TEST(SdlWindow, OpensLocksPresentsAndReadsBack) {
-    std::string why = whyNoWindow();
-    if (!why.empty())
-        GTEST_SKIP() << why;
+    SKIP_WITHOUT_WINDOW();
     Display display(std::make_unique<SdlDisplay>());
-    CountingListener listener;
+    RecordingListener listener;
     display.setListener(&listener);
     ASSERT_TRUE(display.open("lumo test", 640, 480, OutputWindow, ModeTrueColor))
         << display.error();
-    EXPECT_EQ(listener.openedCalls, 1);
+    EXPECT_EQ(listener.calls, Lines{"opened"});
     EXPECT_TRUE(display.isOpen());
 
     SDL_Window* window = onlyWindow();
@@ -92,9 +89,7 @@ TEST(SdlWindow, OpensLocksPresentsAndReadsBack) {
 }
 
 TEST(SdlWindow, FloatFramesAreConverted) {
-    std::string why = whyNoWindow();
-    if (!why.empty())
-        GTEST_SKIP() << why;
+    SKIP_WITHOUT_WINDOW();
     Display display(std::make_unique<SdlDisplay>());
     ASSERT_TRUE(display.open("lumo float", 64, 32, OutputWindow, ModeFloat)) << display.error();
     FrameDescriptor* fd = display.lockFrame();
@@ -155,21 +150,6 @@ TEST(SdlDisplayHeadless, OffscreenDriverByRequest) {
 
 namespace {
 
-class KeyListener : public Listener {
-public:
-    std::vector<std::string> calls;
-    Mouse lastMouse;
-    bool allowClose = false;
-    void keyDown(Display*, int key) override { calls.push_back("down " + std::to_string(key)); }
-    void keyStroke(Display*, int key) override { calls.push_back("stroke " + std::to_string(key)); }
-    void keyUp(Display*, int key) override { calls.push_back("up " + std::to_string(key)); }
-    void pointerMove(Display*, const Mouse& m) override { lastMouse = m; }
-    bool closeRequested(Display*) override {
-        calls.push_back("close?");
-        return allowClose;
-    }
-};
-
 void pushKey(Uint32 type, SDL_Keycode sym, Uint16 mod, Uint8 repeat = 0) {
     SDL_Event e{};
     e.type = type;
@@ -194,27 +174,29 @@ std::vector<std::string> keysOnly(const std::vector<std::string>& calls) {
 // SDL events injected into the queue go through the window's own event path:
 // key translation, Alt shortcuts, zoom, mouse scaling, close requests.
 TEST(SdlWindow, EventsZoomAndFullScreenSwitch) {
-    std::string why = whyNoWindow();
-    if (!why.empty())
-        GTEST_SKIP() << why;
+    SKIP_WITHOUT_WINDOW();
     SDL_DisplayMode desktop;
     Display display(std::make_unique<SdlDisplay>());
     auto* sdl = static_cast<SdlDisplay*>(display.implementation());
-    KeyListener listener;
+    RecordingListener listener;
+    listener.allowClose = false;
     display.setListener(&listener);
     ASSERT_TRUE(display.open("lumo events", 640, 480, OutputWindow, ModeTrueColor))
         << display.error();
     ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &desktop), 0);
-    ASSERT_NE(display.lockFrame(), nullptr);
-    display.present();
+    // One frame: lock, which delivers the queued events, then present.
+    auto frame = [&] {
+        EXPECT_NE(display.lockFrame(), nullptr);
+        display.present();
+    };
+    frame();
     listener.calls.clear();
 
     pushKey(SDL_KEYDOWN, SDLK_w, KMOD_NONE);
     pushKey(SDL_KEYDOWN, SDLK_w, KMOD_NONE, 1);
     pushKey(SDL_KEYUP, SDLK_w, KMOD_NONE);
     pushKey(SDL_KEYDOWN, SDLK_EQUALS, KMOD_NONE);
-    ASSERT_NE(display.lockFrame(), nullptr);
-    display.present();
+    frame();
     EXPECT_EQ(keysOnly(listener.calls),
               (std::vector<std::string>{"down 87", "stroke 87", "stroke 87", "up 87", "down 61",
                                         "stroke 61"}));
@@ -223,8 +205,7 @@ TEST(SdlWindow, EventsZoomAndFullScreenSwitch) {
     bool zoomFits = 1280 < desktop.w && 960 < desktop.h;
     listener.calls.clear();
     pushKey(SDL_KEYDOWN, SDLK_2, KMOD_LALT);
-    ASSERT_NE(display.lockFrame(), nullptr);
-    display.present();
+    frame();
     EXPECT_TRUE(keysOnly(listener.calls).empty());
     int w = 0, h = 0;
     SDL_GetWindowSize(onlyWindow(), &w, &h);
@@ -247,8 +228,7 @@ TEST(SdlWindow, EventsZoomAndFullScreenSwitch) {
     }
     // Alt+8 never fits a 1920 x 1080 screen: ignored.
     pushKey(SDL_KEYDOWN, SDLK_8, KMOD_LALT);
-    ASSERT_NE(display.lockFrame(), nullptr);
-    display.present();
+    frame();
     if (zoomFits) {
         EXPECT_EQ(sdl->zoom(), 2);
     }
@@ -259,24 +239,19 @@ TEST(SdlWindow, EventsZoomAndFullScreenSwitch) {
     close.window.event = SDL_WINDOWEVENT_CLOSE;
     close.window.windowID = SDL_GetWindowID(onlyWindow());
     SDL_PushEvent(&close);
-    ASSERT_NE(display.lockFrame(), nullptr);
-    display.present();
+    frame();
     EXPECT_TRUE(display.isOpen());
 
     // Alt+Enter is recorded and carried out at the next lock.
     pushKey(SDL_KEYDOWN, SDLK_RETURN, KMOD_LALT);
-    ASSERT_NE(display.lockFrame(), nullptr);
-    display.present();
+    frame();
     EXPECT_FALSE(sdl->isFullscreen());
-    ASSERT_NE(display.lockFrame(), nullptr);
-    display.present();
+    frame();
     EXPECT_TRUE(sdl->isFullscreen()) << display.error();
     EXPECT_TRUE(SDL_GetWindowFlags(onlyWindow()) & SDL_WINDOW_FULLSCREEN);
     pushKey(SDL_KEYDOWN, SDLK_RETURN, KMOD_RALT);
-    display.lockFrame();
-    display.present();
-    display.lockFrame();
-    display.present();
+    frame();
+    frame();
     EXPECT_FALSE(sdl->isFullscreen());
     SDL_GetWindowSize(onlyWindow(), &w, &h);
     EXPECT_EQ(w, 640);
@@ -285,16 +260,13 @@ TEST(SdlWindow, EventsZoomAndFullScreenSwitch) {
     // Granted, the close ends the display after this frame.
     listener.allowClose = true;
     SDL_PushEvent(&close);
-    ASSERT_NE(display.lockFrame(), nullptr);
-    display.present();
+    frame();
     EXPECT_FALSE(display.isOpen());
     EXPECT_EQ(display.lockFrame(), nullptr);
 }
 
 TEST(SdlWindow, FullScreenModeSearchOnTheRealScreen) {
-    std::string why = whyNoWindow();
-    if (!why.empty())
-        GTEST_SKIP() << why;
+    SKIP_WITHOUT_WINDOW();
     Display display(std::make_unique<SdlDisplay>());
     forceFullscreenMode = 0;
     ASSERT_TRUE(display.open("lumo full", 640, 480, OutputFullscreen, ModeTrueColor))

@@ -19,17 +19,22 @@ void expectNear(const vec4& a, const vec4& b, float eps = 1e-6f) {
 
 constexpr float halfPi = 1.57079632679f;
 
+Viewport quietViewport() {
+    testing::internal::CaptureStdout();
+    Viewport v(640, 360, 16.0f / 9.0f);
+    testing::internal::GetCapturedStdout();
+    return v;
+}
+
 } // namespace
 
 TEST(Rotation, DirectionsOfTheThreeAxes) {
-    mat44 x = mat44::identity();
+    mat44 x = mat44::identity(), y = mat44::identity(), z = mat44::identity();
     rotateX(x, halfPi);
-    expectNear(x.transform({0, 1, 0, 1}), {0, 0, 1, 1});
-    mat44 y = mat44::identity();
     rotateY(y, halfPi);
-    expectNear(y.transform({0, 0, 1, 1}), {1, 0, 0, 1});
-    mat44 z = mat44::identity();
     rotateZ(z, halfPi);
+    expectNear(x.transform({0, 1, 0, 1}), {0, 0, 1, 1});
+    expectNear(y.transform({0, 0, 1, 1}), {1, 0, 0, 1});
     expectNear(z.transform({1, 0, 0, 1}), {0, 1, 0, 1});
 }
 
@@ -114,39 +119,26 @@ TEST(Viewport, ProjectionFor720p) {
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NEAR(v.projection.m[5], 1.7320508f, 1e-6f);
     EXPECT_NEAR(v.projection.m[0], 0.9742786f, 1e-6f);
-    EXPECT_EQ(v.projection.m[8], 0.0f);
-    EXPECT_EQ(v.projection.m[9], 0.0f);
-    EXPECT_EQ(v.projection.m[10], -1.0f);
-    EXPECT_EQ(v.projection.m[11], -1.0f);
-    EXPECT_EQ(v.projection.m[14], -0.2f);
-    EXPECT_EQ(v.projection.m[15], 0.0f);
-    EXPECT_EQ(v.width, 1280.0f);
-    EXPECT_EQ(v.height, 720.0f);
-    EXPECT_EQ(v.fovDegrees, 30.0f);
-    EXPECT_EQ(v.farPlane, 10000.0f);
+    for (auto [i, value] :
+         {std::pair{8, 0.0f}, {9, 0.0f}, {10, -1.0f}, {11, -1.0f}, {14, -0.2f}, {15, 0.0f}}) {
+        EXPECT_EQ(v.projection.m[i], value) << i;
+    }
+    EXPECT_EQ(vec4(v.width, v.height, v.fovDegrees, v.farPlane), vec4(1280, 720, 30, 10000));
 
     // The projection, then the six planes, each on one line; all finite.
     EXPECT_EQ(out.rfind("--mat44:\n", 0), 0u);
-    EXPECT_NE(
-        out.find("plane 2: D(     0.0000), N:(    0.0000,   -0.8660,   -0.5000,    0.0000)\n"),
-        std::string::npos)
-        << out;
-    EXPECT_NE(
-        out.find("plane 4: D(    -0.1000), N:(    0.0000,    0.0000,   -1.0000,    0.0000)\n"),
-        std::string::npos)
-        << out;
-    EXPECT_NE(
-        out.find("plane 5: D(     0.2000), N:(    0.0000,    0.0000,    0.0000,    0.0000)\n"),
-        std::string::npos)
-        << out;
+    for (const char* plane :
+         {"plane 2: D(     0.0000), N:(    0.0000,   -0.8660,   -0.5000,    0.0000)\n",
+          "plane 4: D(    -0.1000), N:(    0.0000,    0.0000,   -1.0000,    0.0000)\n",
+          "plane 5: D(     0.2000), N:(    0.0000,    0.0000,    0.0000,    0.0000)\n"}) {
+        EXPECT_NE(out.find(plane), std::string::npos) << plane << out;
+    }
     EXPECT_EQ(out.find("nan"), std::string::npos);
     EXPECT_EQ(out.find("inf"), std::string::npos);
 }
 
 TEST(Viewport, NearPlaneAndDepthMapping) {
-    testing::internal::CaptureStdout();
-    Viewport v(640, 360, 16.0f / 9.0f);
-    testing::internal::GetCapturedStdout();
+    Viewport v = quietViewport();
     vec4 onNear(0, 0, -0.1f, 1);
     EXPECT_NEAR(v.planes[PlaneNear].distance(onNear), 0.0f, 1e-7f);
     EXPECT_LT(v.planes[PlaneNear].distance({0, 0, -0.05f, 1}), 0.0f);
@@ -166,9 +158,7 @@ TEST(Viewport, NearPlaneAndDepthMapping) {
 }
 
 TEST(Viewport, ScreenMappingCorners) {
-    testing::internal::CaptureStdout();
-    Viewport v(640, 360, 16.0f / 9.0f);
-    testing::internal::GetCapturedStdout();
+    Viewport v = quietViewport();
     EXPECT_EQ(v.screen.transform({-1, 1, 0.5f, 1}), vec4(0, 0, 0.5f, 1));
     EXPECT_EQ(v.screen.transform({1, -1, 0, 1}), vec4(640, 360, 0, 1));
     EXPECT_EQ(v.screen.transform({0, 0, 0, 1}), vec4(320, 180, 0, 1));

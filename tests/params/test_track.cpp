@@ -157,43 +157,31 @@ TEST_F(TrackFiles, DamagedFilesKeepWhatWasReadCompletely) {
     EXPECT_EQ(missing.load(base), -1);
     EXPECT_EQ(missing.keyCount, 0);
 
-    std::string full;
-    {
-        ASSERT_TRUE(writeTrackFile(base + "_full.track",
-                                   {{0, 1.0f, Linear}, {4, 2.0f, Linear}, {8, 3.0f, Hold}}));
-        std::ifstream in(base + "_full.track", std::ios::binary);
-        full.assign(std::istreambuf_iterator<char>(in), {});
+    ASSERT_TRUE(writeTrackFile(base + "_full.track",
+                               {{0, 1.0f, Linear}, {4, 2.0f, Linear}, {8, 3.0f, Hold}}));
+    std::ifstream in(base + "_full.track", std::ios::binary);
+    const std::string full(std::istreambuf_iterator<char>(in), {});
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int keys;
+        float last; // the value after the last key
+    };
+    const Case cases[] = {
+        {"short", full.substr(0, 4 + 9 * 2 + 5), 2, 2.0f},          // cut inside the third key
+        {"negative", "\xff\xff\xff\xff" + full.substr(4), 0, 0.0f}, // a negative count
+        // A huge count in a small file allocates only what the file can hold.
+        {"huge", "\xff\xff\xff\x7f" + full.substr(4), 3, 3.0f},
+        {"tiny", std::string("\x01\x00", 2), 0, 0.0f}, // shorter than the count field
+    };
+    for (const Case& c : cases) {
+        writeBytes(c.name, c.bytes);
+        SyncTrack t(c.name);
+        EXPECT_EQ(t.load(base), 0) << c.name;
+        EXPECT_EQ(t.keyCount, c.keys) << c.name;
+        EXPECT_LE(t.keys.capacity(), 3u) << c.name;
+        EXPECT_EQ(t.valueAt(100), c.last) << c.name;
     }
-    // Cut inside the third key: two keys survive.
-    writeBytes("short", full.substr(0, 4 + 9 * 2 + 5));
-    SyncTrack shortTrack("short");
-    EXPECT_EQ(shortTrack.load(base), 0);
-    EXPECT_EQ(shortTrack.keyCount, 2);
-    EXPECT_EQ(shortTrack.valueAt(100), 2.0f);
-
-    // A negative count reads as no keys.
-    std::string negative = full;
-    negative[0] = negative[1] = negative[2] = negative[3] = '\xff';
-    writeBytes("negative", negative);
-    SyncTrack neg("negative");
-    neg.load(base);
-    EXPECT_EQ(neg.keyCount, 0);
-    EXPECT_EQ(neg.valueAt(3), 0.0f);
-
-    // A huge count in a small file allocates only what the file can hold.
-    std::string huge = full;
-    huge[0] = '\xff', huge[1] = '\xff', huge[2] = '\xff', huge[3] = '\x7f';
-    writeBytes("huge", huge);
-    SyncTrack big("huge");
-    big.load(base);
-    EXPECT_EQ(big.keyCount, 3);
-    EXPECT_LE(big.keys.capacity(), 3u);
-
-    // Shorter than the count field.
-    writeBytes("tiny", std::string("\x01\x00", 2));
-    SyncTrack tiny("tiny");
-    EXPECT_EQ(tiny.load(base), 0);
-    EXPECT_EQ(tiny.keyCount, 0);
 }
 
 TEST_F(TrackFiles, LongPathIsCutNotOverrun) {

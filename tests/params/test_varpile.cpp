@@ -65,28 +65,18 @@ TEST(VarPile, LineEndsCommentsAndRepeats) {
 TEST(VarPile, NumberFormsAndNamesWithoutNumbers) {
     VarPile p = pileOf("i 1\nn -0.25\nt 3.\nh .5\ne 2e3\nE -1.5E-2\np +4\n"
                        "word light_x1.5\nnothing\njunk abc\nx 12abc\nexp 3e\nbig 1e40\ntiny 1e-60\n"
-                       "huge 1e400\nLight_x 5\n");
-    EXPECT_EQ(p.values.at("i"), 1.0f);
-    EXPECT_EQ(p.values.at("n"), -0.25f);
-    EXPECT_EQ(p.values.at("t"), 3.0f);
-    EXPECT_EQ(p.values.at("h"), 0.5f);
-    EXPECT_EQ(p.values.at("e"), 2000.0f);
-    EXPECT_EQ(p.values.at("E"), -0.015f);
-    EXPECT_EQ(p.values.at("p"), 4.0f);
-    EXPECT_EQ(p.values.at("word"), 0.0f);
-    EXPECT_EQ(p.values.at("nothing"), 0.0f);
-    EXPECT_EQ(p.values.at("junk"), 0.0f);
-    EXPECT_EQ(p.values.at("x"), 12.0f);
-    EXPECT_EQ(p.values.at("exp"), 3.0f);
-    EXPECT_EQ(p.values.at("big"), FLT_MAX);
-    EXPECT_EQ(p.values.at("tiny"), 0.0f);
-    EXPECT_EQ(p.values.at("huge"), FLT_MAX);
-    // A single word with digits in it is a name without a number.
-    VarPile q = pileOf("light_x1.5\n");
-    EXPECT_EQ(q.values.at("light_x1.5"), 0.0f);
-    // Names are case-sensitive.
-    EXPECT_EQ(p.values.count("light_x"), 0u);
-    EXPECT_EQ(p.values.at("Light_x"), 5.0f);
+                       "huge 1e400\nLight_x 5\nlight_x1.5\n");
+    // A single word with digits in it is a name without a number; names are case-sensitive.
+    const std::pair<const char*, float> expected[] = {
+        {"i", 1.0f},         {"n", -0.25f},  {"t", 3.0f},       {"h", 0.5f},
+        {"e", 2000.0f},      {"E", -0.015f}, {"p", 4.0f},       {"word", 0.0f},
+        {"nothing", 0.0f},   {"junk", 0.0f}, {"x", 12.0f},      {"exp", 3.0f},
+        {"big", FLT_MAX},    {"tiny", 0.0f}, {"huge", FLT_MAX}, {"Light_x", 5.0f},
+        {"light_x1.5", 0.0f}};
+    for (auto [name, value] : expected) {
+        EXPECT_EQ(p.values.at(name), value) << name;
+    }
+    EXPECT_EQ(p.values.size(), std::size(expected));
 }
 
 TEST(VarPile, GetVecLooksUpThreeNames) {
