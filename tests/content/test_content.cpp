@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -222,7 +223,7 @@ TEST(ContentFiles, MusicDecodesGaplessAndCoversTheTimeline) {
 }
 
 // Steps the whole timeline as the demo plays it and checks that the fixed
-// pools stay below 60 % and that every scene plays. Sanitizer builds step at
+// pools and shadow bins stay below 60 % and that every scene plays. Sanitizer builds step at
 // one frame a second instead of ten, for time.
 #ifdef LUMO_SANITIZED
 constexpr double kStep = 1.0;
@@ -245,8 +246,17 @@ TEST_F(Content, TimelineStaysInsideTheBudgetsAndPlaysEveryScene) {
     }
     EXPECT_EQ(pipeline.maxDropped.faces + pipeline.maxDropped.meshes + pipeline.maxDropped.lights,
               0);
-    std::printf("budgets: vertices %d, normals %d, texcoords %d, faces %d\n", pipeline.maxVertices,
-                pipeline.maxNormals, pipeline.maxTexcoords, pipeline.maxFaces);
+    // With one worker a bin holds a light's whole volume.
+    int fullestBin = 0;
+    for (int vertices : pipeline.shadowMarks.bins) {
+        fullestBin = std::max(fullestBin, vertices);
+    }
+    EXPECT_GT(fullestBin, 0) << "no shadow volumes were built";
+    EXPECT_LT(fullestBin, 6000);
+    EXPECT_EQ(pipeline.shadowMarks.unshadowedLights, 0);
+    std::printf("budgets: vertices %d, normals %d, texcoords %d, faces %d, shadow bin %d\n",
+                pipeline.maxVertices, pipeline.maxNormals, pipeline.maxTexcoords, pipeline.maxFaces,
+                fullestBin);
 }
 
 // Shadow casters per scene, counted on the meshes: a single worker's bin holds
