@@ -6,6 +6,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <stdexcept>
@@ -29,7 +30,6 @@ struct PngSpec {
     std::vector<uint8_t> paletteAlpha;
     bool hasKey = false;
     uint16_t key[3] = {0, 0, 0}; // grey in key[0], or r, g, b
-    bool addText = false;        // ancillary chunks the decoder must skip
 };
 
 inline int channelsOf(int colorType) {
@@ -38,29 +38,27 @@ inline int channelsOf(int colorType) {
 }
 
 inline std::vector<uint8_t> writePng(const PngSpec& spec) {
+    const size_t perRow = size_t{spec.width} * channelsOf(spec.colorType);
+    const size_t rowBytes = (perRow * spec.depth + 7) / 8;
+    std::vector<uint8_t> pixels(rowBytes * spec.height), file;
+    std::vector<png_bytep> rows;
+    for (uint32_t y = 0; y < spec.height; ++y) {
+        uint8_t* row = &pixels[y * rowBytes];
+        rows.push_back(row);
+        for (size_t i = 0; i < perRow; ++i) {
+            // Samples are packed from the most significant bit; 16-bit ones big-endian.
+            const uint16_t v = spec.samples[y * perRow + i];
+            const size_t end = (i + 1) * spec.depth;
+            if (spec.depth == 16) {
+                row[end / 8 - 2] = static_cast<uint8_t>(v >> 8);
+            }
+            row[(end - 1) / 8] |= static_cast<uint8_t>(v << (8 - end % 8) % 8);
+        }
+    }
     // Warnings (such as palette indices beyond the palette, written on purpose) stay quiet.
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
                                               [](png_structp, png_const_charp) {});
     png_infop info = png_create_info_struct(png);
-    std::vector<uint8_t> file;
-    const size_t perRow = size_t{spec.width} * channelsOf(spec.colorType);
-    std::vector<std::vector<uint8_t>> rows(spec.height,
-                                           std::vector<uint8_t>((perRow * spec.depth + 7) / 8));
-    std::vector<png_bytep> pointers;
-    for (uint32_t y = 0; y < spec.height; ++y) {
-        uint8_t* row = rows[y].data();
-        pointers.push_back(row);
-        for (size_t i = 0; i < perRow; ++i) {
-            const uint16_t v = spec.samples[y * perRow + i];
-            if (spec.depth == 16) {
-                row[i * 2] = static_cast<uint8_t>(v >> 8);
-                row[i * 2 + 1] = static_cast<uint8_t>(v);
-            } else {
-                const size_t bit = i * spec.depth;
-                row[bit / 8] |= static_cast<uint8_t>(v << (8 - spec.depth - bit % 8));
-            }
-        }
-    }
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
         throw std::runtime_error("libpng failed to write the test image");
@@ -80,32 +78,16 @@ inline std::vector<uint8_t> writePng(const PngSpec& spec) {
     png_set_compression_level(png, spec.level);
     png_set_compression_buffer_size(png, spec.idatSize);
     if (spec.colorType == PNG_COLOR_TYPE_PALETTE) {
-        std::vector<png_color> colors(spec.palette.size() / 3);
-        for (size_t i = 0; i < colors.size(); ++i) {
-            colors[i] = {spec.palette[i * 3], spec.palette[i * 3 + 1], spec.palette[i * 3 + 2]};
-        }
-        png_set_PLTE(png, info, colors.data(), static_cast<int>(colors.size()));
-        if (!spec.paletteAlpha.empty()) {
-            png_set_tRNS(png, info, spec.paletteAlpha.data(),
-                         static_cast<int>(spec.paletteAlpha.size()), nullptr);
-        }
-    } else if (spec.hasKey) {
-        png_color_16 color{0, spec.key[0], spec.key[1], spec.key[2], spec.key[0]};
-        png_set_tRNS(png, info, nullptr, 0, &color);
+        static_assert(sizeof(png_color) == 3);
+        png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(spec.palette.data()),
+                     static_cast<int>(spec.palette.size() / 3));
     }
-    if (spec.addText) {
-        png_text text[2] = {};
-        const char* entries[2][2] = {{"Title", "a test image"},
-                                     {"Comment", "compressed text, skipped as ancillary"}};
-        for (int i = 0; i < 2; ++i) {
-            text[i].compression = i == 0 ? PNG_TEXT_COMPRESSION_NONE : PNG_TEXT_COMPRESSION_zTXt;
-            text[i].key = const_cast<char*>(entries[i][0]);
-            text[i].text = const_cast<char*>(entries[i][1]);
-        }
-        png_set_text(png, info, text, 2);
-        png_set_gAMA(png, info, 0.45455);
+    png_color_16 color{0, spec.key[0], spec.key[1], spec.key[2], spec.key[0]};
+    if (!spec.paletteAlpha.empty() || spec.hasKey) {
+        png_set_tRNS(png, info, spec.paletteAlpha.data(),
+                     static_cast<int>(spec.paletteAlpha.size()), &color);
     }
-    png_set_rows(png, info, pointers.data());
+    png_set_rows(png, info, rows.data());
     png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
     png_destroy_write_struct(&png, &info);
     return file;
@@ -146,52 +128,38 @@ inline std::vector<uint8_t> expectedRgba(const PngSpec& spec) {
     return rgba;
 }
 
-// Fills samples (and palette) with random values. With a key, about one pixel in four
-// matches it, and others differ from it in a single channel or (16-bit) only the low byte.
-inline void randomize(PngSpec& spec, std::mt19937& rng, bool withTransparency) {
-    const int channels = channelsOf(spec.colorType);
-    const uint32_t maxValue = (1u << spec.depth) - 1;
-    const size_t count = size_t{spec.width} * spec.height;
-    spec.samples.assign(count * channels, 0);
-    auto below = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
-    if (spec.colorType == PNG_COLOR_TYPE_PALETTE) {
-        const uint32_t entries = 1 + below(maxValue + 1);
-        spec.palette.resize(entries * 3);
-        for (auto& v : spec.palette) {
+// A random image; with transparency, a palette alpha table or a key that about half the
+// pixels match.
+inline PngSpec randomPng(int colorType, int depth, uint32_t width, uint32_t height, bool interlaced,
+                         std::mt19937& rng, bool transparency = false) {
+    PngSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.colorType = colorType;
+    spec.depth = depth;
+    spec.interlaced = interlaced;
+    const int channels = channelsOf(colorType);
+    const bool palette = colorType == PNG_COLOR_TYPE_PALETTE;
+    const uint32_t range = palette ? 1 + rng() % (1u << depth) : 1u << depth;
+    spec.palette.resize(palette ? range * 3 : 0);
+    spec.paletteAlpha.resize(palette && transparency ? 1 + rng() % range : 0);
+    spec.samples.resize(size_t{width} * height * channels);
+    for (auto* values : {&spec.palette, &spec.paletteAlpha}) {
+        for (auto& v : *values) {
             v = static_cast<uint8_t>(rng());
         }
-        for (auto& s : spec.samples) {
-            s = static_cast<uint16_t>(below(entries));
-        }
-        spec.paletteAlpha.assign(withTransparency ? 1 + below(entries) : 0, 0);
-        for (auto& a : spec.paletteAlpha) {
-            a = static_cast<uint8_t>(rng());
-        }
-        return;
     }
     for (auto& s : spec.samples) {
-        s = static_cast<uint16_t>(below(maxValue + 1));
+        s = static_cast<uint16_t>(rng() % range);
     }
-    spec.hasKey = withTransparency;
-    if (!withTransparency) {
-        return;
-    }
-    for (auto& k : spec.key) {
-        k = static_cast<uint16_t>(below(maxValue + 1));
-    }
-    for (size_t p = 0; p < count; ++p) {
-        const uint32_t pick = below(4);
-        uint16_t* s = &spec.samples[p * channels];
-        if (pick < 2) {
-            for (int c = 0; c < channels; ++c) {
-                s[c] = spec.key[c];
-            }
-        }
-        if (pick == 1) {
-            uint16_t& c = s[below(channels)];
-            c = static_cast<uint16_t>(spec.depth == 16 ? c ^ 1 : (c + 1) & maxValue);
+    spec.hasKey = transparency && !palette;
+    if (spec.hasKey) { // pixel 0 gives the key
+        std::copy(spec.samples.begin(), spec.samples.begin() + channels, spec.key);
+        for (size_t p = 1; p < size_t{width} * height; p += 1 + rng() % 2) {
+            std::copy(spec.key, spec.key + channels, &spec.samples[p * channels]);
         }
     }
+    return spec;
 }
 
 // A PNG file as a list of chunks, for editing.
@@ -282,32 +250,17 @@ struct BitWriter {
     }
     // Fixed-code literal/length symbols.
     void fixed(std::initializer_list<unsigned> symbols) {
-        for (unsigned symbol : symbols) {
-            if (symbol < 144) {
-                code(0x30 + symbol, 8);
-            } else if (symbol < 256) {
-                code(0x190 + symbol - 144, 9);
-            } else if (symbol < 280) {
-                code(symbol - 256, 7);
-            } else {
-                code(0xc0 + symbol - 280, 8);
-            }
+        for (unsigned s : symbols) {
+            s < 144   ? code(0x30 + s, 8)
+            : s < 256 ? code(0x190 + s - 144, 9)
+            : s < 280 ? code(s - 256, 7)
+                      : code(0xc0 + s - 280, 8);
         }
     }
-    // Dynamic block header with the given code lengths, sent without repeat codes through a
-    // code-length code in which all 19 symbols have 5-bit codes (symbol s is code s).
-    void dynamicHeader(bool final, const std::vector<uint8_t>& literal,
-                       const std::vector<uint8_t>& distance) {
-        beginDynamic(final, static_cast<unsigned>(literal.size()),
-                     static_cast<unsigned>(distance.size()));
-        for (const auto* lengths : {&literal, &distance}) {
-            for (uint8_t l : *lengths) {
-                code(l, 5);
-            }
-        }
-    }
-    // The header up to the code-length sequence, which the caller writes with code(symbol, 5).
-    void beginDynamic(bool final, unsigned literalCount, unsigned distanceCount) {
+    // A dynamic block header, then the given code-length symbols, sent through a code-length
+    // code in which all 19 symbols have 5-bit codes (symbol s is code s).
+    void dynamic(bool final, unsigned literalCount, unsigned distanceCount,
+                 const std::vector<uint8_t>& symbols) {
         block(final, 2);
         bits(literalCount - 257, 5);
         bits(distanceCount - 1, 5);
@@ -315,25 +268,10 @@ struct BitWriter {
         for (int i = 0; i < 19; ++i) {
             bits(5, 3);
         }
+        for (uint8_t s : symbols) {
+            code(s, 5);
+        }
     }
 };
-
-// Canonical codes for a list of code lengths (the DEFLATE construction).
-inline std::vector<uint32_t> canonicalCodes(const std::vector<uint8_t>& lengths) {
-    uint32_t counts[16] = {}, next[16] = {};
-    for (uint8_t l : lengths) {
-        ++counts[l];
-    }
-    counts[0] = 0;
-    uint32_t code = 0;
-    for (int len = 1; len < 16; ++len) {
-        next[len] = code = (code + counts[len - 1]) << 1;
-    }
-    std::vector<uint32_t> codes(lengths.size(), 0);
-    for (size_t s = 0; s < lengths.size(); ++s) {
-        codes[s] = lengths[s] != 0 ? next[lengths[s]]++ : 0;
-    }
-    return codes;
-}
 
 } // namespace lumo::test

