@@ -15,11 +15,6 @@ bool Picture::operator==(const Picture& o) const {
            depth == o.depth && canvas == o.canvas && stencil == o.stencil;
 }
 
-std::unique_ptr<Mesh> withMaterial(std::unique_ptr<Mesh> mesh, const Material& m) {
-    mesh->materials.front() = m;
-    return mesh;
-}
-
 Assets makeAssets() {
     Assets a;
     a.textures = std::make_unique<TextureStore>();
@@ -42,17 +37,18 @@ Assets makeAssets() {
     a.lit.diffuse = vec4(0.8f, 0.5f, 0.3f, 1.0f);
     a.lit.shaderType = -1;
     a.lit.textureIndex = 0;
-    a.textured = a.lit;
-    a.textured.textureIndex = a.checker;
-    a.invisible = a.lit;
-    a.invisible.shaderType = 1;
-    a.litAll = a.lit;
-    a.litAll.shaderType = 4;
+    auto variant = [&](int type, int texture = 0) {
+        Material m = a.lit;
+        m.shaderType = type;
+        m.textureIndex = texture;
+        return m;
+    };
+    a.textured = variant(-1, a.checker);
+    a.invisible = variant(1);
+    a.litAll = variant(4);
     a.litAll.diffuse = vec4(0.3f, 0.7f, 0.4f, 1.0f);
-    a.gouraudAll = a.lit;
-    a.gouraudAll.shaderType = 5;
-    a.additive = a.lit;
-    a.additive.shaderType = 55;
+    a.gouraudAll = variant(5);
+    a.additive = variant(55);
 
     a.meshes = std::make_unique<MeshStore>();
     a.sphere = a.meshes->add(makeSphere(24, 16, a.lit));
@@ -107,6 +103,9 @@ std::vector<Picture> renderScene(Assets& a, Scene scene, const RenderOptions& o)
         std::vector<MeshInstance> instances;
         instances.reserve(32);
         mat44 view = eulerTranslation(vec4(0.35f, t * 0.2f, 0), vec4(0, -3.5f, -11));
+        Light low{
+            vec4(-6, 3.5f, 4, 1), vec4(0.9f, 0.5f, 0.3f), 45.0f, vec4(1, 1, 1), 10.0f, true, {}};
+        const bool shadows = scene == Scene::Shadows || scene == Scene::ShadowsInside;
         auto pass = [&](bool clearColor, bool clearDepth) {
             renderer.beginFrame();
             renderer.setViewMatrix(view);
@@ -114,36 +113,17 @@ std::vector<Picture> renderScene(Assets& a, Scene scene, const RenderOptions& o)
             renderer.clearDepth = clearDepth;
             renderer.addLight(&key);
             renderer.addLight(&fill);
+            if (shadows) {
+                renderer.addLight(&low);
+            }
             for (MeshInstance& instance : instances) {
                 renderer.addInstance(&instance);
             }
+            renderer.pixelLighting = scene == Scene::ShadowsInside;
             renderer.transformAll();
             renderer.renderFrame();
         };
         switch (scene) {
-        case Scene::LitMeshes:
-        case Scene::PixelLighting:
-            instances.push_back(place(a, m.plane, 8, vec4(0, 0, 0), vec4()));
-            instances.push_back(place(a, m.sphere, 1.6f, vec4(-1.5f, 1.6f, 0), vec4(0, t, 0)));
-            instances.push_back(place(a, m.box, 1.0f, vec4(2.2f, 1.0f, 1.0f), vec4(0.2f, t, 0)));
-            instances.push_back(place(a, m.torus, 1.2f, vec4(0.5f, 3.2f, -2), vec4(t, 0.4f, 0)));
-            if (scene == Scene::PixelLighting) {
-                renderer.beginFrame();
-                renderer.setViewMatrix(view);
-                renderer.clearColor = true;
-                renderer.clearDepth = true;
-                renderer.addLight(&key);
-                renderer.addLight(&fill);
-                for (MeshInstance& instance : instances) {
-                    renderer.addInstance(&instance);
-                }
-                renderer.pixelLighting = true;
-                renderer.transformAll();
-                renderer.renderFrame();
-            } else {
-                pass(true, true);
-            }
-            break;
         case Scene::SkyBox:
             view = eulerTranslation(vec4(0.3f + t, 0.7f * t, 0.1f), vec4());
             instances.push_back(place(a, m.skybox, 50, vec4(), vec4()));
@@ -178,13 +158,6 @@ std::vector<Picture> renderScene(Assets& a, Scene scene, const RenderOptions& o)
         }
         case Scene::Shadows:
         case Scene::ShadowsInside: {
-            Light low{vec4(-6, 3.5f, 4, 1),
-                      vec4(0.9f, 0.5f, 0.3f),
-                      45.0f,
-                      vec4(1, 1, 1),
-                      10.0f,
-                      true,
-                      {}};
             key.castsShadow = true;
             key.position = vec4(3.0f * std::cos(t), 9, 3.0f * std::sin(t), 1);
             fill.castsShadow = false;
@@ -201,37 +174,18 @@ std::vector<Picture> renderScene(Assets& a, Scene scene, const RenderOptions& o)
             for (size_t i = 1; i < instances.size(); ++i) {
                 instances[i].castsShadow = true;
             }
-            renderer.beginFrame();
-            renderer.setViewMatrix(view);
-            renderer.clearColor = true;
-            renderer.clearDepth = true;
-            renderer.addLight(&key);
-            renderer.addLight(&fill);
-            renderer.addLight(&low);
-            for (MeshInstance& instance : instances) {
-                renderer.addInstance(&instance);
-            }
-            renderer.pixelLighting = scene == Scene::ShadowsInside;
-            renderer.transformAll();
-            renderer.renderFrame();
+            pass(true, true);
             break;
         }
-        case Scene::Count:
-            break;
         }
         Picture p;
         p.color.assign(color.pixels, color.pixels + size_t(o.width) * o.height);
-        p.depth.resize(size_t(o.width) * depth.tilesY * 8);
-        for (int y = 0; y < depth.tilesY * 8; ++y) {
-            for (int x = 0; x < depth.tilesX * 8; ++x) {
-                p.depth[size_t(y) * o.width + x] = depth.at(x, y);
-            }
-        }
         p.canvas = canvasPixels;
-        p.stencil.resize(size_t(o.width) * stencil.tilesY * 8);
-        for (int y = 0; y < stencil.tilesY * 8; ++y) {
-            for (int x = 0; x < stencil.tilesX * 8; ++x) {
-                p.stencil[size_t(y) * o.width + x] = stencil.at(x, y);
+        const int rows = depth.tilesY * 8, columns = depth.tilesX * 8;
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < columns; ++x) {
+                p.depth.push_back(depth.at(x, y));
+                p.stencil.push_back(stencil.at(x, y));
             }
         }
         pictures.push_back(std::move(p));

@@ -22,9 +22,8 @@ struct Assets {
     Material lit, textured, invisible, litAll, gouraudAll, additive;
 };
 
-// Meshes get their material replaced per scene; the stores live as long as Assets.
+// The stores live as long as Assets.
 Assets makeAssets();
-std::unique_ptr<Mesh> withMaterial(std::unique_ptr<Mesh> mesh, const Material& m);
 
 struct Picture {
     std::vector<vec4> color;
@@ -36,18 +35,9 @@ struct Picture {
 
 // Shadows: closed casters (a rotating box and torus, a sphere) and an open one
 // over a plane, two shadow-casting lights and one without; ShadowsInside: the
-// same with the camera low between the casters, inside their volumes, and the
+// same lit per pixel, with the camera low between the casters, inside their volumes, and the
 // volumes crossing the near plane and the sides of the view.
-enum class Scene {
-    LitMeshes,
-    SkyBox,
-    Clipped,
-    TwoPasses,
-    PixelLighting,
-    Shadows,
-    ShadowsInside,
-    Count
-};
+enum class Scene { SkyBox, Clipped, TwoPasses, Shadows, ShadowsInside };
 
 struct RenderOptions {
     int threads = 1;

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <span>
 
 namespace lumo {
 namespace {
@@ -63,74 +65,42 @@ TEST(FinalPass, ClearAndBandMarkers) {
     EXPECT_EQ(color.at(0, 7), vec4(1, 1, 1, 1));
 }
 
-// Direct tent filter for comparison: O(r) per pixel.
-std::vector<vec4> tentReference(const ColorBuffer& in, int r) {
-    int w = in.width, h = in.height;
-    std::vector<vec4> tmp(size_t(w) * h), out(size_t(w) * h);
-    float norm = float((r + 1) * (r + 1));
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            double s[4] = {};
-            for (int i = -r; i <= r; ++i) {
-                const vec4& p = in.pixels[y * w + std::clamp(x + i, 0, w - 1)];
-                double k = r + 1 - std::abs(i);
-                s[0] += k * p.x, s[1] += k * p.y, s[2] += k * p.z, s[3] += k * p.w;
-            }
-            tmp[y * w + x] = vec4(float(s[0] / norm), float(s[1] / norm), float(s[2] / norm),
-                                  float(s[3] / norm));
-        }
-    }
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            double s[4] = {};
-            for (int i = -r; i <= r; ++i) {
-                const vec4& p = tmp[std::clamp(y + i, 0, h - 1) * w + x];
-                double k = r + 1 - std::abs(i);
-                s[0] += k * p.x, s[1] += k * p.y, s[2] += k * p.z, s[3] += k * p.w;
-            }
-            out[y * w + x] = vec4(float(s[0] / norm), float(s[1] / norm), float(s[2] / norm),
-                                  float(s[3] / norm));
-        }
-    }
-    return out;
-}
-
-TEST(Blur, WeightsBordersAndConstantImages) {
+// Blurs against a direct tent filter, O(r) per pixel in each direction, with
+// the edge pixels repeated.
+TEST(Blur, MatchesADirectTentFilter) {
     ColorBuffer color(9, 5);
-    EXPECT_TRUE(blurColorBuffer(color, 0)); // radius 0: nothing happens
     color.at(4, 2) = vec4(16, 0, 0, 0);
-    ASSERT_TRUE(blurColorBuffer(color, 1));
-    // 1 2 1 over 4 in both directions.
-    EXPECT_FLOAT_EQ(color.at(4, 2).x, 4.0f);
-    EXPECT_FLOAT_EQ(color.at(3, 2).x, 2.0f);
-    EXPECT_FLOAT_EQ(color.at(3, 1).x, 1.0f);
-    EXPECT_FLOAT_EQ(color.at(2, 2).x, 0.0f);
-
-    // At the border the edge pixel repeats: an impulse in the corner keeps 9/16.
-    ColorBuffer corner(6, 6);
-    corner.at(0, 0) = vec4(16, 0, 0, 0);
-    blurColorBuffer(corner, 1);
-    EXPECT_FLOAT_EQ(corner.at(0, 0).x, 9.0f);
-
-    ColorBuffer flat(13, 7);
-    for (int i = 0; i < 13 * 7; ++i) {
-        flat.pixels[i] = vec4(0.3f, 0.7f, 1.1f, 0.5f);
-    }
-    blurColorBuffer(flat, 5);
-    for (int i = 0; i < 13 * 7; ++i) {
-        ASSERT_EQ(flat.pixels[i], vec4(0.3f, 0.7f, 1.1f, 0.5f));
-    }
-
+    EXPECT_TRUE(blurColorBuffer(color, 0)); // radius 0: nothing happens
+    EXPECT_EQ(color.at(4, 2).x, 16.0f);
+    constexpr int W = 23, H = 11;
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> d(0.0f, 1.0f);
     for (int r : {1, 2, 4, 9}) {
-        ColorBuffer noise(23, 11);
-        for (int i = 0; i < 23 * 11; ++i) {
-            noise.pixels[i] = vec4(d(rng), d(rng), d(rng), d(rng));
+        ColorBuffer noise(W, H);
+        for (vec4& p : std::span(noise.pixels, W * H)) {
+            p = vec4(d(rng), d(rng), d(rng), d(rng));
         }
-        std::vector<vec4> expected = tentReference(noise, r);
-        blurColorBuffer(noise, r);
-        for (int i = 0; i < 23 * 11; ++i) {
+        std::vector<vec4> expected(noise.pixels, noise.pixels + W * H);
+        for (auto [count, length, step] : {std::array{W, H, 1}, std::array{H, W, W}}) {
+            const int lineStep = step == 1 ? W : 1;
+            const std::vector<vec4> in = expected;
+            for (int line = 0; line < length; ++line) {
+                for (int i = 0; i < count; ++i) {
+                    double s[4] = {};
+                    for (int k = -r; k <= r; ++k) {
+                        const vec4& p =
+                            in[line * lineStep + std::clamp(i + k, 0, count - 1) * step];
+                        const double weight = (r + 1 - std::abs(k)) / double((r + 1) * (r + 1));
+                        s[0] += weight * p.x, s[1] += weight * p.y, s[2] += weight * p.z,
+                            s[3] += weight * p.w;
+                    }
+                    expected[line * lineStep + i * step] =
+                        vec4(float(s[0]), float(s[1]), float(s[2]), float(s[3]));
+                }
+            }
+        }
+        ASSERT_TRUE(blurColorBuffer(noise, r));
+        for (int i = 0; i < W * H; ++i) {
             ASSERT_NEAR(noise.pixels[i].x, expected[i].x, 1e-6f) << "r " << r << " i " << i;
             ASSERT_NEAR(noise.pixels[i].w, expected[i].w, 1e-6f);
         }
@@ -146,15 +116,12 @@ TEST(Overlay, BlendsPremultipliedAndClips) {
     for (int i = 0; i < 64; ++i) {
         color.pixels[i] = vec4(0.4f, 0.4f, 0.4f, 0.9f);
     }
-    compositeOverlay(color, image, 2, 2, 0.0f); // opacity 0: nothing
-    EXPECT_EQ(color.at(2, 2), vec4(0.4f, 0.4f, 0.4f, 0.9f));
     compositeOverlay(color, image, 2, 2, 0.5f);
     float r = 0.4f * 0.5f + (0.4f * 0.5f + 0.2f) * 0.5f;
     EXPECT_EQ(color.at(2, 2).x, r);
     EXPECT_EQ(color.at(5, 4).x, r);
     EXPECT_EQ(color.at(2, 2).w, 0.9f); // destination alpha kept
-    EXPECT_EQ(color.at(6, 2).x, 0.4f);
-    EXPECT_EQ(color.at(2, 5).x, 0.4f);
+    EXPECT_EQ(color.at(6, 5).x, 0.4f); // outside the image
 
     // Partly off every side, and wider than the buffer: only inside pixels change.
     TextureImage wide;

@@ -1,29 +1,44 @@
 #pragma once
-// Shared helpers of the renderer tests: PNG output for a person to look at, and
-// a silenced stdout for code that prints set-up lines.
+// Shared helpers of the renderer tests: captured or silenced stdout for code that
+// prints set-up lines, and meshes made of separate triangles.
 
-#include "render/buffers.h"
+#include "assets/mesh.h"
 
-#include <cstdint>
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace lumo::test {
 
-// Writes XRGB8888 pixels as an RGB PNG; returns false on failure.
-bool writePng(const std::string& path, const uint32_t* pixels, int width, int height);
-
-// Captures what the code under test prints to stdout.
+// Captures what the code under test prints to stdout, with GoogleTest's own
+// capturer: one at a time.
 class CaptureStdout {
 public:
-    CaptureStdout();
-    ~CaptureStdout();
-    std::string text(); // stops capturing on the first call
+    CaptureStdout() { testing::internal::CaptureStdout(); }
+    ~CaptureStdout() { text(); }
+    std::string text() { // stops capturing on the first call
+        if (!done_) {
+            done_ = true;
+            text_ = testing::internal::GetCapturedStdout();
+        }
+        return text_;
+    }
+
 private:
-    int saved_ = -1;
-    std::string path_;
     bool done_ = false;
     std::string text_;
 };
+
+struct Tri {
+    vec4 a, b, c;
+    vec4 normal;
+};
+
+// Corner k gets the texture coordinate (k / 4, 1 / 2), or `uv` when given; the
+// faces use `material` and carry spare 7.
+std::unique_ptr<Mesh> meshOf(const std::vector<Tri>& tris, const Material* material,
+                             const vec4* uv = nullptr);
 
 } // namespace lumo::test
