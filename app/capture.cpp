@@ -263,6 +263,27 @@ std::string describe(const std::error_code& ec) {
     return ec.message();
 }
 
+// Writes `final` through a ".part" file that is renamed into place once whole,
+// so a file under the final name is always complete.
+template <typename Write>
+bool writeWhole(const std::string& final, Write write, std::string& error) {
+    const std::string part = final + ".part";
+    std::string why;
+    if (!write(part, why)) {
+        std::remove(part.c_str());
+        error = "cannot write " + final + ": " + why;
+        return false;
+    }
+    std::error_code ec;
+    fs::rename(part, final, ec);
+    if (ec) {
+        std::remove(part.c_str());
+        error = "cannot write " + final + ": " + describe(ec);
+        return false;
+    }
+    return true;
+}
+
 // Where the frames go.
 class FrameOutput {
 public:
@@ -341,17 +362,10 @@ public:
 
     bool frame(int k, const uint32_t* pixels, int width, int height, std::string& error) override {
         const std::string final = path(captureFrameName(k));
-        const std::string part = final + ".part";
-        std::string why;
-        if (!writeXrgbPng(part, pixels, width, height, width, why)) {
-            error = "cannot write " + final + ": " + why;
-            return false;
-        }
-        std::error_code ec;
-        fs::rename(part, final, ec);
-        if (ec) {
-            std::remove(part.c_str());
-            error = "cannot write " + final + ": " + describe(ec);
+        auto png = [&](const std::string& part, std::string& why) {
+            return writeXrgbPng(part, pixels, width, height, width, why);
+        };
+        if (!writeWhole(final, png, error)) {
             return false;
         }
         written_.push_back(final);
@@ -363,23 +377,11 @@ public:
         // its presence marks a capture that ended properly.
         std::vector<int16_t> samples =
             audioSpan(music_, plan_.firstSample, plan_.samplesForFrames(frames));
-        const std::string final = path("audio.wav");
-        const std::string part = final + ".part";
-        std::string why;
-        if (!writeWav(part, samples.data(), samples.size() / music_.channels, music_.rate,
-                      music_.channels, why)) {
-            std::remove(part.c_str());
-            error = "cannot write " + final + ": " + why;
-            return false;
-        }
-        std::error_code ec;
-        fs::rename(part, final, ec);
-        if (ec) {
-            std::remove(part.c_str());
-            error = "cannot write " + final + ": " + describe(ec);
-            return false;
-        }
-        return true;
+        auto wav = [&](const std::string& part, std::string& why) {
+            return writeWav(part, samples.data(), samples.size() / music_.channels, music_.rate,
+                            music_.channels, why);
+        };
+        return writeWhole(path("audio.wav"), wav, error);
     }
 
     void abandon() override {
