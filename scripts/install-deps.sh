@@ -35,4 +35,6 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# With recommended packages: the same set the tests were run against
+# (GTK themes and icons for the launcher, fonts for the screenshots).
+"${sudo[@]}" apt-get install -y -qq "${missing[@]}"
