@@ -142,11 +142,13 @@ if [ "$inner" = no ]; then
     case "$case_" in
     help | bad_option | no_display) ;; # no display needed
     *)
-        need xvfb-run xauth xdotool
+        need Xvfb xdotool
         [ "$case_" = fullscreen_evilwm ] && need evilwm
         [ "$case_" = launcher_demo ] && need xwd convert
-        # -a finds a free server number (and moves on if another run takes it).
-        exec xvfb-run -a -s "-screen 0 ${screen_w}x${screen_h}x24" bash "$0" --inner "$@"
+        # A private server whose number Xvfb itself picks (-displayfd): xvfb-run -a
+        # can hand two runs, or a run and a server still shutting down, one number.
+        exec sh "$(dirname "$0")/../display/with_xvfb.sh" "${screen_w}x${screen_h}x24" \
+            bash "$0" --inner "$@"
         ;;
     esac
 fi
