@@ -107,6 +107,16 @@ geometry() {
     height=$HEIGHT
 }
 
+# The demo window appears at WIDTH x HEIGHT, and Escape ends the program with 0.
+demo_window_then_escape() {
+    wait_window "$demo_title"
+    geometry "$win"
+    [ "$width" = "$1" ] && [ "$height" = "$2" ] || fail "the demo window is ${width}x$height"
+    press "$win" Escape
+    wait_exit
+    [ "$status" -eq 0 ] || fail "Escape in the demo exited with $status"
+}
+
 # Key presses go through XTEST to the focused window, as a keyboard's would.
 press() {
     xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
@@ -242,12 +252,7 @@ launcher_return_on_list)
     xdotool search --onlyvisible --name "$launcher_title" >/dev/null 2>&1 ||
         fail "Escape in the open list closed the launcher"
     xdotool key Return
-    wait_window "$demo_title"
-    geometry "$win"
-    [ "$width" = 640 ] && [ "$height" = 480 ] || fail "the demo window is ${width}x$height"
-    press "$win" Escape
-    wait_exit
-    [ "$status" -eq 0 ] || fail "Escape in the demo exited with $status"
+    demo_window_then_escape 640 480
     ;;
 missing_mp3)
     prepare
@@ -265,22 +270,12 @@ launcher_force720p)
     # shellcheck disable=SC2086
     click "$win" $force_720p_box
     press "$win" Return
-    wait_window "$demo_title"
-    geometry "$win"
-    [ "$width" = 640 ] && [ "$height" = 360 ] || fail "the demo window is ${width}x$height"
-    press "$win" Escape
-    wait_exit
-    [ "$status" -eq 0 ] || fail "Escape in the demo exited with $status"
+    demo_window_then_escape 640 360
     ;;
 option_force720p)
     prepare mp3
     start --force-720p
-    wait_window "$demo_title"
-    geometry "$win"
-    [ "$width" = 640 ] && [ "$height" = 360 ] || fail "the demo window is ${width}x$height"
-    press "$win" Escape
-    wait_exit
-    [ "$status" -eq 0 ] || fail "Escape in the demo exited with $status"
+    demo_window_then_escape 640 360
     ;;
 fullscreen_evilwm)
     prepare mp3
