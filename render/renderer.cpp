@@ -320,7 +320,7 @@ void Renderer::workerFrame(WorkerState& w) {
         depthBuffer->clearRows(w.rowBegin, w.rowEnd);
     }
     shadeFaces(*pipeline, 1, w.rowBegin, w.rowEnd, *colorBuffer, *depthBuffer, stencilBuffer, -1,
-               &w.stats);
+               &w.stats, &w.colorCache);
 
     // Bins-ready barrier: nobody reads another worker's bins before they are built.
     for (int k = 0; k < n; ++k) {
@@ -334,7 +334,7 @@ void Renderer::workerFrame(WorkerState& w) {
         const int slot = entry.shadowSlot;
         if (slot < 0 || slot >= shadowSlots) {
             shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *colorBuffer, *depthBuffer, nullptr,
-                       entry.lightIndex, &w.stats);
+                       entry.lightIndex, &w.stats, &w.colorCache);
             continue;
         }
         stencilBuffer->clearRows(w.rowBegin, w.rowEnd);
@@ -344,7 +344,7 @@ void Renderer::workerFrame(WorkerState& w) {
                                w.rowEnd, *stencilBuffer, *depthBuffer);
         }
         shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *colorBuffer, *depthBuffer, stencilBuffer,
-                   entry.lightIndex, &w.stats);
+                   entry.lightIndex, &w.stats, &w.colorCache);
     }
 
     if (showThreads) {

@@ -29,6 +29,7 @@
 #include "render/lighting.h"
 #include "render/pipeline.h"
 #include "render/raster.h"
+#include "render/shading.h"
 #include "render/shadowvolume.h"
 
 #include <memory>
@@ -44,9 +45,9 @@ struct WorkerState {
     Renderer* renderer = nullptr;
     std::thread thread;
     std::thread::id threadId;
-    Event startEvent{Event::Reset::Auto};
+    Event startEvent{Event::Reset::Auto, 4000};
     Event doneEvent{Event::Reset::Auto};
-    Event binsReadyEvent{Event::Reset::Manual};
+    Event binsReadyEvent{Event::Reset::Manual, 4000};
     int quit = 0;
     int index = 0;
     int threadCount = 0;
@@ -55,6 +56,7 @@ struct WorkerState {
     double lastTime = 0.0;
     double lastCpuTime = 0.0; // processor seconds of the last frame (benchmarks)
     RasterStats stats;        // this worker's counts for its last frame
+    VertexColorCache colorCache;
 };
 
 class Renderer {

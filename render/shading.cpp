@@ -21,8 +21,22 @@ const TextureImage* textureFor(const Pipeline& pipeline, int textureIndex) {
 
 } // namespace
 
+void VertexColorCache::begin(int vertexCount) {
+    if (entries_.size() < size_t(vertexCount)) {
+        entries_.resize(size_t(vertexCount));
+    }
+    if (++stamp_ == 0) {
+        // After 2^32 calls the stamps come round again: forget them all.
+        for (Entry& e : entries_) {
+            e.stamp = 0;
+        }
+        stamp_ = 1;
+    }
+}
+
 void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, ColorBuffer& color,
-                DepthBuffer& depth, StencilBuffer* stencil, int lightIndex, RasterStats* stats) {
+                DepthBuffer& depth, StencilBuffer* stencil, int lightIndex, RasterStats* stats,
+                VertexColorCache* cache) {
     RasterTarget target;
     target.color = &color;
     target.depth = &depth;
@@ -39,6 +53,24 @@ void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, Co
     const float ambient = pipeline.ambient;
     const float fRowBegin = float(rowBegin);
     const float fRowEnd = float(rowEnd);
+
+    if (cache) {
+        cache->begin(pipeline.vertexCount);
+    }
+    // The colour of corner k, through the cache when there is one.
+    auto vertexColor = [&](const Pipeline::DrawFace& face, int k, auto&& compute) {
+        const int v = face.vertexIndex[k];
+        const int normal = face.normalIndex[k];
+        if (!cache) {
+            return compute();
+        }
+        if (const vec4* hit = cache->find(v, normal, face.material)) {
+            return *hit;
+        }
+        vec4 c = compute();
+        cache->store(v, normal, face.material, c);
+        return c;
+    };
 
     RasterInputs in;
     for (int n = 0; n < pipeline.faceCount; ++n) {
@@ -71,12 +103,14 @@ void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, Co
         };
         // Per-vertex colour from all lights: D x ambient + S + ambient / 4.
         auto allLightsColors = [&] {
-            lightingInputs();
             for (int k = 0; k < 3; ++k) {
-                LightResult r = lightVertexAll(pipeline.lights, pipeline.lightCount, in.position[k],
-                                               in.normal[k], material->shininess);
-                float q = ambient / 4.0f;
-                in.color[k] = r.diffuse * ambient + r.specular + vec4(q, q, q, q);
+                in.color[k] = vertexColor(face, k, [&] {
+                    LightResult r =
+                        lightVertexAll(pipeline.lights, pipeline.lightCount, v[k]->viewPos,
+                                       pipeline.normals[face.normalIndex[k]], material->shininess);
+                    float q = ambient / 4.0f;
+                    return r.diffuse * ambient + r.specular + vec4(q, q, q, q);
+                });
             }
         };
 
@@ -96,17 +130,20 @@ void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, Co
                 in.color[0] = material->diffuse * ambient;
                 rasterize(Member::Flat, target, in);
             } else if (light) {
-                lightingInputs();
                 if (pipeline.pixelLighting) {
+                    lightingInputs();
                     in.light = light;
                     in.diffuse = material->diffuse;
                     in.shininess = material->shininess;
                     rasterize(Member::LitOneMasked, masked, in);
                 } else {
                     for (int k = 0; k < 3; ++k) {
-                        LightResult r =
-                            lightVertex(*light, in.position[k], in.normal[k], material->shininess);
-                        in.color[k] = mul(r.diffuse, material->diffuse) + r.specular;
+                        in.color[k] = vertexColor(face, k, [&] {
+                            LightResult r = lightVertex(*light, v[k]->viewPos,
+                                                        pipeline.normals[face.normalIndex[k]],
+                                                        material->shininess);
+                            return mul(r.diffuse, material->diffuse) + r.specular;
+                        });
                     }
                     rasterize(stencil ? Member::GouraudAddMasked : Member::GouraudAdd, masked, in);
                 }

@@ -17,13 +17,50 @@
 #include "render/pipeline.h"
 #include "render/raster.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace lumo {
+
+// Per-vertex lighting of one shading call, remembered per pool vertex: a vertex
+// is a corner of about six faces, and lighting it once instead of at every
+// corner gives the same values (the same computation on the same inputs). A
+// value is reused only for the same call, normal and material. One per worker.
+class VertexColorCache {
+public:
+    // Starts a shading call over a pool of vertexCount vertices.
+    void begin(int vertexCount);
+
+    // The cached colour of vertex v for (normal, material), or null.
+    const vec4* find(int v, int normal, const Material* material) const {
+        const Entry& e = entries_[size_t(v)];
+        return e.stamp == stamp_ && e.normal == normal && e.material == material ? &e.color
+                                                                                 : nullptr;
+    }
+    void store(int v, int normal, const Material* material, const vec4& color) {
+        Entry& e = entries_[size_t(v)];
+        e.color = color;
+        e.stamp = stamp_;
+        e.normal = normal;
+        e.material = material;
+    }
+
+private:
+    struct alignas(32) Entry {
+        vec4 color;
+        uint32_t stamp = 0;
+        int32_t normal = 0;
+        const Material* material = nullptr;
+    };
+    std::vector<Entry> entries_;
+    uint32_t stamp_ = 0;
+};
 
 // pass 1: ambient (lightIndex ignored, stencil ignored); pass 2: the light
 // pipeline.lights[lightIndex], lit where the stencil count is 0 (no stencil:
 // everywhere).
 void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, ColorBuffer& color,
                 DepthBuffer& depth, StencilBuffer* stencil, int lightIndex,
-                RasterStats* stats = nullptr);
+                RasterStats* stats = nullptr, VertexColorCache* cache = nullptr);
 
 } // namespace lumo

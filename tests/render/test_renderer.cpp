@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace lumo::test {
 namespace {
@@ -67,6 +69,47 @@ INSTANTIATE_TEST_SUITE_P(Scenes, RendererScenes,
                          [](const auto& info) {
                              return std::string(kSceneNames[int(info.param)]);
                          });
+
+// Events hand every frame to the workers and back: a lost wake-up would hang
+// the demo. Both the polling and the sleeping road, in a long ping-pong, and a
+// manual event releasing several waiters at once.
+TEST(Event, NeverLosesAWakeUp) {
+    for (int polls : {0, 50}) {
+        Event ping(Event::Reset::Auto, polls), pong(Event::Reset::Auto, polls);
+        int value = 0; // written by each side only while the other waits
+        std::thread partner([&] {
+            for (int i = 0; i < 5000; ++i) {
+                ping.wait();
+                ++value;
+                pong.set();
+            }
+        });
+        for (int i = 0; i < 5000; ++i) {
+            ping.set();
+            pong.wait();
+        }
+        partner.join();
+        EXPECT_EQ(value, 5000) << polls << " polls";
+        EXPECT_FALSE(ping.isSet()); // auto-reset: each set let one wait through
+    }
+    Event gate(Event::Reset::Manual);
+    std::atomic<int> through{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i) {
+        waiters.emplace_back([&] {
+            gate.wait();
+            ++through;
+        });
+    }
+    gate.set();
+    for (std::thread& t : waiters) {
+        t.join();
+    }
+    EXPECT_EQ(through.load(), 3);
+    EXPECT_TRUE(gate.isSet()); // stays set until reset
+    gate.reset();
+    EXPECT_FALSE(gate.isSet());
+}
 
 TEST(Renderer, SetUpLinesAndBands) {
     CaptureStdout out;

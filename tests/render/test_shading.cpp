@@ -1,6 +1,7 @@
 // Shading: the lighting functions, the shader-type table and texturing.
 
 #include "assets/texture.h"
+#include "render/meshgen.h"
 #include "render/shading.h"
 #include "test_util.h"
 
@@ -152,6 +153,78 @@ TEST_F(ShadingTest, PerVertexAndPerPixelLightPassesAgreeOnAFlatSurface) {
     // Distances differ per pixel and per vertex; the centre is brighter per pixel.
     EXPECT_GT(perPixel.x, perVertex.x);
     EXPECT_EQ(perPixel.w, 0.0f); // per-pixel lighting adds nothing to alpha
+}
+
+// The per-vertex colour cache must give exactly what lighting every corner
+// gives: on a box (corners shared by sides with different normals) and a sphere
+// whose faces alternate between two materials, in the per-light and the
+// all-lights shader types, over two calls in a row on one cache.
+TEST(VertexColorCache, GivesTheBytesOfUncachedShading) {
+    test::CaptureStdout quiet;
+    Viewport viewport(96, 64, 1.5f);
+    TextureStore textures;
+    Pipeline pipeline(&textures);
+    MeshStore meshes;
+    Material plain, shiny, allLights;
+    plain.diffuse = vec4(0.9f, 0.6f, 0.3f, 1);
+    shiny.diffuse = vec4(0.2f, 0.8f, 1.0f, 1);
+    shiny.shininess = 40.0f;
+    allLights.shaderType = 55;
+    std::unique_ptr<Mesh> sphere = makeSphere(24, 12, plain);
+    for (int f = 0; f < sphere->faceCount; f += 2) {
+        sphere->faces[f].material = &shiny;
+    }
+    meshes.add(std::move(sphere));
+    meshes.add(makeBox(plain));
+    meshes.add(makeBox(allLights));
+    std::vector<MeshInstance> instances;
+    const vec4 where[3] = {vec4(-1.2f, 0, -5, 1), vec4(1.3f, 0.4f, -6, 1), vec4(0, -1.5f, -7, 1)};
+    for (int i = 0; i < 3; ++i) {
+        instances.emplace_back(i, &meshes);
+        instances.back().placement = mat44::translation(where[i]);
+        instances.back().rotation = eulerRotation(vec4(0.4f, 0.7f * float(i), 0.2f));
+    }
+    Light lights[2];
+    lights[0].viewPos = lights[0].position = vec4(-3, 4, 0, 1);
+    lights[1].viewPos = lights[1].position = vec4(4, -1, -2, 1);
+    std::vector<LightEntry> entries;
+    for (Light& l : lights) {
+        l.color = vec4(1, 0.9f, 0.7f, 0);
+        l.diffuse = 30.0f;
+        l.specularColor = vec4(1, 1, 1, 0);
+        l.specular = 5.0f;
+        entries.push_back(LightEntry{&l, -1, -1});
+    }
+    pipeline.ambient = 0.3f;
+    for (MeshInstance& instance : instances) {
+        pipeline.transformInstance(instance, mat44::identity(), viewport);
+    }
+    for (LightEntry& e : entries) {
+        pipeline.registerLight(e, mat44::identity());
+    }
+    pipeline.sortFaces();
+    pipeline.projectVertices(viewport);
+
+    auto render = [&](VertexColorCache* cache) {
+        ColorBuffer color(96, 64);
+        DepthBuffer depth(96, 64);
+        shadeFaces(pipeline, 1, 0, 64, color, depth, nullptr, -1, nullptr, cache);
+        for (int i = 0; i < pipeline.lightCount; ++i) {
+            shadeFaces(pipeline, 2, 0, 64, color, depth, nullptr, i, nullptr, cache);
+        }
+        std::vector<vec4> pixels(color.pixels, color.pixels + 96 * 64);
+        return pixels;
+    };
+    const std::vector<vec4> reference = render(nullptr);
+    VertexColorCache cache;
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(render(&cache), reference) << "round " << round;
+    }
+    int lit = 0;
+    for (const vec4& p : reference) {
+        lit += p.x > 0.3f;
+    }
+    EXPECT_GT(lit, 500); // the objects are in view and lit
 }
 
 } // namespace
