@@ -165,7 +165,8 @@ struct PixelContext {
 
 // Depth-fail counting of the 64 pixels of one tile whose depths fit in 32 bits:
 // kFull, every pixel is covered; kBehind, every pixel fails the depth test.
-// Returns the pixels counted.
+// Returns the pixels counted. Written out register by register (no arrays
+// indexed in loops) so that every running value stays in a register.
 template <Member M, bool kFull, bool kBehind>
 inline uint64_t countRows(const int32_t* dv, uint8_t* sv, const int32_t eRow[3], int64_t zRow,
                           int64_t zx, int64_t zy, const Edge edges[3], const __m128i laneLo[3],
@@ -179,42 +180,51 @@ inline uint64_t countRows(const int32_t* dv, uint8_t* sv, const int32_t eRow[3],
     __m128i zHi = _mm_add_epi32(
         _mm_set1_epi32(int32_t(zRow)),
         _mm_setr_epi32(int32_t(4 * step), int32_t(5 * step), int32_t(6 * step), int32_t(7 * step)));
-    __m128i edgeLo[3], edgeHi[3], edgeStep[3];
-    for (int k = 0; k < 3; ++k) {
-        edgeLo[k] = _mm_add_epi32(_mm_set1_epi32(eRow[k]), laneLo[k]);
-        edgeHi[k] = _mm_add_epi32(_mm_set1_epi32(eRow[k]), laneHi[k]);
-        edgeStep[k] = _mm_set1_epi32(edges[k].b);
-    }
+    __m128i e0Lo = _mm_add_epi32(_mm_set1_epi32(eRow[0]), laneLo[0]);
+    __m128i e0Hi = _mm_add_epi32(_mm_set1_epi32(eRow[0]), laneHi[0]);
+    __m128i e1Lo = _mm_add_epi32(_mm_set1_epi32(eRow[1]), laneLo[1]);
+    __m128i e1Hi = _mm_add_epi32(_mm_set1_epi32(eRow[1]), laneHi[1]);
+    __m128i e2Lo = _mm_add_epi32(_mm_set1_epi32(eRow[2]), laneLo[2]);
+    __m128i e2Hi = _mm_add_epi32(_mm_set1_epi32(eRow[2]), laneHi[2]);
+    const __m128i step0 = _mm_set1_epi32(edges[0].b);
+    const __m128i step1 = _mm_set1_epi32(edges[1].b);
+    const __m128i step2 = _mm_set1_epi32(edges[2].b);
     const __m128i* stored = reinterpret_cast<const __m128i*>(dv);
     __m128i* counts = reinterpret_cast<__m128i*>(sv);
-    __m128i tally = _mm_setzero_si128(); // per byte: pixels counted so far
-    for (int j = 0; j < 8; j += 2) {
-        __m128i lanes[4];
-        for (int r = 0; r < 2; ++r) {
-            __m128i lo = allSet, hi = allSet;
-            if constexpr (!kBehind) {
-                lo = _mm_cmpgt_epi32(zLo, stored[2 * (j + r)]);
-                hi = _mm_cmpgt_epi32(zHi, stored[2 * (j + r) + 1]);
-                zLo = _mm_add_epi32(zLo, zStep);
-                zHi = _mm_add_epi32(zHi, zStep);
-            }
-            if constexpr (!kFull) {
-                // Covered where no edge value is negative.
-                __m128i orLo = _mm_or_si128(_mm_or_si128(edgeLo[0], edgeLo[1]), edgeLo[2]);
-                __m128i orHi = _mm_or_si128(_mm_or_si128(edgeHi[0], edgeHi[1]), edgeHi[2]);
-                lo = _mm_and_si128(lo, _mm_cmpgt_epi32(orLo, allSet));
-                hi = _mm_and_si128(hi, _mm_cmpgt_epi32(orHi, allSet));
-                for (int k = 0; k < 3; ++k) {
-                    edgeLo[k] = _mm_add_epi32(edgeLo[k], edgeStep[k]);
-                    edgeHi[k] = _mm_add_epi32(edgeHi[k], edgeStep[k]);
-                }
-            }
-            lanes[2 * r] = lo;
-            lanes[2 * r + 1] = hi;
+
+    // The counted pixels of row j as two masks of four lanes (0 or -1).
+    auto row = [&](int j, __m128i& lo, __m128i& hi) __attribute__((always_inline)) {
+        lo = allSet;
+        hi = allSet;
+        if constexpr (!kBehind) {
+            lo = _mm_cmpgt_epi32(zLo, _mm_load_si128(stored + 2 * j));
+            hi = _mm_cmpgt_epi32(zHi, _mm_load_si128(stored + 2 * j + 1));
+            zLo = _mm_add_epi32(zLo, zStep);
+            zHi = _mm_add_epi32(zHi, zStep);
         }
+        if constexpr (!kFull) {
+            // Covered where no edge value is negative.
+            __m128i orLo = _mm_or_si128(_mm_or_si128(e0Lo, e1Lo), e2Lo);
+            __m128i orHi = _mm_or_si128(_mm_or_si128(e0Hi, e1Hi), e2Hi);
+            lo = _mm_and_si128(lo, _mm_cmpgt_epi32(orLo, allSet));
+            hi = _mm_and_si128(hi, _mm_cmpgt_epi32(orHi, allSet));
+            e0Lo = _mm_add_epi32(e0Lo, step0);
+            e0Hi = _mm_add_epi32(e0Hi, step0);
+            e1Lo = _mm_add_epi32(e1Lo, step1);
+            e1Hi = _mm_add_epi32(e1Hi, step1);
+            e2Lo = _mm_add_epi32(e2Lo, step2);
+            e2Hi = _mm_add_epi32(e2Hi, step2);
+        }
+    };
+    __m128i tally = _mm_setzero_si128(); // per byte: pixels counted so far
+#pragma GCC unroll 4
+    for (int j = 0; j < 8; j += 2) {
+        __m128i lo0, hi0, lo1, hi1;
+        row(j, lo0, hi0);
+        row(j + 1, lo1, hi1);
         // Sixteen lanes of 0 or -1, as bytes: the counted pixels.
-        const __m128i counted = _mm_packs_epi16(_mm_packs_epi32(lanes[0], lanes[1]),
-                                                _mm_packs_epi32(lanes[2], lanes[3]));
+        const __m128i counted =
+            _mm_packs_epi16(_mm_packs_epi32(lo0, hi0), _mm_packs_epi32(lo1, hi1));
         __m128i values = _mm_load_si128(counts + j / 2);
         values = M == Member::StencilIncrement ? _mm_sub_epi8(values, counted)
                                                : _mm_add_epi8(values, counted);
