@@ -131,9 +131,12 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
 
     const int faceTotal = std::clamp(mesh.faceCount, 0, int(mesh.faces.size()));
     for (int f = 0; f < faceTotal; ++f) {
-        if (f + 4 < faceTotal) {
-            __builtin_prefetch(&mesh.faces[f + 4]);
-            __builtin_prefetch(&mesh.faces[f + 4].material);
+        if (f + 8 < faceTotal) {
+            // A face record spans four cache lines; three of them are read here.
+            const MeshFace& ahead = mesh.faces[f + 8];
+            __builtin_prefetch(&ahead.vertexIndex);
+            __builtin_prefetch(&ahead.normalIndex);
+            __builtin_prefetch(&ahead.material);
         }
         const MeshFace& face = mesh.faces[f];
         bool valid = true;
