@@ -39,6 +39,55 @@ struct Columns {
     }
 };
 
+// The back-face test of four faces at once, one face per lane: for each, the
+// normal n = normalize(M * normal) (upper 3 x 3 block, w = 0) and whether the
+// face is turned towards the eye, dot(p - eye, n) <= 0. Every lane runs the
+// operations of normalize, Columns::direction and dot in their order, so the
+// normals and the verdicts are those of the one-face expressions.
+struct FacingTest {
+    __m128 m0, m1, m2, m4, m5, m6, m8, m9, m10;
+    explicit FacingTest(const mat44& m)
+        : m0(_mm_set1_ps(m.m[0])), m1(_mm_set1_ps(m.m[1])), m2(_mm_set1_ps(m.m[2])),
+          m4(_mm_set1_ps(m.m[4])), m5(_mm_set1_ps(m.m[5])), m6(_mm_set1_ps(m.m[6])),
+          m8(_mm_set1_ps(m.m[8])), m9(_mm_set1_ps(m.m[9])), m10(_mm_set1_ps(m.m[10])) {}
+
+    // Returns bit j set when face j faces the eye (a NaN comparison counts as
+    // facing, as in the one-face test); writes the transformed unit normals.
+    unsigned run(const vec4 normal[4], const vec4 eyeToFace[4], vec4 out[4]) const {
+        __m128 x = _mm_load_ps(&normal[0].x), y = _mm_load_ps(&normal[1].x);
+        __m128 z = _mm_load_ps(&normal[2].x), w = _mm_load_ps(&normal[3].x);
+        _MM_TRANSPOSE4_PS(x, y, z, w);
+        const __m128 tx =
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(m0, x), _mm_mul_ps(m4, y)), _mm_mul_ps(m8, z));
+        const __m128 ty =
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(m1, x), _mm_mul_ps(m5, y)), _mm_mul_ps(m9, z));
+        const __m128 tz =
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(m2, x), _mm_mul_ps(m6, y)), _mm_mul_ps(m10, z));
+        const __m128 zero = _mm_setzero_ps();
+        const __m128 lengthSquared = _mm_add_ps(
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(tx, tx), _mm_mul_ps(ty, ty)), _mm_mul_ps(tz, tz)),
+            _mm_mul_ps(zero, zero));
+        const __m128 k = _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(lengthSquared));
+        __m128 nx = _mm_mul_ps(tx, k), ny = _mm_mul_ps(ty, k), nz = _mm_mul_ps(tz, k);
+        __m128 nw = _mm_mul_ps(zero, k);
+
+        __m128 px = _mm_load_ps(&eyeToFace[0].x), py = _mm_load_ps(&eyeToFace[1].x);
+        __m128 pz = _mm_load_ps(&eyeToFace[2].x), pw = _mm_load_ps(&eyeToFace[3].x);
+        _MM_TRANSPOSE4_PS(px, py, pz, pw);
+        const __m128 d = _mm_add_ps(
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(px, nx), _mm_mul_ps(py, ny)), _mm_mul_ps(pz, nz)),
+            _mm_mul_ps(pw, nw));
+        const unsigned away = unsigned(_mm_movemask_ps(_mm_cmpgt_ps(d, zero)));
+
+        _MM_TRANSPOSE4_PS(nx, ny, nz, nw);
+        _mm_store_ps(&out[0].x, nx);
+        _mm_store_ps(&out[1].x, ny);
+        _mm_store_ps(&out[2].x, nz);
+        _mm_store_ps(&out[3].x, nw);
+        return ~away & 15u;
+    }
+};
+
 } // namespace
 
 MeshInstance::MeshInstance(int meshIndex_, MeshStore* meshes_)
@@ -130,7 +179,32 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
     meshTexcoordCount += meshTexcoords;
 
     const int faceTotal = std::clamp(mesh.faceCount, 0, int(mesh.faces.size()));
+    const FacingTest facing(modelView);
+    vec4 faceNormals[4];
+    unsigned front = 0, validLanes = 0;
     for (int f = 0; f < faceTotal; ++f) {
+        const int lane = f & 3;
+        if (lane == 0) {
+            // Four faces' back-face tests at a time.
+            const int lanes = std::min(4, faceTotal - f);
+            vec4 eyeToFace[4];
+            vec4 sourceNormals[4];
+            validLanes = 0;
+            for (int j = 0; j < lanes; ++j) {
+                const MeshFace& face = mesh.faces[f + j];
+                bool valid = true;
+                for (int k = 0; k < 3; ++k) {
+                    valid = valid && face.vertexIndex[k] >= 0 && face.vertexIndex[k] < meshVertices;
+                }
+                sourceNormals[j] = face.normal;
+                if (valid) {
+                    validLanes |= 1u << j;
+                    const vec4& p = vertices[vertexCount + face.vertexIndex[0]].viewPos;
+                    eyeToFace[j] = p - vec4(0.0f, 0.0f, 0.0f, 1.0f);
+                }
+            }
+            front = facing.run(sourceNormals, eyeToFace, faceNormals) & validLanes;
+        }
         if (f + 8 < faceTotal) {
             // A face record spans four cache lines; three of them are read here.
             const MeshFace& ahead = mesh.faces[f + 8];
@@ -139,19 +213,15 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
             __builtin_prefetch(&ahead.material);
         }
         const MeshFace& face = mesh.faces[f];
-        bool valid = true;
-        for (int k = 0; k < 3; ++k) {
-            valid = valid && face.vertexIndex[k] >= 0 && face.vertexIndex[k] < meshVertices;
-        }
-        if (!valid) {
+        if (!(validLanes >> lane & 1u)) {
             ++dropped.faces;
             continue;
         }
-        vec4 n = normalize(m.direction(face.normal));
-        const vec4& p = vertices[vertexCount + face.vertexIndex[0]].viewPos;
-        if (dot(p - vec4(0.0f, 0.0f, 0.0f, 1.0f), n) > 0.0f) {
+        if (!(front >> lane & 1u)) {
             continue;
         }
+        const vec4& n = faceNormals[lane];
+        bool valid = true;
         Corner corners[3];
         for (int k = 0; k < 3; ++k) {
             corners[k].vertex = vertexCount + face.vertexIndex[k];

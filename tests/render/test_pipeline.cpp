@@ -113,6 +113,42 @@ TEST_F(PipelineTest, TransformsMatchTheMatrixOperationsBitForBit) {
     }
 }
 
+// Faces are tested for facing four at a time: the kept ones and their normals
+// are those of the one-face expressions, in order (two full groups and one lane).
+TEST_F(PipelineTest, FacingTestMatchesTheOneFaceExpressions) {
+    std::vector<Tri> tris;
+    for (int i = 0; i < 9; ++i) {
+        float x = -1.6f + 0.4f * float(i);
+        float towards = i % 3 == 1 ? -1.0f : 1.0f;
+        tris.push_back({{x, -0.2f, -5},
+                        {x + 0.3f, -0.2f, -5},
+                        {x, 0.2f, -5.1f},
+                        normalize(vec4(0.1f * float(i), 0.2f, towards, 0))});
+    }
+    meshes.add(meshOf(tris, &material));
+    MeshInstance instance(meshes.size() - 1, &meshes);
+    instance.scale = 1.3f;
+    instance.rotation = eulerRotation(vec4(0, 0, 0.3f));
+    pipeline->resetFrame();
+    pipeline->transformInstance(instance, mat44::identity(), *viewport);
+    const mat44& m = instance.world;
+    const Mesh& mesh = meshes[instance.meshIndex];
+    std::vector<vec4> kept;
+    for (int f = 0; f < mesh.faceCount; ++f) {
+        const MeshFace& face = mesh.faces[f];
+        vec4 n = normalize(m.transformDirection(face.normal));
+        vec4 p = m.transform(mesh.vertices[face.vertexIndex[0]].position);
+        if (!(dot(p - vec4(0, 0, 0, 1), n) > 0.0f)) {
+            kept.push_back(n);
+        }
+    }
+    ASSERT_EQ(kept.size(), 6u);
+    ASSERT_EQ(pipeline->faceCount, 6);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(pipeline->faces[i].normal, kept[i]) << i;
+    }
+}
+
 TEST_F(PipelineTest, SortIsFrontToBackAndStable) {
     std::vector<Tri> tris;
     const float depths[5] = {-8, -3, -5, -3, -4};
