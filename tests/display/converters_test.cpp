@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -75,13 +76,9 @@ std::vector<std::uint8_t> randomSource(int src, int count, std::mt19937& rng) {
     }
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float specials[] = {0.0f,       -0.0f,
-                              1.0f,       0.99999994f,
-                              0.9999999f, 0.5f,
-                              -0.25f,     2.0f,
-                              1.0e-30f,   inf,
-                              -inf,       nan,
-                              -nan,       std::numeric_limits<float>::denorm_min()};
+    const float specials[] = {
+        0.0f, -0.0f,    1.0f, 0.99999994f, 0.9999999f, 0.5f, -0.25f,
+        2.0f, 1.0e-30f, inf,  -inf,        nan,        -nan, 1.0e-45f /* smallest denormal */};
     std::uniform_real_distribution<float> around(-0.2f, 1.2f);
     for (std::size_t i = 0; i < data.size() / 4; ++i) {
         float v = rng() % 5 == 0 ? specials[rng() % std::size(specials)] : around(rng);
@@ -105,67 +102,36 @@ TEST(Converters, RequestCoversExactlyTheEighteenPairs) {
             bool exists = (src == 1 || src == 9) && dst >= 1 && dst <= 9;
             EXPECT_EQ(requestConverter(src, dst) != nullptr, exists) << src << " -> " << dst;
         }
-    EXPECT_EQ(requestConverter(1, 5), requestConverter(1, 5)); // one static object per pair
-    EXPECT_NE(requestConverter(1, 5), requestConverter(9, 5));
 }
 
-TEST(Converters, ExactExamples) {
+// The documented examples, independent of the reference below.
+TEST(Converters, DocumentedExamples) {
     using F4 = std::array<float, 4>;
     EXPECT_EQ(convertOne<std::uint16_t>(1, 5, 0x00FF8040u), 0xFC08);
     EXPECT_EQ(convertOne<std::uint16_t>(1, 7, 0x00FF8040u), 0x7E08);
-    // X bits survive the plain copy and vanish in the swap.
-    EXPECT_EQ(convertOne<std::uint32_t>(1, 1, 0xAB123456u), 0xAB123456u);
-    EXPECT_EQ(convertOne<std::uint32_t>(1, 2, 0xAB123456u), 0x00563412u);
-    auto bytes = convertOne<std::array<std::uint8_t, 4>>(1, 3, 0xAB123456u);
-    EXPECT_EQ(bytes, (std::array<std::uint8_t, 4>{0x12, 0x34, 0x56, 0}));
-    // Byte to float is over 256 (255 is not 1.0) and leaves the fourth float alone.
-    float f[4] = {9.0f, 9.0f, 9.0f, 7.5f};
-    std::uint32_t p = 0x00FF8000;
-    Converter_XRGB8888_to_XBGRFFFF().convert(&p, f, 1);
-    EXPECT_EQ((F4{f[0], f[1], f[2], f[3]}), (F4{0.99609375f, 0.5f, 0.0f, 7.5f}));
-    // Floats: red 128, green 255, blue 0; the fourth is ignored.
+    // Red 0.5 -> 128, green 1.0 -> 255, blue -0.25 -> 0; the fourth float is ignored.
     EXPECT_EQ(convertOne<std::uint32_t>(9, 1, F4{0.5f, 1.0f, -0.25f, 123.0f}), 0x0080FF00u);
     EXPECT_EQ(convertOne<std::uint16_t>(9, 7, F4{0.5f, 0, 0, 0}) >> 10, 16);
-    EXPECT_EQ(convertOne<std::uint16_t>(9, 5, F4{0.5f, 0, 0, 0}) >> 11, 16);
-    const float inf = std::numeric_limits<float>::infinity();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(convertOne<std::uint32_t>(9, 1, F4{0.99999994f, -0.0f, inf, 0}), 0x00FF00FFu);
-    EXPECT_EQ(convertOne<std::uint32_t>(9, 1, F4{nan, -nan, 0.99999988f, 0}), 0x00FF00FFu);
-}
-
-TEST(Converters, IntegerThroughFloatReturnsEveryByte) {
-    std::mt19937 rng(7);
-    const int n = 999; // odd, to exercise the one-by-one tail
-    std::vector<std::uint32_t> words(n), back(n);
-    for (auto& w : words)
-        w = rng() & 0x00FFFFFF;
-    std::vector<float> floats(std::size_t(n) * 4, 0.0f);
-    requestConverter(1, 9)->convert(words.data(), floats.data(), n);
-    requestConverter(9, 1)->convert(floats.data(), back.data(), n);
-    EXPECT_EQ(back, words);
-}
-
-TEST(Converters, ZeroLengthAndNegativeRunsTouchNothing) {
-    for (int src : {1, 9})
-        for (int dst = 1; dst <= 9; ++dst) {
-            std::vector<std::uint8_t> in(64, 0x55), out(64, 0xEE);
-            requestConverter(src, dst)->convert(in.data(), out.data(), 0);
-            requestConverter(src, dst)->convert(in.data(), out.data(), -3);
-            EXPECT_EQ(out, std::vector<std::uint8_t>(64, 0xEE)) << src << " -> " << dst;
-        }
+    // Byte 255 is 255/256, not 1.0, and the fourth float is left alone.
+    F4 f{9.0f, 9.0f, 9.0f, 7.5f};
+    std::uint32_t p = 0x00FF8000;
+    requestConverter(1, 9)->convert(&p, f.data(), 1);
+    EXPECT_EQ(f, (F4{0.99609375f, 0.5f, 0.0f, 7.5f}));
 }
 
 // Every pair against the per-pixel reference, for run lengths around the
-// four-pixel grouping and at an odd offset, with a guard after the run.
+// four-pixel grouping (empty and negative runs touch nothing) and at an odd
+// offset, with a guard after the run.
 TEST(Converters, AllPairsMatchThePerPixelReference) {
     std::mt19937 rng(1234);
     for (int src : {1, 9})
         for (int dst = 1; dst <= 9; ++dst)
-            for (int count : {1, 2, 3, 4, 5, 7, 8, 999}) {
-                std::vector<std::uint8_t> in = randomSource(src, count, rng);
+            for (int count : {-3, 0, 1, 2, 3, 4, 5, 7, 8, 999}) {
+                const int n = std::max(count, 0);
+                std::vector<std::uint8_t> in = randomSource(src, n, rng);
                 // The destination starts with the same random bytes in both, so
                 // bytes a converter leaves alone (the fourth float) must agree.
-                std::vector<std::uint8_t> got(std::size_t(count) * pixelSize(dst) + 1 + 16);
+                std::vector<std::uint8_t> got(std::size_t(n) * pixelSize(dst) + 1 + 16);
                 for (auto& b : got)
                     b = std::uint8_t(rng());
                 std::vector<std::uint8_t> want = got;

@@ -28,13 +28,11 @@ TEST(KeyTable, SdlSymbolsMapOntoVirtualKeysAndListenerCodes) {
     const struct {
         SDL_Keycode sdl;
         int virtualKey, listenerCode;
-    } keys[] = {{SDLK_a, 65, 65},          {SDLK_z, 90, 90},          {SDLK_w, 87, 87},
-                {SDLK_0, 48, 48},          {SDLK_7, 55, 55},          {SDLK_9, 57, 57},
-                {SDLK_ESCAPE, 0x1B, 27},   {SDLK_RETURN, 0x0D, 10},   {SDLK_KP_ENTER, 0x0D, 10},
-                {SDLK_EQUALS, 0xBB, 61},   {SDLK_MINUS, 0xBD, 0x6C},  {SDLK_F1, 0x70, 0x70},
-                {SDLK_F12, 0x7B, 0x7B},    {SDLK_LEFT, 0x25, 0x25},   {SDLK_DOWN, 0x28, 0x28},
-                {SDLK_LALT, 0x12, 0x12},   {SDLK_RSHIFT, 0x10, 0x10}, {SDLK_INSERT, 0x2D, 0x9B},
-                {SDLK_DELETE, 0x2E, 0x7F}, {SDLK_AUDIOPLAY, -1, -1},  {SDLK_UNKNOWN, -1, -1}};
+    } keys[] = {{SDLK_a, 65, 65},        {SDLK_z, 90, 90},          {SDLK_0, 48, 48},
+                {SDLK_9, 57, 57},        {SDLK_ESCAPE, 0x1B, 27},   {SDLK_KP_ENTER, 0x0D, 10},
+                {SDLK_EQUALS, 0xBB, 61}, {SDLK_MINUS, 0xBD, 0x6C},  {SDLK_F12, 0x7B, 0x7B},
+                {SDLK_DOWN, 0x28, 0x28}, {SDLK_RSHIFT, 0x10, 0x10}, {SDLK_INSERT, 0x2D, 0x9B},
+                {SDLK_AUDIOPLAY, -1, -1}};
     for (const auto& k : keys) {
         EXPECT_EQ(virtualKeyFromSdl(k.sdl), k.virtualKey) << k.sdl;
         EXPECT_EQ(translateKey(virtualKeyFromSdl(k.sdl)), k.listenerCode) << k.sdl;

@@ -10,11 +10,9 @@ namespace lumo::Framebuffer {
 
 using Lines = std::vector<std::string>;
 
-// Records every callback as a short line.
 class RecordingListener : public Listener {
 public:
-    bool defaultKeys = true;
-    bool allowClose = true;
+    bool defaultKeys = true, allowClose = true; // the answers to the two questions
     Lines calls;
     Display* lastDisplay = nullptr;
     Mouse lastMouse;
