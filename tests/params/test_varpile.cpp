@@ -20,59 +20,47 @@ VarPile pileOf(const std::string& text) {
 
 } // namespace
 
-TEST(VarPile, MissingFileGivesEmptyPileAndLookupsInsert) {
-    VarPile pile("/nonexistent/dir/", "varpile.txt");
-    EXPECT_EQ(pile.path, "/nonexistent/dir/varpile.txt");
-    EXPECT_TRUE(pile.values.empty());
-    EXPECT_EQ(pile.get("light_x"), 0.0f);
-    EXPECT_EQ(pile.values.count("light_x"), 1u);
-    pile.get("light_x") = 4.0f; // a reference into the pile
-    EXPECT_EQ(pile.get("light_x"), 4.0f);
-}
-
-TEST(VarPile, ReadsTheFileOnceFromDirectoryPlusName) {
+TEST(VarPile, ReadsDirectoryPlusNameAndMissingFileGivesEmptyPile) {
     fs::path dir = fs::temp_directory_path() / ("lumo_varpile_" + std::to_string(getpid()));
     fs::create_directories(dir);
     std::ofstream(dir / "varpile.txt", std::ios::binary) << "show_threads 1 # markers\r\nscale 2.5";
     VarPile pile(dir.string() + "/", "varpile.txt");
+    fs::remove_all(dir);
     EXPECT_EQ(pile.get("show_threads"), 1.0f);
     EXPECT_EQ(pile.get("scale"), 2.5f);
-    fs::remove_all(dir);
+
+    VarPile missing("/nonexistent/dir/", "varpile.txt");
+    EXPECT_TRUE(missing.values.empty());
+    EXPECT_EQ(missing.get("light_x"), 0.0f); // a lookup inserts 0
+    missing.get("light_x") = 4.0f;           // and hands out a reference into the pile
+    EXPECT_EQ(missing.get("light_x"), 4.0f);
 }
 
 TEST(VarPile, LineEndsCommentsAndRepeats) {
     std::string lf = "a 1\n\n# only a comment\nb 2 # c 3\n  \t d\t-4.5 trailing words\na 7\ne 9";
     std::string crlf;
     for (char c : lf) {
-        if (c == '\n') {
-            crlf += '\r';
-        }
-        crlf += c;
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     }
     for (const std::string& text : {lf, crlf}) {
         VarPile p = pileOf(text);
-        EXPECT_EQ(p.values.size(), 4u);
+        EXPECT_EQ(p.values.size(), 4u);    // no "c"
         EXPECT_EQ(p.values.at("a"), 7.0f); // the last line for a name wins
         EXPECT_EQ(p.values.at("b"), 2.0f);
-        EXPECT_EQ(p.values.count("c"), 0u);
         EXPECT_EQ(p.values.at("d"), -4.5f);
         EXPECT_EQ(p.values.at("e"), 9.0f); // last line without a line feed
     }
-    EXPECT_TRUE(pileOf("").values.empty());
     EXPECT_TRUE(pileOf("# one\n#two\n\n").values.empty());
 }
 
 TEST(VarPile, NumberFormsAndNamesWithoutNumbers) {
-    VarPile p = pileOf("i 1\nn -0.25\nt 3.\nh .5\ne 2e3\nE -1.5E-2\np +4\n"
-                       "word light_x1.5\nnothing\njunk abc\nx 12abc\nexp 3e\nbig 1e40\ntiny 1e-60\n"
-                       "huge 1e400\nLight_x 5\nlight_x1.5\n");
+    VarPile p = pileOf("n -0.25\nt 3.\nh .5\nE -1.5E-2\np +4\nword light_x1.5\nnothing\n"
+                       "junk abc\nx 12abc\nexp 3e\nbig 1e40\ntiny 1e-60\nLight_x 5\nlight_x1.5\n");
     // A single word with digits in it is a name without a number; names are case-sensitive.
     const std::pair<const char*, float> expected[] = {
-        {"i", 1.0f},         {"n", -0.25f},  {"t", 3.0f},       {"h", 0.5f},
-        {"e", 2000.0f},      {"E", -0.015f}, {"p", 4.0f},       {"word", 0.0f},
-        {"nothing", 0.0f},   {"junk", 0.0f}, {"x", 12.0f},      {"exp", 3.0f},
-        {"big", FLT_MAX},    {"tiny", 0.0f}, {"huge", FLT_MAX}, {"Light_x", 5.0f},
-        {"light_x1.5", 0.0f}};
+        {"n", -0.25f},    {"t", 3.0f},       {"h", 0.5f},       {"E", -0.015f},      {"p", 4.0f},
+        {"word", 0.0f},   {"nothing", 0.0f}, {"junk", 0.0f},    {"x", 12.0f},        {"exp", 3.0f},
+        {"big", FLT_MAX}, {"tiny", 0.0f},    {"Light_x", 5.0f}, {"light_x1.5", 0.0f}};
     for (auto [name, value] : expected) {
         EXPECT_EQ(p.values.at(name), value) << name;
     }
@@ -81,7 +69,5 @@ TEST(VarPile, NumberFormsAndNamesWithoutNumbers) {
 
 TEST(VarPile, GetVecLooksUpThreeNames) {
     VarPile p = pileOf("greet_pos_x 1\ngreet_pos_z 3\n");
-    vec4 v = p.getVec("greet_pos");
-    EXPECT_EQ(v, vec4(1, 0, 3, 0));
-    EXPECT_EQ(p.values.count("greet_pos_y"), 1u);
+    EXPECT_EQ(p.getVec("greet_pos"), vec4(1, 0, 3, 0));
 }
