@@ -25,9 +25,9 @@ struct PngSpec {
     int filters = PNG_ALL_FILTERS;
     int level = 6;          // zlib level
     size_t idatSize = 8192; // bytes per IDAT chunk
-    std::vector<uint16_t> samples;
-    std::vector<uint8_t> palette; // r, g, b triples
-    std::vector<uint8_t> paletteAlpha;
+    std::vector<uint16_t> samples{};
+    std::vector<uint8_t> palette{}; // r, g, b triples
+    std::vector<uint8_t> paletteAlpha{};
     bool hasKey = false;
     uint16_t key[3] = {0, 0, 0}; // grey in key[0], or r, g, b
 };

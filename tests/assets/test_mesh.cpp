@@ -1,51 +1,30 @@
 #include "assets/mesh.h"
 #include "assets/texture.h"
 
+#include "tests/assets/asset_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 
 namespace lumo {
 namespace {
 
-namespace fs = std::filesystem;
-
-// A fresh directory per test; the directory string ends in "/" as the loaders expect.
-class MeshFiles : public ::testing::Test {
+class MeshFiles : public test::AssetDir {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() / ("lumo_mesh_" + std::to_string(std::random_device()()));
-        fs::create_directories(root_);
-        dir_ = root_.string() + "/";
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    void write(const std::string& name, const std::string& text) {
-        std::ofstream(root_ / name, std::ios::binary) << text;
-    }
     // Writes name (unless text is empty) and loads it, returning what was printed.
     std::string load(Mesh& mesh, const std::string& name, const std::string& text) {
         if (!text.empty()) {
             write(name, text);
         }
-        ::testing::internal::CaptureStdout();
-        mesh.loadObj(dir_, name, textures_);
-        return ::testing::internal::GetCapturedStdout();
+        return printed([&] { mesh.loadObj(dir_, name, textures_); });
     }
     std::string loadDirectory(MeshStore& store, const std::string& dir) {
-        ::testing::internal::CaptureStdout();
-        store.loadDirectory(dir, textures_);
-        return ::testing::internal::GetCapturedStdout();
+        return printed([&] { store.loadDirectory(dir, textures_); });
     }
-
-    fs::path root_;
-    std::string dir_;
-    TextureStore textures_;
 };
 
 // A triangle's corners as vertex, texcoord, normal index triples.
@@ -62,25 +41,11 @@ Corners corners(const MeshFace& f) {
 
 const std::string kSquare = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0.5 1.5 0\n";
 
-TEST(MeshStore, PlaceholderAtIndexZero) {
-    MeshStore store;
-    ASSERT_EQ(store.size(), 1);
-    const Mesh& m = store[0];
-    EXPECT_EQ(m.name, "dummydummydummy");
-    EXPECT_EQ(m.vertexCount + m.normalCount + m.texcoordCount + m.faceCount, 0);
-    EXPECT_TRUE(m.manifold);
-    EXPECT_EQ(store.find("tetra6.obj"), 0);
-    EXPECT_EQ(m.defaultMaterial.name, "(unnamed)");
-    EXPECT_EQ(m.defaultMaterial.textureIndex, -1);
-    EXPECT_EQ(m.defaultMaterial.shininess, 8.0f);
-}
-
 TEST_F(MeshFiles, FansAndCornerForms) {
     Mesh m;
-    std::string out = load(m, "a.obj",
-                           kSquare + "vt 0.25 0.5\nvt 0.75 1\nvn 0 0 1\nvn 0 1 0\nvn 1 0 0\n"
-                                     "f 1 2 3 4\nf 1/2/3 2/1 3//2 4 5\n");
-    EXPECT_EQ(out.rfind("---- loading [a.obj]:\n", 0), 0u) << out;
+    load(m, "a.obj",
+         kSquare + "vt 0.25 0.5\nvt 0.75 1\nvn 0 0 1\nvn 0 1 0\nvn 1 0 0\n"
+                   "f 1 2 3 4\nf 1/2/3 2/1 3//2 4 5\n");
     EXPECT_EQ(m.texcoords[0], vec4(0, 0, 0, 0));
     EXPECT_EQ(m.normals[2], vec4(1, 0, 0, 0));
     ASSERT_EQ(m.faceCount, 5);
@@ -116,11 +81,15 @@ TEST_F(MeshFiles, BadCornersNeverIndex) {
     EXPECT_EQ(corners(m.faces[2]), (Corners{2, 0, -1, 3, 0, -1, 4, 0, -1}));
 }
 
-TEST_F(MeshFiles, MissingNumbersReadAsZeroAndCrLfMatchesLf) {
+TEST_F(MeshFiles, MissingNumbersAndFilesReadAsZeroAndCrLfMatchesLf) {
+    const std::string lf = "v 1\nv 2 3 4 5 extra\nv x 1 1\nvt 0.5\nvn\nf 1/2/1 2/2/1 3/2/1\n";
+    std::string crlf;
+    for (char c : lf) {
+        crlf += c == '\n' ? "\r\n" : std::string(1, c);
+    }
     Mesh a, b;
-    load(a, "lf.obj", "v 1\nv 2 3 4 5 extra\nv x 1 1\nvt 0.5\nvn\nf 1/2/1 2/2/1 3/2/1\n");
-    load(b, "crlf.obj",
-         "v 1\r\nv 2 3 4 5 extra\r\nv x 1 1\r\nvt 0.5\r\nvn\r\nf 1/2/1 2/2/1 3/2/1\r\n");
+    load(a, "lf.obj", lf);
+    load(b, "crlf.obj", crlf);
     for (const Mesh* m : {&a, &b}) {
         ASSERT_EQ(m->vertexCount, 3);
         EXPECT_EQ(m->vertices[0].position, vec4(1, 0, 0, 1));
@@ -130,7 +99,15 @@ TEST_F(MeshFiles, MissingNumbersReadAsZeroAndCrLfMatchesLf) {
         EXPECT_EQ(m->normals[0], vec4(0, 0, 0, 0));
         ASSERT_EQ(m->faceCount, 1);
         EXPECT_EQ(corners(m->faces[0]), (Corners{0, 0, 0, 1, 0, 0, 2, 0, 0}));
+        EXPECT_EQ(m->boxCorners[0], vec4(0, 0, 0, 0));
+        EXPECT_EQ(m->boxCorners[2], vec4(0, 3, 0, 0));
+        EXPECT_EQ(m->boxCorners[5], vec4(2, 0, 4, 0));
     }
+    Mesh empty; // an unreadable file gives an empty mesh with an inside-out box
+    load(empty, "nothere.obj", "");
+    EXPECT_EQ(empty.vertexCount + empty.faceCount, 0);
+    EXPECT_EQ(empty.boxCorners[0], vec4(1e20f, 1e20f, 1e20f, 0));
+    EXPECT_EQ(empty.boxCorners[7], vec4(-1e20f, -1e20f, -1e20f, 0));
 }
 
 TEST_F(MeshFiles, MtlMaterialsAndResolution) {
@@ -150,10 +127,8 @@ TEST_F(MeshFiles, MtlMaterialsAndResolution) {
     const Material& blue = *it++;
     const Material& red2 = *it++;
     EXPECT_EQ(red.ambient, vec4(0.1f, 0.2f, 0.3f, 0));
-    EXPECT_EQ(red.ns, 96); // carried from before the first newmtl, read as an integer
-    EXPECT_EQ(red.dissolve, 0.5f);
-    EXPECT_EQ(red2.ns, 7); // ns and d carry over to the next material
-    EXPECT_EQ(red2.dissolve, 0.25f);
+    EXPECT_EQ(red.ns, 96);           // carried from before the first newmtl, read as an integer
+    EXPECT_EQ(red2.dissolve, 0.25f); // Ns and d carry over to the next material
     EXPECT_EQ(red2.diffuse, vec4(0.5f, 0, 0, 0));
     EXPECT_EQ(red2.ambient, vec4(0, 0, 0, 0));
     ASSERT_EQ(m.faceCount, 4);
@@ -184,66 +159,45 @@ TEST_F(MeshFiles, SecondMtllibKeepsEarlierFacesMaterialsAlive) {
 }
 
 TEST_F(MeshFiles, TriangleAndVertexNormals) {
-    // Two triangles of a folded strip, one degenerate triangle and an unused vertex.
+    // Two triangles of a folded strip, one degenerate triangle and an unused vertex; then
+    // triangles whose squared normal length leaves the float range either way (rescaled,
+    // not lost) and one holding a NaN (a zero normal).
     Mesh m;
     load(m, "n.obj",
-         "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 -3\nv 5 5 5\nv 1 0 0\nf 1 2 3\nf 1 3 4\nf 1 2 6\n");
-    ASSERT_EQ(m.faceCount, 3);
-    EXPECT_EQ(m.faces[0].normal, vec4(0, 0, 1, 0));
-    EXPECT_EQ(m.faces[1].normal, vec4(-1, 0, 0, 0));
-    EXPECT_EQ(m.faces[2].normal, vec4(0, 0, 0, 0)); // zero area
+         "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 -3\nv 5 5 5\nv 1 0 0\nf 1 2 3\nf 1 3 4\nf 1 2 6\n"
+         "v 0 0 0\nv 3e15 0 0\nv 0 3e15 0\nv 1e-15 0 0\nv 0 1e-15 0\nv nan 0 0\n"
+         "f 7 8 9\nf 7 10 11\nf 12 2 3\n");
+    ASSERT_EQ(m.faceCount, 6);
+    const vec4 expected[] = {{0, 0, 1, 0}, {-1, 0, 0, 0}, {}, {0, 0, 1, 0}, {0, 0, 1, 0}, {}};
+    for (int f = 0; f < 6; ++f) {
+        EXPECT_EQ(m.faces[f].normal, expected[f]) << f;
+    }
     // Vertex 0: sum of the three unit normals in triangle order, then normalized.
     vec4 sum = vec4() + m.faces[0].normal + m.faces[1].normal + m.faces[2].normal;
     EXPECT_EQ(m.vertices[0].normal, normalize(sum));
     EXPECT_EQ(m.vertices[3].normal, vec4(-1, 0, 0, 0));
     EXPECT_EQ(m.vertices[4].normal, vec4(0, 0, 0, 0)); // used by no triangle
     EXPECT_EQ(m.vertices[5].normal, vec4(0, 0, 0, 0)); // only in the degenerate one
-}
-
-TEST_F(MeshFiles, NormalsStayFiniteForExtremeCoordinates) {
-    // Squared lengths beyond the float range either way are rescaled, not lost; a
-    // cross product that itself overflows or holds a NaN gives a zero normal.
-    Mesh m;
-    load(m, "x.obj",
-         "v 0 0 0\nv 3e15 0 0\nv 0 3e15 0\nv 0 0 0\nv 1e-15 0 0\nv 0 1e-15 0\n"
-         "v nan 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 0\nv 3e30 0 0\nv 0 3e30 0\n"
-         "f 1 2 3\nf 4 5 6\nf 7 8 9\nf 10 11 12\n");
-    ASSERT_EQ(m.faceCount, 4);
-    const vec4 expected[] = {{0, 0, 1, 0}, {0, 0, 1, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}};
-    for (int f = 0; f < 4; ++f) {
-        EXPECT_EQ(m.faces[f].normal, expected[f]) << f;
-    }
     for (const MeshVertex& v : m.vertices) {
         EXPECT_TRUE(std::isfinite(v.normal.x + v.normal.y + v.normal.z));
     }
-}
-
-TEST_F(MeshFiles, BoundingBoxCorners) {
-    Mesh m;
-    load(m, "b.obj", "v 1 -2 3\nv -4 5 0.5\nv 2 0 -6\n");
-    EXPECT_EQ(m.boxCorners[0], vec4(-4, -2, -6, 0));
-    EXPECT_EQ(m.boxCorners[2], vec4(-4, 5, -6, 0));
-    EXPECT_EQ(m.boxCorners[5], vec4(2, -2, 3, 0));
-
-    Mesh empty; // an unreadable file gives an empty mesh
-    load(empty, "nothere.obj", "");
-    EXPECT_EQ(empty.vertexCount + empty.faceCount, 0);
-    EXPECT_EQ(empty.texcoordCount, 1);
-    EXPECT_EQ(empty.boxCorners[0], vec4(1e20f, 1e20f, 1e20f, 0));
-    EXPECT_EQ(empty.boxCorners[7], vec4(-1e20f, -1e20f, -1e20f, 0));
 }
 
 TEST_F(MeshFiles, DirectoryLoadsObjFilesInByteOrder) {
     MeshStore store;
     EXPECT_EQ(loadDirectory(store, dir_ + "missing/"),
               "about to load meshes from [" + dir_ + "missing/*.obj]\n");
-    EXPECT_EQ(store.size(), 1); // nothing found: only the placeholder
+    // Nothing found: only the placeholder, which also answers unknown names.
+    ASSERT_EQ(store.size(), 1);
+    EXPECT_EQ(store[0].name, "dummydummydummy");
+    EXPECT_EQ(store[0].vertexCount + store[0].faceCount, 0);
+    EXPECT_EQ(store.find("tetra6.obj"), 0);
 
     write("b.obj", "v 0 0 0\n");
     write("B.obj", "v 0 0 0\nv 1 1 1\n");
     write("a.OBJ", "");
     write("notes.txt", "v 1 2 3\n");
-    fs::create_directory(root_ / "dir.obj");
+    std::filesystem::create_directory(root_ / "dir.obj");
     EXPECT_EQ(loadDirectory(store, dir_),
               "about to load meshes from [" + dir_ +
                   "*.obj]\n---- loading [B.obj]:\n---- loading [a.OBJ]:\n---- loading [b.obj]:\n");
