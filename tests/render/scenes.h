@@ -1,6 +1,7 @@
 #pragma once
-// Test scenes for whole-picture tests: stores with generated meshes and a checker
-// texture, and frames rendered with a chosen worker count.
+// Test scenes for whole-picture tests: one store of generated meshes and a
+// checker texture, a renderer with its targets, and frames rendered with a
+// chosen worker count.
 
 #include "assets/mesh.h"
 #include "assets/texture.h"
@@ -15,39 +16,56 @@ namespace lumo::test {
 struct Assets {
     std::unique_ptr<TextureStore> textures;
     std::unique_ptr<MeshStore> meshes;
-    int sphere = 0, box = 0, torus = 0, plane = 0, skybox = 0;      // untextured -1, sky textured
-    int allSphere = 0, gouraudBox = 0, addTorus = 0, hiddenBox = 0; // types 4, 5, 55, 1
-    int checker = 0;                                                // texture index
-    // Materials for the instances: untextured (-1), textured, and types 1, 4, 5, 55.
-    Material lit, textured, invisible, litAll, gouraudAll, additive;
+    int sphere = 0, box = 0, torus = 0, plane = 0, skybox = 0; // untextured -1, sky textured
+    int allSphere = 0, gouraudBox = 0, addTorus = 0;           // types 4, 5, 55
+    // Materials for the instances: untextured (-1), textured, and types 4, 5, 55.
+    Material lit, textured, litAll, gouraudAll, additive;
 };
 
-// The stores live as long as Assets.
-Assets makeAssets();
+// Made once, shared by every test.
+Assets& sharedAssets();
+
+MeshInstance place(int mesh, float scale, vec4 position, vec4 angles = vec4(),
+                   bool castsShadow = false);
 
 struct Picture {
     std::vector<vec4> color;
-    std::vector<int32_t> depth; // row-major
+    std::vector<int32_t> depth; // as stored, in tiles
     std::vector<uint32_t> canvas;
-    std::vector<uint8_t> stencil; // row-major: the counts of the frame's last shadowed light
+    std::vector<uint8_t> stencil; // the counts of the frame's last shadowed light
     bool operator==(const Picture& o) const;
+};
+
+// A renderer with ambient 0.2 drawing into its own buffers, resolving from row
+// 4 of a canvas 8 rows taller than the picture, filled with 0xDEADBEEF.
+struct Rig {
+    explicit Rig(int threads, int width = 320, int height = 176);
+    // One pass; the renderer keeps pointers to the lights until the next one.
+    void render(const mat44& view, std::vector<Light> passLights,
+                std::vector<MeshInstance>& instances, bool clear = true,
+                bool pixelLighting = false);
+    Picture picture() const;
+
+    int width, height;
+    ColorBuffer color;
+    DepthBuffer depth;
+    StencilBuffer stencil;
+    std::vector<uint32_t> canvasPixels;
+    Canvas canvas;
+    std::unique_ptr<Renderer> renderer;
+    std::vector<Light> lights;
 };
 
 // Shadows: closed casters (a rotating box and torus, a sphere) and an open one
 // over a plane, two shadow-casting lights and one without; ShadowsInside: the
 // same lit per pixel, with the camera low between the casters, inside their volumes, and the
 // volumes crossing the near plane and the sides of the view.
-enum class Scene { SkyBox, Clipped, TwoPasses, Shadows, ShadowsInside };
+enum class Scene { Clipped, TwoPasses, Shadows, ShadowsInside };
 
-struct RenderOptions {
-    int threads = 1;
-    int width = 320, height = 180;
-    int frames = 3;
-    std::vector<int> blockCounts; // empty: the renderer's own layout and balancing
-};
-
-// Renders `frames` frames of the scene (animated by the frame number) and
-// returns the picture after each.
-std::vector<Picture> renderScene(Assets& assets, Scene scene, const RenderOptions& options);
+// Renders frames of the scene (animated by the frame number) at 320 x 180 and
+// returns the pictures of the first three and of the last; `blockCounts`
+// empty: the renderer's own band layout and balancing.
+std::vector<Picture> renderScene(Scene scene, int threads, const std::vector<int>& blockCounts = {},
+                                 int frames = 3);
 
 } // namespace lumo::test

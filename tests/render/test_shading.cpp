@@ -13,12 +13,8 @@ namespace lumo {
 namespace {
 
 TEST(Lighting, LightVertexDiffuseAndSpecular) {
-    Light light;
-    light.viewPos = vec4(0, 0, 0, 1);
-    light.color = vec4(1, 0.5f, 0.25f, 0);
-    light.diffuse = 4.0f;
-    light.specularColor = vec4(1, 1, 1, 0);
-    light.specular = 2.0f;
+    Light light{vec4(), vec4(1, 0.5f, 0.25f, 0), 4.0f, vec4(1, 1, 1, 0), 2.0f,
+                false,  vec4(0, 0, 0, 1)};
     const vec4 p(0, 0, -2, 1), n(0, 0, 1, 0);
     LightResult r = lightVertex(light, p, n, 8.0f);
     EXPECT_FLOAT_EQ(r.diffuse.x, 1.0f); // 4 x colour / 2^2 x 1
@@ -34,40 +30,49 @@ TEST(Lighting, LightVertexDiffuseAndSpecular) {
     EXPECT_FLOAT_EQ(sum.diffuse.x, 2.0f);
 }
 
-// One screen-filling pair of triangles at z = -5 with a material, shaded with
-// shadeFaces directly.
-class ShadingTest : public ::testing::Test {
-protected:
-    void SetUp() override {
+// One screen-filling pair of triangles at z = -5, shaded with shadeFaces
+// directly. The ambient pass is diffuse x ambient; type 55 receives ambient / 4
+// once per pass and light (these lights have no intensity); type 1 draws
+// nothing, and so does an unknown type, saying so once per face and pass. Under
+// a strong light textured faces stay unlit and wrap; untextured ones lit per
+// pixel are brighter at the centre than lit per vertex (the corners are farther
+// from the light), and per-pixel lighting adds nothing to alpha.
+TEST(Shading, TypesTexturesAndPerPixelLighting) {
+    std::unique_ptr<Viewport> viewport;
+    std::unique_ptr<Pipeline> pipeline;
+    TextureStore textures;
+    {
         test::CaptureStdout quiet;
         viewport = std::make_unique<Viewport>(64, 32, 2.0f);
         pipeline = std::make_unique<Pipeline>(&textures);
-        auto image = std::make_unique<TextureImage>();
-        image->width = 4;
-        image->height = 2;
-        for (int i = 0; i < 8; ++i) {
-            image->texels.push_back(vec4(float(i), 0, 0, 1));
-        }
-        auto texture = std::make_unique<Texture>();
-        texture->image = std::move(image);
-        textureIndex = textures.add(std::move(texture));
     }
-
-    void build(const Material& material, vec4 uv = vec4()) {
+    auto texture = std::make_unique<Texture>();
+    texture->image = std::make_unique<TextureImage>();
+    texture->image->width = 4;
+    texture->image->height = 2;
+    for (int i = 0; i < 8; ++i) {
+        texture->image->texels.push_back(vec4(float(i), 0, 0, 1));
+    }
+    const int textureIndex = textures.add(std::move(texture));
+    std::list<Material> materials;
+    MeshStore meshes;
+    std::list<MeshInstance> instances;
+    Light lights[2];
+    std::vector<LightEntry> entries;
+    auto build = [&](const Material& material, vec4 uv = vec4()) {
         materials.push_back(material);
         const vec4 a(-20, -20, -5), b(20, -20, -5), c(20, 20, -5), d(-20, 20, -5), n(0, 0, 1, 0);
         meshes.add(test::meshOf({{a, b, c, n}, {a, c, d, n}}, &materials.back(), &uv));
-        instance = std::make_unique<MeshInstance>(meshes.size() - 1, &meshes);
+        instances.emplace_back(meshes.size() - 1, &meshes);
         pipeline->resetFrame();
-        pipeline->transformInstance(*instance, mat44::identity(), *viewport);
+        pipeline->transformInstance(instances.back(), mat44::identity(), *viewport);
         for (LightEntry& e : entries) {
             pipeline->registerLight(e, mat44::identity());
         }
         pipeline->sortFaces();
         pipeline->projectVertices(*viewport);
-    }
-
-    vec4 shade(int passes) {
+    };
+    auto shade = [&](int passes) {
         ColorBuffer color(64, 32);
         DepthBuffer depth(64, 32);
         shadeFaces(*pipeline, 1, 0, 32, color, depth, nullptr, -1);
@@ -75,84 +80,50 @@ protected:
             shadeFaces(*pipeline, 2, 0, 32, color, depth, nullptr, i);
         }
         return color.at(20, 11);
-    }
+    };
 
-    TextureStore textures;
-    int textureIndex = 0;
-    std::list<Material> materials;
-    MeshStore meshes;
-    std::unique_ptr<MeshInstance> instance;
-    std::unique_ptr<Viewport> viewport;
-    std::unique_ptr<Pipeline> pipeline;
-    Light lights[2];
-    std::vector<LightEntry> entries;
-};
-
-TEST_F(ShadingTest, AmbientPassIsDiffuseTimesAmbient) {
     Material m;
     m.diffuse = vec4(0.5f, 0.25f, 1.0f, 1.0f);
     pipeline->ambient = 0.5f;
     build(m);
     EXPECT_EQ(shade(1), vec4(0.25f, 0.125f, 0.5f, 0.5f));
-}
-
-TEST_F(ShadingTest, AdditiveTypeReceivesItsColourOncePerPassAndLight) {
-    Material m;
-    m.shaderType = 55;
-    pipeline->ambient = 0.2f;
-    for (Light& l : lights) { // no intensity: the colour is ambient / 4 everywhere
+    for (Light& l : lights) {
         entries.push_back(LightEntry{&l, -1, -1});
     }
+    m.shaderType = 55;
     build(m);
-    float q = 0.2f / 4.0f;
-    vec4 c(q, q, q, q);
-    EXPECT_EQ(shade(2), c + c + c);
-}
-
-TEST_F(ShadingTest, UnknownTypesPrintOncePerFaceAndPass) {
-    Material m;
-    m.shaderType = 2;
-    entries.push_back(LightEntry{&lights[0], -1, -1});
-    build(m);
-    test::CaptureStdout out;
-    EXPECT_EQ(shade(2), vec4());
-    std::string expected;
-    for (int i = 0; i < 2 * pipeline->faceCount; ++i) { // the clipped quad, in two passes
-        expected += "unknown shader type 2\n";
+    EXPECT_EQ(shade(2), vec4(0.375f, 0.375f, 0.375f, 0.375f));
+    for (int type : {1, 2}) {
+        m.shaderType = type;
+        build(m);
+        test::CaptureStdout out;
+        EXPECT_EQ(shade(2), vec4());
+        std::string expected;
+        for (int i = 0; i < 3 * pipeline->faceCount && type == 2; ++i) { // three passes
+            expected += "unknown shader type 2\n";
+        }
+        EXPECT_EQ(out.text(), expected);
     }
-    EXPECT_EQ(out.text(), expected);
-}
 
-TEST_F(ShadingTest, TexturedIsUnlitAndWraps) {
-    Material m;
+    lights[0] = Light{vec4(), vec4(1, 1, 1, 0), 100.0f, vec4(), 0.0f, false, vec4(0, 0, 5, 1)};
+    entries.pop_back();
+    m.shaderType = -1;
     m.textureIndex = textureIndex;
-    lights[0].viewPos = vec4(0, 0, 0, 1);
-    lights[0].diffuse = 100.0f;
-    lights[0].color = vec4(1, 1, 1, 0);
-    entries.push_back(LightEntry{&lights[0], -1, -1});
     pipeline->ambient = 3.0f;
     // u = 1 wraps to column 0, v = 0 is the last row in memory: texel 4.
     build(m, vec4(1.0f, 0.0f, 0, 0));
     EXPECT_EQ(shade(2), vec4(4, 0, 0, 1));
     build(m, vec4(0.26f, 0.99f, 0, 0)); // column 1, row t = 2 mod 2 = 0: texel 5
     EXPECT_EQ(shade(2), vec4(5, 0, 0, 1));
-}
-
-TEST_F(ShadingTest, PerVertexAndPerPixelLightPassesAgreeOnAFlatSurface) {
-    Material m;
+    m.textureIndex = 0;
     m.diffuse = vec4(1, 1, 1, 1);
-    lights[0].viewPos = vec4(0, 0, 5, 1);
-    lights[0].diffuse = 100.0f;
-    lights[0].color = vec4(1, 1, 1, 0);
-    entries.push_back(LightEntry{&lights[0], -1, -1});
+    pipeline->ambient = 0.0f;
     build(m);
-    vec4 perVertex = shade(2);
+    const vec4 perVertex = shade(2);
     pipeline->pixelLighting = true;
-    vec4 perPixel = shade(2);
-    EXPECT_GT(perVertex.x, 0.0f);
-    // Distances differ per pixel and per vertex; the centre is brighter per pixel.
-    EXPECT_GT(perPixel.x, perVertex.x);
-    EXPECT_EQ(perPixel.w, 0.0f); // per-pixel lighting adds nothing to alpha
+    const vec4 perPixel = shade(2);
+    EXPECT_TRUE(perVertex.x > 0.0f && perPixel.x > perVertex.x) << perVertex.x << " " << perPixel.x;
+    EXPECT_EQ(perPixel.w, 0.0f);
 }
 
 // The per-vertex colour cache must give exactly what lighting every corner

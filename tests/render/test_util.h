@@ -13,22 +13,19 @@
 namespace lumo::test {
 
 // Captures what the code under test prints to stdout, with GoogleTest's own
-// capturer: one at a time.
-class CaptureStdout {
-public:
+// capturer: one at a time, and text() at most once.
+struct CaptureStdout {
     CaptureStdout() { testing::internal::CaptureStdout(); }
-    ~CaptureStdout() { text(); }
-    std::string text() { // stops capturing on the first call
-        if (!done_) {
-            done_ = true;
-            text_ = testing::internal::GetCapturedStdout();
+    ~CaptureStdout() {
+        if (!taken) {
+            testing::internal::GetCapturedStdout();
         }
-        return text_;
     }
-
-private:
-    bool done_ = false;
-    std::string text_;
+    std::string text() {
+        taken = true;
+        return testing::internal::GetCapturedStdout();
+    }
+    bool taken = false;
 };
 
 struct Tri {
