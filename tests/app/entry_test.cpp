@@ -1,0 +1,360 @@
+// The program's entry: the launcher dialog, the command line, the keys that end
+// the demo and the debug keys, the main loop on an offscreen display, and where
+// the data is found.
+
+#include "app/application.h"
+#include "app/debug_keys.h"
+#include "app/entry.h"
+#include "app/launcher.h"
+#include "app/mainloop.h"
+#include "app/options.h"
+#include "audio/audio.h"
+#include "display/display.h"
+#include "display/keys.h"
+#include "display/offscreen_display.h"
+#include "tests/e2e/testmp3.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace lumo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Behaves like the dialog: a sent close is handled at once, and destroying the
+// dialog delivers its destroy message.
+class FakeView : public LauncherView {
+public:
+    explicit FakeView(LauncherResults& r) : results(r) {}
+    void addListEntry(int control, const char* text) override {
+        log += "add " + std::to_string(control) + " " + text + "; ";
+    }
+    void selectListEntry(int control, int index) override {
+        log += "select " + std::to_string(control) + " " + std::to_string(index) + "; ";
+    }
+    void sendClose() override {
+        log += "close; ";
+        launcherProcedure(results, *this, LauncherMessage::Close);
+    }
+    int checkState(int control) override {
+        return control == LauncherFullScreen ? fullScreenState : force720pState;
+    }
+    void destroy() override {
+        log += "destroy; ";
+        launcherProcedure(results, *this, LauncherMessage::Destroy);
+    }
+    void postQuit(int code) override { log += "quit " + std::to_string(code) + "; "; }
+
+    LauncherResults& results;
+    std::string log;
+    int fullScreenState = 0;
+    int force720pState = 0;
+};
+
+TEST(Launcher, InitialisesTheDecorativeListInOrder) {
+    LauncherResults r;
+    FakeView v(r);
+    EXPECT_FALSE(launcherProcedure(r, v, LauncherMessage::Initialise));
+    const std::string expected = "add 1003 idle; add 1003 away; add 1003 hiatus; add 1003 resting; "
+                                 "add 1003 vacation; add 1003 stone cold chillin'; select 1003 0; ";
+    EXPECT_EQ(v.log, expected);
+    EXPECT_STREQ(launcherTitle, "lumo 2013");
+    // The boxes and the list need nothing from the dialog's procedure.
+    for (int id : {int(LauncherFullScreen), int(LauncherGpuList), 1005})
+        EXPECT_FALSE(launcherProcedure(r, v, LauncherMessage::Command, id));
+    EXPECT_EQ(v.log, expected);
+    EXPECT_FALSE(r.startRequested);
+}
+
+// The demo button starts; Escape and the title bar's close do not. All three record the
+// boxes (any state above 0 counts as ticked) and end the dialog.
+TEST(Launcher, ButtonsAndCloseRecordTheBoxes) {
+    for (int way = 0; way < 3; ++way) {
+        LauncherResults r;
+        FakeView v(r);
+        v.fullScreenState = way == 0 ? 1 : 0;
+        v.force720pState = way == 0 ? 0 : 2;
+        EXPECT_TRUE(way == 2 ? launcherProcedure(r, v, LauncherMessage::Close)
+                             : launcherProcedure(r, v, LauncherMessage::Command,
+                                                 way == 0 ? LauncherDemo : LauncherCancel));
+        EXPECT_EQ(r.startRequested, way == 0);
+        EXPECT_EQ(r.fullScreen, way == 0);
+        EXPECT_EQ(r.force720p, way != 0);
+        EXPECT_EQ(v.log, way == 2 ? "destroy; quit 0; " : "close; destroy; quit 0; ") << way;
+    }
+}
+
+TEST(Launcher, ResultsBecomeDisplaySettings) {
+    Application app(std::make_unique<Framebuffer::OffscreenDisplay>());
+    Framebuffer::forcedModeWidth = 11;
+    Framebuffer::forcedModeHeight = 22;
+    auto settings = [&] {
+        return std::tuple(Framebuffer::forceFullscreenMode, Framebuffer::forcedModeWidth,
+                          Framebuffer::forcedModeHeight, app.fullScreen);
+    };
+    applyLauncherResults({true, false, false}, app);
+    EXPECT_EQ(settings(), std::tuple(0, 11, 22, false)); // the mode is written only with 720p
+    applyLauncherResults({true, true, true}, app);
+    EXPECT_EQ(settings(), std::tuple(1, 1280, 720, true));
+    Framebuffer::forceFullscreenMode = 0;
+}
+
+// Parses the arguments in `line`, separated by spaces.
+Options parse(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
+    std::vector<const char*> args = {"lumo"};
+    for (const std::string& word : words)
+        args.push_back(word.c_str());
+    return parseCommandLine(int(args.size()), args.data());
+}
+
+TEST(CommandLine, OptionsAnswerTheDialogOrPickAModeAndMistakesAreOneLineErrors) {
+    Options o = parse("");
+    EXPECT_TRUE(o.launcher && !o.fullScreen && !o.force720p && !o.help && o.error.empty());
+    o = parse("--no-launcher");
+    EXPECT_TRUE(!o.launcher && !o.fullScreen && !o.force720p && o.error.empty());
+    o = parse("--fullscreen --force-720p");
+    EXPECT_TRUE(!o.launcher && o.fullScreen && o.force720p && o.error.empty());
+    EXPECT_TRUE(parse("--help").help);
+    o = parse("--capture out --fps 10 --from 1.5 --to 3");
+    EXPECT_EQ(std::tuple(o.error, o.captureDirectory, o.fps, o.from, o.to),
+              std::tuple("", "out", 10, 1.5, 3.0));
+    o = parse("--bench --threads 1,2,4 --frames 1");
+    EXPECT_EQ(std::tuple(o.error, o.threadList, o.frames),
+              std::tuple("", std::vector<int>{1, 2, 4}, 1));
+    EXPECT_EQ(parse("--video a.mp4").video, "a.mp4");
+    for (const char* option : {"--force-720p", "--capture DIR", "--video FILE.mp4", "--json"}) {
+        EXPECT_NE(std::string(usageText()).find(option), std::string::npos) << option;
+    }
+
+    // The entry point prints the one line and exits with 2.
+    for (const char* bad : {"--fullscreen=1", "data", "--capture", "--capture o --from 3 --to 2",
+                            "--capture o --video a.mp4", "--capture o --fps 0",
+                            "--capture o --threads 1,2", "--bench --threads 1,,2", "--fps 30"}) {
+        Options e = parse(bad);
+        EXPECT_FALSE(e.error.empty()) << bad;
+        EXPECT_EQ(e.error.find('\n'), std::string::npos) << bad;
+    }
+}
+
+TEST(Application, EscapeAndCloseRequestsEndThroughTheDisplay) {
+    for (bool byEscape : {true, false}) {
+        auto own = std::make_unique<Framebuffer::OffscreenDisplay>();
+        Framebuffer::OffscreenDisplay* screen = own.get();
+        Application app(std::move(own));
+        app.keyDown(&app.display, 'W'); // other keys do not quit
+        EXPECT_FALSE(app.quitRequested);
+        ASSERT_TRUE(app.display.open("t", 64, 48, Framebuffer::OutputWindow, 0));
+        app.display.setListener(&app);
+        byEscape ? screen->queueKeyDown(Framebuffer::VkEscape) : screen->queueClose();
+        for (int i = 0; i < 3 && app.display.lockFrame(); ++i)
+            app.display.present();
+        EXPECT_TRUE(app.quitRequested);
+        EXPECT_FALSE(app.display.isOpen());
+    }
+}
+
+TEST(MainLoopParts, RowClockFrameCheckAndStatistics) {
+    // The loop reads seconds from the music's byte position (the player's conversion is
+    // tested with the audio code) and turns them into rows.
+    EXPECT_EQ(rowFromSeconds(1.5), 22.0);
+
+    // Frames must be true colour with rows of the window's width.
+    for (auto [format, pitch, notTrueColor, unexpectedStride] :
+         {std::tuple{1, 2560, false, false}, {9, 2560, true, false}, {1, 2564, false, true}}) {
+        FrameCheck c = checkFrame({format, nullptr, pitch}, 640);
+        EXPECT_EQ(c.notTrueColor, notTrueColor) << format << " " << pitch;
+        EXPECT_EQ(c.unexpectedStride, unexpectedStride) << format << " " << pitch;
+    }
+
+    // The first statistics line comes after more than five seconds, the next at least
+    // five seconds later.
+    FrameStatistics s;
+    EXPECT_FALSE(s.frameDone(0.01, 0.0));
+    EXPECT_FALSE(s.frameDone(0.01, 5.0));
+    EXPECT_TRUE(s.frameDone(0.01, 5.01));
+    EXPECT_FALSE(s.frameDone(0.01, 10.0));
+    EXPECT_TRUE(s.frameDone(0.01, 10.02));
+    // The average starts at 0 and moves a tenth of the way each frame.
+    FrameStatistics t;
+    t.frameDone(0.1, 0.0);
+    EXPECT_DOUBLE_EQ(t.fps(), 1.0 / (0.1 * 0.1));
+    t.frameDone(0.1, 0.0);
+    EXPECT_DOUBLE_EQ(t.fps(), 1.0 / (0.01 * 0.9 + 0.1 * 0.1));
+}
+
+// Stands in for the window: an offscreen display that records how it was
+// opened and closes itself after a number of frames, as a user pressing Escape
+// would; it can also hand out a frame of the wrong shape.
+class ScriptedDisplay : public Framebuffer::DisplayInterface {
+public:
+    bool open(const char* t, int w, int h, int output, int mode) override {
+        opened += std::string(t) + " " + std::to_string(w) + "x" + std::to_string(h) +
+                  (output == Framebuffer::OutputFullscreen ? " fullscreen;" : " window;");
+        return inner.open(t, w, h, output, mode);
+    }
+    void close() override { inner.close(); }
+    Framebuffer::FrameDescriptor* lockFrame() override {
+        if (locks == 5)
+            inner.close();
+        Framebuffer::FrameDescriptor* f = inner.lockFrame();
+        if (!f)
+            return nullptr;
+        ++locks;
+        shaped = *f;
+        shaped.pitch += extraPitch;
+        return &shaped;
+    }
+    void present() override {
+        ++presents;
+        inner.present();
+    }
+    bool isOpen() const override { return inner.isOpen(); }
+
+    Framebuffer::OffscreenDisplay inner;
+    Framebuffer::FrameDescriptor shaped;
+    int extraPitch = 0;
+    int locks = 0, presents = 0;
+    std::string opened; // "title WxH window;" for each open
+};
+
+class MainLoop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("lumo_loop_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_ / "data");
+        auto own = std::make_unique<ScriptedDisplay>();
+        display_ = own.get();
+        app_ = std::make_unique<Application>(std::move(own));
+        ASSERT_TRUE(test::writeTestMp3((dir_ / "data/j2.mp3").string(), 44100));
+    }
+    void TearDown() override {
+        app_.reset();
+        fs::remove_all(dir_);
+        Framebuffer::forceFullscreenMode = 0;
+    }
+    int run() {
+        ::testing::internal::CaptureStdout();
+        int status = demoMainLoop(*app_, (dir_ / "data").string() + "/");
+        out = ::testing::internal::GetCapturedStdout();
+        return status;
+    }
+
+    fs::path dir_;
+    ScriptedDisplay* display_ = nullptr;
+    std::unique_ptr<Application> app_;
+    std::string out;
+};
+
+TEST_F(MainLoop, PlaysFramesUntilTheDisplayCloses) {
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(display_->opened, "lumo ^_^ 640x480 window;");
+    EXPECT_EQ(display_->locks, 5);
+    EXPECT_EQ(display_->presents, 5);
+    EXPECT_EQ(app_->cameraPosition.z, -160.0f);
+    EXPECT_NE(out.find("playing silently"), std::string::npos) << out;
+    EXPECT_EQ(out.find("fps:"), std::string::npos); // statistics are off by default
+}
+
+TEST_F(MainLoop, ForcedModeMakesA360RowFrameAndFullScreenIsPassedOn) {
+    Framebuffer::forceFullscreenMode = 1;
+    app_->fullScreen = true;
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(display_->opened, "lumo ^_^ 640x360 fullscreen;");
+}
+
+TEST_F(MainLoop, MissingOrBrokenMusicEndsBeforeAnyWindow) {
+    fs::remove(dir_ / "data/j2.mp3");
+    EXPECT_EQ(run(), 1);
+    EXPECT_NE(out.find("error (2) while creating stream\n"), std::string::npos) << out;
+    std::ofstream(dir_ / "data/j2.mp3") << std::string(5000, 'x');
+    EXPECT_EQ(run(), 1);
+    EXPECT_NE(out.find("error (41) while creating stream\n"), std::string::npos) << out;
+    EXPECT_EQ(display_->opened, "");
+    // The audio library was released: it can start again.
+    ASSERT_TRUE(audioInit(audioDefaultDevice, 44100));
+    audioFree();
+}
+
+TEST_F(MainLoop, WrongStrideStopsThroughTheNormalShutdown) {
+    display_->extraPitch = 4;
+    EXPECT_EQ(run(), 1);
+    EXPECT_NE(out.find("!!!! unexpected display framebuffer stride !!!!\n"), std::string::npos);
+    EXPECT_EQ(out.find("not truecolor"), std::string::npos);
+    EXPECT_EQ(display_->locks, 1);
+    EXPECT_EQ(display_->presents, 0);
+    // Shut down normally: the audio library is free again.
+    ASSERT_TRUE(audioInit(audioDefaultDevice, 44100));
+    audioFree();
+}
+
+TEST(DataDirectory, BesideTheProgramElseCurrentDirectory) {
+    fs::path dir = fs::temp_directory_path() / ("lumo_datadir_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    EXPECT_EQ(findDataDirectory(dir.string()), "data/");
+    EXPECT_EQ(findDataDirectory(""), "data/");
+    fs::create_directories(dir / "data");
+    EXPECT_EQ(findDataDirectory(dir.string()), (dir / "data").string() + "/");
+    fs::remove_all(dir);
+}
+
+struct Keys {
+    vec4 position{0, -32, -160, 0};
+    vec4 angles{};
+    bool freeCamera = false;
+    int32_t duid = 0;
+    float gtn = 3.9f;
+
+    // One stroke per character; returns what they printed.
+    std::string press(const std::string& keys) {
+        testing::internal::CaptureStdout();
+        for (char key : keys)
+            debugKeyStroke({position, angles, freeCamera, duid, gtn}, key);
+        return testing::internal::GetCapturedStdout();
+    }
+};
+
+TEST(DebugKeys, HeldKeyMovesAndPrintsOneLinePerStroke) {
+    Keys k;
+    EXPECT_EQ(k.press("WW"),
+              "addcam(0.000000,-32.000000,-156.000000,0.000000,0.000000,0.000000);\n"
+              "addcam(0.000000,-32.000000,-152.000000,0.000000,0.000000,0.000000);\n");
+    k.press("AZUHII");
+    EXPECT_EQ(k.position, vec4(4, -36, -152, 0));
+    EXPECT_EQ(k.angles, vec4(0.1f, -0.1f, 0.1f + 0.1f, 0));
+}
+
+TEST(DebugKeys, PresetsToggleAndCounters) {
+    Keys k;
+    EXPECT_EQ(k.press("W4"), "addcam(0.000000,-32.000000,-156.000000,0.000000,0.000000,0.000000);\n"
+                             "addcam(0.000000,0.000000,0.000000,0.000000,0.000000,0.000000);\n");
+    k.press("5=");
+    EXPECT_EQ(k.angles, vec4(1.3f, -2.1f, 0, 0));
+    EXPECT_EQ(k.position, vec4(-272, 24, -4, 0));
+    EXPECT_TRUE(k.freeCamera);
+
+    // Space changes nothing but still prints the camera.
+    EXPECT_EQ(k.press(" 8"),
+              "addcam(-272.000000,24.000000,-4.000000,1.300000,-2.100000,0.000000);\n"
+              "gtn is now      3.8900\n"
+              "addcam(-272.000000,24.000000,-4.000000,1.300000,-2.100000,0.000000);\n");
+    float expected = float(double(float(double(k.gtn) + 0.01)) + 0.01);
+    k.press("99");
+    EXPECT_EQ(k.gtn, expected); // each step rounds back to float
+    EXPECT_EQ(k.press("77").substr(0, 14), "duid is now 1\n");
+    EXPECT_EQ(k.duid, 2);
+}
+
+} // namespace
+} // namespace lumo
