@@ -39,52 +39,80 @@ struct Columns {
     }
 };
 
-// The back-face test of four faces at once, one face per lane: for each, the
-// normal n = normalize(M * normal) (upper 3 x 3 block, w = 0) and whether the
-// face is turned towards the eye, dot(p - eye, n) <= 0. Every lane runs the
-// operations of normalize, Columns::direction and dot in their order, so the
-// normals and the verdicts are those of the one-face expressions.
-struct FacingTest {
+// Four vectors at a time, one per lane, in structure-of-arrays form. Every lane
+// runs the operations of the one-vector expressions (Columns::direction,
+// normalize, dot, Plane::distance) in their order, so the results are
+// identical to them, NaN and infinity included.
+struct Quad {
+    __m128 x, y, z, w;
+    Quad() = default;
+    explicit Quad(const vec4 v[4])
+        : x(_mm_load_ps(&v[0].x)), y(_mm_load_ps(&v[1].x)), z(_mm_load_ps(&v[2].x)),
+          w(_mm_load_ps(&v[3].x)) {
+        _MM_TRANSPOSE4_PS(x, y, z, w);
+    }
+    Quad(__m128 x_, __m128 y_, __m128 z_, __m128 w_) : x(x_), y(y_), z(z_), w(w_) {}
+    void store(vec4 v[4]) const {
+        __m128 a = x, b = y, c = z, d = w;
+        _MM_TRANSPOSE4_PS(a, b, c, d);
+        _mm_store_ps(&v[0].x, a);
+        _mm_store_ps(&v[1].x, b);
+        _mm_store_ps(&v[2].x, c);
+        _mm_store_ps(&v[3].x, d);
+    }
+};
+
+inline __m128 dot4(const Quad& a, const Quad& b) {
+    return _mm_add_ps(
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(a.x, b.x), _mm_mul_ps(a.y, b.y)), _mm_mul_ps(a.z, b.z)),
+        _mm_mul_ps(a.w, b.w));
+}
+
+// normalize(M * d) over the upper 3 x 3 block of M, w = 0, for four directions.
+struct UnitDirections {
     __m128 m0, m1, m2, m4, m5, m6, m8, m9, m10;
-    explicit FacingTest(const mat44& m)
+    explicit UnitDirections(const mat44& m)
         : m0(_mm_set1_ps(m.m[0])), m1(_mm_set1_ps(m.m[1])), m2(_mm_set1_ps(m.m[2])),
           m4(_mm_set1_ps(m.m[4])), m5(_mm_set1_ps(m.m[5])), m6(_mm_set1_ps(m.m[6])),
           m8(_mm_set1_ps(m.m[8])), m9(_mm_set1_ps(m.m[9])), m10(_mm_set1_ps(m.m[10])) {}
 
-    // Returns bit j set when face j faces the eye (a NaN comparison counts as
-    // facing, as in the one-face test); writes the transformed unit normals.
-    unsigned run(const vec4 normal[4], const vec4 eyeToFace[4], vec4 out[4]) const {
-        __m128 x = _mm_load_ps(&normal[0].x), y = _mm_load_ps(&normal[1].x);
-        __m128 z = _mm_load_ps(&normal[2].x), w = _mm_load_ps(&normal[3].x);
-        _MM_TRANSPOSE4_PS(x, y, z, w);
-        const __m128 tx =
-            _mm_add_ps(_mm_add_ps(_mm_mul_ps(m0, x), _mm_mul_ps(m4, y)), _mm_mul_ps(m8, z));
-        const __m128 ty =
-            _mm_add_ps(_mm_add_ps(_mm_mul_ps(m1, x), _mm_mul_ps(m5, y)), _mm_mul_ps(m9, z));
-        const __m128 tz =
-            _mm_add_ps(_mm_add_ps(_mm_mul_ps(m2, x), _mm_mul_ps(m6, y)), _mm_mul_ps(m10, z));
-        const __m128 zero = _mm_setzero_ps();
-        const __m128 lengthSquared = _mm_add_ps(
-            _mm_add_ps(_mm_add_ps(_mm_mul_ps(tx, tx), _mm_mul_ps(ty, ty)), _mm_mul_ps(tz, tz)),
-            _mm_mul_ps(zero, zero));
-        const __m128 k = _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(lengthSquared));
-        __m128 nx = _mm_mul_ps(tx, k), ny = _mm_mul_ps(ty, k), nz = _mm_mul_ps(tz, k);
-        __m128 nw = _mm_mul_ps(zero, k);
+    Quad operator()(const Quad& d) const {
+        const Quad t(
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(m0, d.x), _mm_mul_ps(m4, d.y)), _mm_mul_ps(m8, d.z)),
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(m1, d.x), _mm_mul_ps(m5, d.y)), _mm_mul_ps(m9, d.z)),
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(m2, d.x), _mm_mul_ps(m6, d.y)), _mm_mul_ps(m10, d.z)),
+            _mm_setzero_ps());
+        const __m128 k = _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(dot4(t, t)));
+        return Quad(_mm_mul_ps(t.x, k), _mm_mul_ps(t.y, k), _mm_mul_ps(t.z, k), _mm_mul_ps(t.w, k));
+    }
+};
 
-        __m128 px = _mm_load_ps(&eyeToFace[0].x), py = _mm_load_ps(&eyeToFace[1].x);
-        __m128 pz = _mm_load_ps(&eyeToFace[2].x), pw = _mm_load_ps(&eyeToFace[3].x);
-        _MM_TRANSPOSE4_PS(px, py, pz, pw);
-        const __m128 d = _mm_add_ps(
-            _mm_add_ps(_mm_add_ps(_mm_mul_ps(px, nx), _mm_mul_ps(py, ny)), _mm_mul_ps(pz, nz)),
-            _mm_mul_ps(pw, nw));
-        const unsigned away = unsigned(_mm_movemask_ps(_mm_cmpgt_ps(d, zero)));
+// Bit p of lane j set when point j lies outside clipping plane p (left to near).
+struct Outcodes {
+    Quad normals[PlaneNear + 1];
+    __m128 d[PlaneNear + 1];
+    explicit Outcodes(const Viewport& viewport) {
+        for (int p = PlaneLeft; p <= PlaneNear; ++p) {
+            const Plane& plane = viewport.planes[p];
+            normals[p] = Quad(_mm_set1_ps(plane.n.x), _mm_set1_ps(plane.n.y),
+                              _mm_set1_ps(plane.n.z), _mm_set1_ps(plane.n.w));
+            d[p] = _mm_set1_ps(plane.d);
+        }
+    }
 
-        _MM_TRANSPOSE4_PS(nx, ny, nz, nw);
-        _mm_store_ps(&out[0].x, nx);
-        _mm_store_ps(&out[1].x, ny);
-        _mm_store_ps(&out[2].x, nz);
-        _mm_store_ps(&out[3].x, nw);
-        return ~away & 15u;
+    void operator()(const Quad& points, uint8_t out[4]) const {
+        unsigned lanes[4] = {};
+        for (int p = PlaneLeft; p <= PlaneNear; ++p) {
+            const __m128 distance = _mm_add_ps(dot4(normals[p], points), d[p]);
+            const unsigned outside =
+                unsigned(_mm_movemask_ps(_mm_cmplt_ps(distance, _mm_setzero_ps())));
+            for (int j = 0; j < 4; ++j) {
+                lanes[j] |= (outside >> j & 1u) << p;
+            }
+        }
+        for (int j = 0; j < 4; ++j) {
+            out[j] = uint8_t(lanes[j]);
+        }
     }
 };
 
@@ -158,19 +186,38 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
     const int meshNormals = std::clamp(mesh.normalCount, 0, int(mesh.normals.size()));
     const int meshTexcoords = std::clamp(mesh.texcoordCount, 0, int(mesh.texcoords.size()));
 
-    for (int i = 0; i < meshVertices; ++i) {
-        PipelineVertex& v = vertices[vertexCount + i];
-        v.viewPos = m.point(mesh.vertices[i].position);
-        v.normal = normalize(m.direction(mesh.vertices[i].normal));
-        uint8_t code = 0;
-        for (int p = PlaneLeft; p <= PlaneNear; ++p) {
-            code |= uint8_t(viewport.planes[p].distance(v.viewPos) < 0.0f) << p;
+    const UnitDirections unit(modelView);
+    const Outcodes outside(viewport);
+    for (int i = 0; i < meshVertices; i += 4) {
+        const int lanes = std::min(4, meshVertices - i);
+        vec4 positions[4], directions[4];
+        for (int j = 0; j < lanes; ++j) {
+            const MeshVertex& source = mesh.vertices[i + j];
+            positions[j] = m.point(source.position);
+            directions[j] = source.normal;
         }
-        outcodes[vertexCount + i] = code;
+        vec4 unitNormals[4];
+        unit(Quad(directions)).store(unitNormals);
+        uint8_t codes[4];
+        outside(Quad(positions), codes);
+        for (int j = 0; j < lanes; ++j) {
+            PipelineVertex& v = vertices[vertexCount + i + j];
+            v.viewPos = positions[j];
+            v.normal = unitNormals[j];
+            outcodes[vertexCount + i + j] = codes[j];
+        }
     }
     meshVertexCount += meshVertices;
-    for (int i = 0; i < meshNormals; ++i) {
-        normals[normalCount + i] = normalize(m.direction(mesh.normals[i]));
+    for (int i = 0; i < meshNormals; i += 4) {
+        const int lanes = std::min(4, meshNormals - i);
+        vec4 directions[4], unitNormals[4];
+        for (int j = 0; j < lanes; ++j) {
+            directions[j] = mesh.normals[i + j];
+        }
+        unit(Quad(directions)).store(unitNormals);
+        for (int j = 0; j < lanes; ++j) {
+            normals[normalCount + i + j] = unitNormals[j];
+        }
     }
     meshNormalCount += meshNormals;
     for (int i = 0; i < meshTexcoords; ++i) {
@@ -179,7 +226,6 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
     meshTexcoordCount += meshTexcoords;
 
     const int faceTotal = std::clamp(mesh.faceCount, 0, int(mesh.faces.size()));
-    const FacingTest facing(modelView);
     vec4 faceNormals[4];
     unsigned front = 0, validLanes = 0;
     for (int f = 0; f < faceTotal; ++f) {
@@ -203,11 +249,16 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
                     eyeToFace[j] = p - vec4(0.0f, 0.0f, 0.0f, 1.0f);
                 }
             }
-            front = facing.run(sourceNormals, eyeToFace, faceNormals) & validLanes;
+            // Turned towards the eye: dot(p - eye, n) <= 0 (NaN counts as towards).
+            const Quad n = unit(Quad(sourceNormals));
+            n.store(faceNormals);
+            const unsigned away =
+                unsigned(_mm_movemask_ps(_mm_cmpgt_ps(dot4(Quad(eyeToFace), n), _mm_setzero_ps())));
+            front = ~away & validLanes;
         }
-        if (f + 8 < faceTotal) {
+        if (f + 16 < faceTotal) {
             // A face record spans four cache lines; three of them are read here.
-            const MeshFace& ahead = mesh.faces[f + 8];
+            const MeshFace& ahead = mesh.faces[f + 16];
             __builtin_prefetch(&ahead.vertexIndex);
             __builtin_prefetch(&ahead.normalIndex);
             __builtin_prefetch(&ahead.material);

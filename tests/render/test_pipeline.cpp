@@ -106,6 +106,9 @@ TEST_F(PipelineTest, TransformAndFacingMatchTheOneVertexAndOneFaceExpressions) {
         ASSERT_EQ(v.screenPos,
                   viewport->screen.transform(vec4(clip.x * inv, clip.y * inv, clip.z * inv, 1)));
     }
+    for (int i = 0; i < mesh.normalCount; ++i) {
+        ASSERT_EQ(pipeline->normals[i], normalize(m.transformDirection(mesh.normals[i]))) << i;
+    }
     std::vector<vec4> kept;
     for (const MeshFace& face : mesh.faces) {
         vec4 n = normalize(m.transformDirection(face.normal));
