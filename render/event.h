@@ -46,6 +46,9 @@ public:
         }
     }
 
+    // Only while nobody waits on the event.
+    void setSpinPolls(int polls) { spinPolls_ = polls; }
+
     void reset() { signalled_.store(false, std::memory_order_seq_cst); }
 
     // Blocks until the event is set; an auto-reset event is cleared on the way out.

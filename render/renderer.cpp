@@ -49,6 +49,20 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
     instances.reserve(1024);
 
     const std::vector<int> processors = affinityProcessors();
+    // A worker that shares the processor the calling thread is pinned to must not
+    // poll for its start: the polling would take that processor from the thread
+    // that prepares the next frame.
+    int callerProcessor = -1;
+    cpu_set_t callerSet;
+    CPU_ZERO(&callerSet);
+    if (pthread_getaffinity_np(pthread_self(), sizeof callerSet, &callerSet) == 0 &&
+        CPU_COUNT(&callerSet) == 1) {
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &callerSet)) {
+                callerProcessor = cpu;
+            }
+        }
+    }
     threadCount = threads > 0 ? threads : int(processors.size());
     threadCount = std::clamp(threadCount, 1, kMaxWorkers);
 
@@ -60,6 +74,9 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
         w.renderer = this;
         w.index = t;
         w.quit = 0;
+        const int processor = processors[size_t(t) % processors.size()];
+        w.startEvent.setSpinPolls(processor == callerProcessor ? 0 : kSpinPolls);
+        w.binsReadyEvent.setSpinPolls(kSpinPolls);
         try {
             w.thread = std::thread(&Renderer::workerLoop, &w);
         } catch (const std::system_error&) {
@@ -76,7 +93,7 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
         // processor that the mask lists (repeating when there are more workers).
         cpu_set_t set;
         CPU_ZERO(&set);
-        CPU_SET(processors[size_t(t) % processors.size()], &set);
+        CPU_SET(processor, &set);
         pthread_setaffinity_np(w.thread.native_handle(), sizeof set, &set);
     }
     threadCount = started;

@@ -45,9 +45,9 @@ struct WorkerState {
     Renderer* renderer = nullptr;
     std::thread thread;
     std::thread::id threadId;
-    Event startEvent{Event::Reset::Auto, 4000};
+    Event startEvent{Event::Reset::Auto};
     Event doneEvent{Event::Reset::Auto};
-    Event binsReadyEvent{Event::Reset::Manual, 4000};
+    Event binsReadyEvent{Event::Reset::Manual};
     int quit = 0;
     int index = 0;
     int threadCount = 0;
@@ -64,6 +64,8 @@ public:
     static constexpr int kShadowSlots = 10;
     static constexpr int kShadowBinVertices = 10000;
     static constexpr int kMaxWorkers = 64;
+    // Polls of an event before a worker sleeps (see render/event.h): about 0.1 ms.
+    static constexpr int kSpinPolls = 4000;
 
     // threadCount 0: one worker per processor of the affinity mask. Counts are
     // capped at 64 workers.
