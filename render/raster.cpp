@@ -235,6 +235,78 @@ inline uint64_t countRows(const int32_t* dv, uint8_t* sv, const int32_t eRow[3],
     return uint64_t(_mm_cvtsi128_si32(sums)) + uint64_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
 }
 
+// The pixels of a tile whose depths fit in 32 bits that are covered (every
+// pixel when full) and pass the depth test (z <= stored), a byte per row: bit
+// i of byte j is pixel i of row j. Offsets i * zx are exact modulo 2^32 there.
+inline uint64_t tileMask(const int32_t* dv, const int32_t eRow[3], bool full, int64_t zRow,
+                         int64_t zx, int64_t zy, const Edge edges[3], const __m128i laneLo[3],
+                         const __m128i laneHi[3]) {
+    const uint32_t step = uint32_t(int32_t(zx));
+    const __m128i zStep = _mm_set1_epi32(int32_t(zy));
+    __m128i zLo =
+        _mm_add_epi32(_mm_set1_epi32(int32_t(zRow)),
+                      _mm_setr_epi32(0, int32_t(step), int32_t(2 * step), int32_t(3 * step)));
+    __m128i zHi = _mm_add_epi32(
+        _mm_set1_epi32(int32_t(zRow)),
+        _mm_setr_epi32(int32_t(4 * step), int32_t(5 * step), int32_t(6 * step), int32_t(7 * step)));
+    __m128i e0Lo = _mm_add_epi32(_mm_set1_epi32(eRow[0]), laneLo[0]);
+    __m128i e0Hi = _mm_add_epi32(_mm_set1_epi32(eRow[0]), laneHi[0]);
+    __m128i e1Lo = _mm_add_epi32(_mm_set1_epi32(eRow[1]), laneLo[1]);
+    __m128i e1Hi = _mm_add_epi32(_mm_set1_epi32(eRow[1]), laneHi[1]);
+    __m128i e2Lo = _mm_add_epi32(_mm_set1_epi32(eRow[2]), laneLo[2]);
+    __m128i e2Hi = _mm_add_epi32(_mm_set1_epi32(eRow[2]), laneHi[2]);
+    const __m128i step0 = _mm_set1_epi32(edges[0].b);
+    const __m128i step1 = _mm_set1_epi32(edges[1].b);
+    const __m128i step2 = _mm_set1_epi32(edges[2].b);
+    // A full tile needs no edge test: an all-zero sign mask passes every pixel.
+    const __m128i edgeUse = full ? _mm_setzero_si128() : _mm_set1_epi32(-1);
+    const __m128i* stored = reinterpret_cast<const __m128i*>(dv);
+    uint64_t bits = 0;
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+        // A pixel is dropped when an edge value is negative or it fails the depth test.
+        __m128i outLo = _mm_and_si128(_mm_or_si128(_mm_or_si128(e0Lo, e1Lo), e2Lo), edgeUse);
+        __m128i outHi = _mm_and_si128(_mm_or_si128(_mm_or_si128(e0Hi, e1Hi), e2Hi), edgeUse);
+        outLo = _mm_or_si128(outLo, _mm_cmpgt_epi32(zLo, _mm_load_si128(stored + 2 * j)));
+        outHi = _mm_or_si128(outHi, _mm_cmpgt_epi32(zHi, _mm_load_si128(stored + 2 * j + 1)));
+        const unsigned out = unsigned(_mm_movemask_ps(_mm_castsi128_ps(outLo))) |
+                             unsigned(_mm_movemask_ps(_mm_castsi128_ps(outHi))) << 4;
+        bits |= uint64_t(~out & 0xFFu) << (8 * j);
+        zLo = _mm_add_epi32(zLo, zStep);
+        zHi = _mm_add_epi32(zHi, zStep);
+        e0Lo = _mm_add_epi32(e0Lo, step0);
+        e0Hi = _mm_add_epi32(e0Hi, step0);
+        e1Lo = _mm_add_epi32(e1Lo, step1);
+        e1Hi = _mm_add_epi32(e1Hi, step1);
+        e2Lo = _mm_add_epi32(e2Lo, step2);
+        e2Hi = _mm_add_epi32(e2Hi, step2);
+    }
+    return bits;
+}
+
+// The same for a tile whose depths leave 32 bits (slivers with huge slopes):
+// each pixel's depth clamped from the 64-bit plane.
+template <class RowMask>
+inline uint64_t tileMaskWide(const int32_t* dv, const int32_t eRow[3], bool full, int64_t zRow,
+                             int64_t zx, int64_t zy, const Edge edges[3], const RowMask& rowMask) {
+    int32_t e[3] = {eRow[0], eRow[1], eRow[2]};
+    uint64_t bits = 0;
+    for (int j = 0; j < 8; ++j) {
+        const unsigned mask = full ? 0xFFu : rowMask(e);
+        unsigned pass = 0;
+        for (unsigned m = mask; m; m &= m - 1) {
+            const int i = __builtin_ctz(m);
+            pass |= unsigned(dv[j * 8 + i] >= fixed::clampDepth(zRow + i * zx)) << i;
+        }
+        bits |= uint64_t(pass) << (8 * j);
+        for (int k = 0; k < 3; ++k) {
+            e[k] += edges[k].b;
+        }
+        zRow += zy;
+    }
+    return bits;
+}
+
 template <Member M>
 void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
     constexpr bool kStencil = isStencilMember(M);
@@ -490,51 +562,35 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
                 return; // hidden behind everything stored in the tile
             }
             const bool fill = fast && full && faceMax < tile.minDepth;
+            const int64_t cornerMin = std::min({zTile, z70, z07, z77});
+            const int64_t cornerMax = std::max({zTile, z70, z07, z77});
+            const bool depth32 = cornerMin >= INT32_MIN && cornerMax <= INT32_MAX;
+            // The pixels to shade, a byte per row: covered and passing the depth
+            // test. A tile the corner test let through may well have none (small
+            // faces touch several tiles with a pixel or two each).
+            const uint64_t shade =
+                fill      ? ~uint64_t(0)
+                : depth32 ? tileMask(dv, eRow, full, zRow, zx, zy, edges, laneLo, laneHi)
+                          : tileMaskWide(dv, eRow, full, zRow, zx, zy, edges, rowMask);
+            if (shade == 0) {
+                return;
+            }
+            vec4* row = colorPixels + size_t(ty) * colorWidth + tx;
+            // The colour rows of a tile are 8 separate 128-byte runs: ask for
+            // all the needed ones at once instead of missing on each in turn.
+            for (int j = 0; j < 8; ++j) {
+                if ((shade >> (8 * j)) & 0xFFu) {
+                    __builtin_prefetch(row + size_t(j) * colorWidth, 1);
+                    __builtin_prefetch(row + size_t(j) * colorWidth + 4, 1);
+                }
+            }
             vec4 attrRow[kPlanes > 0 ? kPlanes : 1];
             for (int k = 0; k < kPlanes; ++k) {
                 attrRow[k] = ps.at(planes[k], tx, ty);
             }
-            vec4* row = colorPixels + size_t(ty) * colorWidth + tx;
-            // The colour rows of a tile are 8 separate 128-byte runs: ask for
-            // all of them at once instead of missing on each in turn.
-            for (int j = 0; j < 8; ++j) {
-                __builtin_prefetch(row + size_t(j) * colorWidth, 1);
-                __builtin_prefetch(row + size_t(j) * colorWidth + 4, 1);
-            }
             int32_t tileMin = tile.minDepth;
-            bool written = false;
-            const int64_t cornerMin = std::min({zTile, z70, z07, z77});
-            const int64_t cornerMax = std::max({zTile, z70, z07, z77});
-            const bool depth32 = cornerMin >= INT32_MIN && cornerMax <= INT32_MAX;
-            // Offsets i * zx of the eight pixels of a row, modulo 2^32: the sums
-            // are exact whenever the tile's depths fit in 32 bits.
-            const uint32_t step = uint32_t(int32_t(zx));
-            const __m128i zLaneLo =
-                _mm_setr_epi32(0, int32_t(step), int32_t(2 * step), int32_t(3 * step));
-            const __m128i zLaneHi = _mm_setr_epi32(int32_t(4 * step), int32_t(5 * step),
-                                                   int32_t(6 * step), int32_t(7 * step));
             for (int j = 0; j < 8; ++j, row += colorWidth) {
-                unsigned mask = full ? 0xFFu : rowMask(eRow);
-                if (mask && !fill) {
-                    // Depth test of the covered pixels: when the tile's depths fit
-                    // in 32 bits (always, short of slivers), eight at a time.
-                    unsigned pass = 0;
-                    if (depth32) {
-                        const __m128i z0 = _mm_set1_epi32(int32_t(zRow));
-                        const __m128i* stored = reinterpret_cast<const __m128i*>(dv + j * 8);
-                        __m128i failLo = _mm_cmpgt_epi32(_mm_add_epi32(z0, zLaneLo), stored[0]);
-                        __m128i failHi = _mm_cmpgt_epi32(_mm_add_epi32(z0, zLaneHi), stored[1]);
-                        unsigned fail = unsigned(_mm_movemask_ps(_mm_castsi128_ps(failLo))) |
-                                        unsigned(_mm_movemask_ps(_mm_castsi128_ps(failHi))) << 4;
-                        pass = mask & ~fail;
-                    } else {
-                        for (unsigned bits = mask; bits; bits &= bits - 1) {
-                            int i = __builtin_ctz(bits);
-                            pass |= unsigned(dv[j * 8 + i] >= clampDepth(zRow + i * zx)) << i;
-                        }
-                    }
-                    mask = pass;
-                }
+                const unsigned mask = unsigned(shade >> (8 * j)) & 0xFFu;
                 if (mask) {
                     // Attributes step by addition from the row start; only the
                     // covered pixels that passed the depth test are shaded.
@@ -554,16 +610,12 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
                             tileMin = std::min(tileMin, zc);
                             context.shade(row[i], attr, sv ? sv[idx] : uint8_t(0));
                             ++passed;
-                            written = true;
                         }
                         z += zx;
                         for (int k = 0; k < kPlanes; ++k) {
                             attr[k] += planes[k].dx;
                         }
                     }
-                }
-                for (int k = 0; k < 3; ++k) {
-                    eRow[k] += edges[k].b;
                 }
                 zRow += zy;
                 for (int k = 0; k < kPlanes; ++k) {
@@ -574,7 +626,7 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
                 // In front of everything stored: the tile now holds exactly the face.
                 tile.minDepth = faceMin;
                 tile.maxDepth = faceMax;
-            } else if (written) {
+            } else {
                 tile.minDepth = tileMin;
                 tile.maxDepth = maxOf64(dv);
             }
