@@ -12,6 +12,7 @@
 // the lock only when somebody is asleep.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -25,10 +26,9 @@ class Event {
 public:
     enum class Reset { Auto, Manual };
 
-    // spinPolls: polls of the flag before a waiter sleeps (each a pause
-    // instruction of a few tens of nanoseconds).
-    explicit Event(Reset kind, int spinPolls = 0)
-        : spinPolls_(spinPolls), manual_(kind == Reset::Manual) {}
+    // spin: how long a waiter polls the flag before it sleeps.
+    explicit Event(Reset kind, std::chrono::microseconds spin = {})
+        : spin_(spin), manual_(kind == Reset::Manual) {}
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -47,17 +47,24 @@ public:
     }
 
     // Only while nobody waits on the event.
-    void setSpinPolls(int polls) { spinPolls_ = polls; }
+    void setSpin(std::chrono::microseconds spin) { spin_ = spin; }
 
     void reset() { signalled_.store(false, std::memory_order_seq_cst); }
 
     // Blocks until the event is set; an auto-reset event is cleared on the way out.
     void wait() {
-        for (int i = 0; i < spinPolls_; ++i) {
-            if (tryConsume()) {
-                return;
-            }
-            pause();
+        if (spin_.count() > 0) {
+            // A pause lasts from a few to over a hundred cycles depending on the
+            // processor: the clock, read every 64 polls, bounds the polling.
+            const auto until = std::chrono::steady_clock::now() + spin_;
+            do {
+                for (int i = 0; i < 64; ++i) {
+                    if (tryConsume()) {
+                        return;
+                    }
+                    pause();
+                }
+            } while (std::chrono::steady_clock::now() < until);
         }
         std::unique_lock<std::mutex> lock(mutex_);
         sleepers_.fetch_add(1, std::memory_order_seq_cst);
@@ -87,7 +94,7 @@ private:
     std::atomic<int> sleepers_{0};
     std::mutex mutex_;
     std::condition_variable changed_;
-    int spinPolls_;
+    std::chrono::microseconds spin_;
     bool manual_;
 };
 

@@ -75,8 +75,8 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
         w.index = t;
         w.quit = 0;
         const int processor = processors[size_t(t) % processors.size()];
-        w.startEvent.setSpinPolls(processor == callerProcessor ? 0 : kSpinPolls);
-        w.binsReadyEvent.setSpinPolls(kSpinPolls);
+        w.startEvent.setSpin(processor == callerProcessor ? std::chrono::microseconds(0) : kSpin);
+        w.binsReadyEvent.setSpin(kSpin);
         try {
             w.thread = std::thread(&Renderer::workerLoop, &w);
         } catch (const std::system_error&) {

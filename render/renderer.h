@@ -32,6 +32,7 @@
 #include "render/shading.h"
 #include "render/shadowvolume.h"
 
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -64,8 +65,8 @@ public:
     static constexpr int kShadowSlots = 10;
     static constexpr int kShadowBinVertices = 10000;
     static constexpr int kMaxWorkers = 64;
-    // Polls of an event before a worker sleeps (see render/event.h): about 0.1 ms.
-    static constexpr int kSpinPolls = 4000;
+    // How long a worker polls an event before it sleeps (see render/event.h).
+    static constexpr std::chrono::microseconds kSpin{100};
 
     // threadCount 0: one worker per processor of the affinity mask. Counts are
     // capped at 64 workers.

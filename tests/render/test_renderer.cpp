@@ -47,8 +47,9 @@ TEST(RendererScenes, SameBytesForEveryWorkerCountLayoutAndRasterPath) {
 // the demo. Both the polling and the sleeping road, in a long ping-pong, and a
 // manual event releasing several waiters at once.
 TEST(Event, NeverLosesAWakeUp) {
-    for (int polls : {0, 50}) {
-        Event ping(Event::Reset::Auto, polls), pong(Event::Reset::Auto, polls);
+    for (int micros : {0, 20}) {
+        const std::chrono::microseconds spin(micros);
+        Event ping(Event::Reset::Auto, spin), pong(Event::Reset::Auto, spin);
         int value = 0; // written by each side only while the other waits
         std::thread partner([&] {
             for (int i = 0; i < 5000; ++i) {
@@ -62,7 +63,7 @@ TEST(Event, NeverLosesAWakeUp) {
             pong.wait();
         }
         partner.join();
-        EXPECT_EQ(value, 5000) << polls << " polls";
+        EXPECT_EQ(value, 5000) << micros << " us polling";
         EXPECT_FALSE(ping.isSet()); // auto-reset: each set let one wait through
     }
     Event gate(Event::Reset::Manual);
