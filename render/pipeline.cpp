@@ -412,6 +412,8 @@ void Pipeline::registerLight(LightEntry& entry, const mat44& viewMatrix) {
 }
 
 void Pipeline::sortFaces() {
+    // Key, and the histograms of all four key bytes in the same pass.
+    int count[4][257] = {};
     for (int f = 0; f < faceCount; ++f) {
         const MeshFace& face = faces[f];
         float zmax = vertices[face.vertexIndex[0]].viewPos.z;
@@ -424,21 +426,30 @@ void Pipeline::sortFaces() {
                       : key <= -2147483648.0f ? INT32_MIN
                       : key == key            ? int32_t(key)
                                               : INT32_MAX;
+        const uint32_t bits = uint32_t(nearKeys[f]);
+        for (int pass = 0; pass < 4; ++pass) {
+            ++count[pass][((bits >> (8 * pass)) & 255) + 1];
+        }
     }
     int32_t* src = order.data();
     int32_t* dst = scratch.data();
-    for (int shift = 0; shift < 32; shift += 8) {
-        int count[257] = {};
-        for (int i = 0; i < faceCount; ++i) {
-            ++count[((uint32_t(nearKeys[src[i]]) >> shift) & 255) + 1];
+    for (int pass = 0; pass < 4 && faceCount > 0; ++pass) {
+        const int shift = 8 * pass;
+        int* c = count[pass];
+        // A byte that every key shares would leave the (stable) order as it is.
+        if (c[((uint32_t(nearKeys[0]) >> shift) & 255) + 1] == faceCount) {
+            continue;
         }
         for (int b = 0; b < 256; ++b) {
-            count[b + 1] += count[b];
+            c[b + 1] += c[b];
         }
         for (int i = 0; i < faceCount; ++i) {
-            dst[count[(uint32_t(nearKeys[src[i]]) >> shift) & 255]++] = src[i];
+            dst[c[(uint32_t(nearKeys[src[i]]) >> shift) & 255]++] = src[i];
         }
         std::swap(src, dst);
+    }
+    if (src != order.data()) {
+        std::copy(src, src + faceCount, order.data());
     }
 }
 

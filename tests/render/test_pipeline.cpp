@@ -134,6 +134,11 @@ TEST_F(PipelineTest, SortIsFrontToBackAndStable) {
     EXPECT_EQ(std::vector<int32_t>(pipeline->order.data(), pipeline->order.data() + 5),
               (std::vector<int32_t>{1, 3, 4, 2, 0}));
     EXPECT_EQ(pipeline->nearKeys[1], 3 * 65536);
+    // Keys differing in one byte take one radix pass, in two bytes two passes.
+    tris.push_back({{-0.5f, -0.5f, -3.5f}, {0.5f, -0.5f, -3.5f}, {0, 0.5f, -3.5f}, kToCamera});
+    run(tris);
+    EXPECT_EQ(std::vector<int32_t>(pipeline->order.data(), pipeline->order.data() + 6),
+              (std::vector<int32_t>{1, 3, 5, 4, 2, 0}));
 }
 
 TEST_F(PipelineTest, MissingNormalUsesTheVertexNormalWithoutReadingOutside) {
