@@ -101,17 +101,17 @@ struct Outcodes {
     }
 
     void operator()(const Quad& points, uint8_t out[4]) const {
-        unsigned lanes[4] = {};
+        uint32_t codes = 0; // byte j: the code of lane j
         for (int p = PlaneLeft; p <= PlaneNear; ++p) {
             const __m128 distance = _mm_add_ps(dot4(normals[p], points), d[p]);
-            const unsigned outside =
-                unsigned(_mm_movemask_ps(_mm_cmplt_ps(distance, _mm_setzero_ps())));
-            for (int j = 0; j < 4; ++j) {
-                lanes[j] |= (outside >> j & 1u) << p;
-            }
+            const uint32_t outside =
+                uint32_t(_mm_movemask_ps(_mm_cmplt_ps(distance, _mm_setzero_ps())));
+            // Bit j of the mask to bit 0 of byte j: the four shifted copies
+            // do not overlap, so the product carries nothing.
+            codes |= ((outside * 0x00204081u) & 0x01010101u) << p;
         }
         for (int j = 0; j < 4; ++j) {
-            out[j] = uint8_t(lanes[j]);
+            out[j] = uint8_t(codes >> (8 * j));
         }
     }
 };
