@@ -211,7 +211,10 @@ void Renderer::renderFrame() {
             w.rowEnd = y;
             w.binsReadyEvent.reset();
         }
-        for (int t = 0; t < threadCount; ++t) {
+        // Last worker first: worker 0 shares the first processor with a main
+        // thread pinned there, and once woken it may take that processor at
+        // once, holding back the start of every worker not yet signalled.
+        for (int t = threadCount - 1; t >= 0; --t) {
             workers[t].startEvent.set();
         }
         for (int t = 0; t < threadCount; ++t) {
