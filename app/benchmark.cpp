@@ -176,6 +176,8 @@ int benchCommand(const std::string& dataDirectory, const BenchSettings& settings
     }
     const int frames = std::max(1, settings.frames);
     const int warmUp = std::clamp(frames / 4, 1, 5);
+    // The threads as the live demo lays them out: the main thread beside worker 0.
+    pinToFirstProcessor();
 
     DecodedAudio music;
     CapturePlan offline;

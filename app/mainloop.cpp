@@ -44,16 +44,6 @@ bool FrameStatistics::frameDone(double frameTime, double now) {
 
 namespace {
 
-// The main thread shares the first processor with worker 0 and never moves, so
-// its timings are steady. Under taskset the first allowed processor need not
-// be 0, and pinning outside the mask silently succeeds: take the mask's first.
-void pinToFirstProcessor() {
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(affinityProcessors().front(), &one);
-    pthread_setaffinity_np(pthread_self(), sizeof one, &one);
-}
-
 // The release after a start-up failure: everything made before the audio, then
 // the audio library itself, which the loop's early exits would otherwise leave
 // playing nothing on an open device.

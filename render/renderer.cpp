@@ -43,6 +43,13 @@ std::vector<int> affinityProcessors() {
     return ids;
 }
 
+void pinToFirstProcessor() {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(affinityProcessors().front(), &one);
+    pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+}
+
 Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
     : width(std::max(width_, 0)), height(std::max(height_, 0)) {
     lights.reserve(64);

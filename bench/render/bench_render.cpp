@@ -412,14 +412,9 @@ void usage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    {
-        // The demo pins its main thread to the first processor, beside worker 0;
-        // so does the benchmark, to time the frames the demo makes.
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(lumo::affinityProcessors().front(), &one);
-        pthread_setaffinity_np(pthread_self(), sizeof one, &one);
-    }
+    // The demo pins its main thread beside worker 0; so does the benchmark, to
+    // time the frames the demo makes.
+    lumo::pinToFirstProcessor();
     std::vector<int> threadCounts = {1, 2};
     int frames = 60, runs = 7, warmup = 40, width = 640, height = 360;
     std::string pictureDir;
