@@ -5,6 +5,7 @@
 
 #include "math/vec.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -34,20 +35,25 @@ struct alignas(16) MeshVertex {
     vec4 spare1;
 };
 
+// What the transform reads of every face each frame (normal, indices, material,
+// spare) fills the record's first two 64-byte lines; the shadow-volume data,
+// read only for casters, the other two.
 struct alignas(16) MeshFace {
     vec4 normal;
     int32_t vertexIndex[8] = {};
     int32_t texcoordIndex[8] = {}; // 1-based; 0 selects the (0, 0) entry
     int32_t normalIndex[8] = {};   // 0-based; -1 when the corner has none
+    const Material* material = nullptr;
+    int32_t spare = 0;
     int32_t cornerCount = 3;
     int32_t edge[3] = {};
     int32_t neighbour[3] = {};
     // Lane 0 is this triangle, lanes 1..3 its neighbours across sides 0..2.
     vec4 planeNormalX, planeNormalY, planeNormalZ;
     vec4 planePointX, planePointY, planePointZ;
-    const Material* material = nullptr;
-    int32_t spare = 0;
 };
+static_assert(offsetof(MeshFace, cornerCount) + sizeof(int32_t) <= 128,
+              "the per-frame fields of a face stay in its first two cache lines");
 
 // 16-byte aligned growable array for the mesh blocks.
 template <typename T>

@@ -257,10 +257,9 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
             front = ~away & validLanes;
         }
         if (f + 16 < faceTotal) {
-            // A face record spans four cache lines; three of them are read here.
+            // A face record spans four cache lines; the first two are read here.
             const MeshFace& ahead = mesh.faces[f + 16];
-            __builtin_prefetch(&ahead.vertexIndex);
-            __builtin_prefetch(&ahead.normalIndex);
+            __builtin_prefetch(&ahead.normal);
             __builtin_prefetch(&ahead.material);
         }
         const MeshFace& face = mesh.faces[f];
