@@ -172,6 +172,12 @@ if ldd "$lumo" 2>/dev/null | grep -q libasan; then
     export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp:print_suppressions=0"
     export SDL_RENDER_DRIVER=software SDL_FRAMEBUFFER_ACCELERATION=0
 fi
+# Under the thread sanitizer, likewise for the system libraries' own threads
+# (tsan.supp).
+if ldd "$lumo" 2>/dev/null | grep -q libtsan; then
+    export TSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/tsan.supp:print_suppressions=0"
+    export SDL_RENDER_DRIVER=software SDL_FRAMEBUFFER_ACCELERATION=0
+fi
 
 pid=
 case "$case_" in
