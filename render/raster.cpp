@@ -163,32 +163,60 @@ struct PixelContext {
     }
 };
 
+// The running values of a tile's eight-pixel rows, for a tile whose depths fit
+// in 32 bits (offsets i * zx are exact modulo 2^32 there): each pixel's depth
+// and its three edge values, four lanes to a register, stepped a row at a time.
+// Kept in named registers, not arrays indexed in loops, so that the compiler
+// keeps every one of them in a register.
+struct TileLanes {
+    __m128i zLo, zHi, zStep;
+    __m128i e0Lo, e0Hi, e1Lo, e1Hi, e2Lo, e2Hi;
+    __m128i step0, step1, step2;
+
+    TileLanes(const int32_t eRow[3], int64_t zRow, int64_t zx, int64_t zy, const Edge edges[3],
+              const __m128i laneLo[3], const __m128i laneHi[3]) {
+        const uint32_t step = uint32_t(int32_t(zx));
+        const __m128i z0 = _mm_set1_epi32(int32_t(zRow));
+        zLo = _mm_add_epi32(z0,
+                            _mm_setr_epi32(0, int32_t(step), int32_t(2 * step), int32_t(3 * step)));
+        zHi = _mm_add_epi32(z0, _mm_setr_epi32(int32_t(4 * step), int32_t(5 * step),
+                                               int32_t(6 * step), int32_t(7 * step)));
+        zStep = _mm_set1_epi32(int32_t(zy));
+        e0Lo = _mm_add_epi32(_mm_set1_epi32(eRow[0]), laneLo[0]);
+        e0Hi = _mm_add_epi32(_mm_set1_epi32(eRow[0]), laneHi[0]);
+        e1Lo = _mm_add_epi32(_mm_set1_epi32(eRow[1]), laneLo[1]);
+        e1Hi = _mm_add_epi32(_mm_set1_epi32(eRow[1]), laneHi[1]);
+        e2Lo = _mm_add_epi32(_mm_set1_epi32(eRow[2]), laneLo[2]);
+        e2Hi = _mm_add_epi32(_mm_set1_epi32(eRow[2]), laneHi[2]);
+        step0 = _mm_set1_epi32(edges[0].b);
+        step1 = _mm_set1_epi32(edges[1].b);
+        step2 = _mm_set1_epi32(edges[2].b);
+    }
+
+    // Lanes with a negative edge value (the sign bit set): the pixels outside.
+    __m128i outsideLo() const { return _mm_or_si128(_mm_or_si128(e0Lo, e1Lo), e2Lo); }
+    __m128i outsideHi() const { return _mm_or_si128(_mm_or_si128(e0Hi, e1Hi), e2Hi); }
+
+    void nextDepthRow() {
+        zLo = _mm_add_epi32(zLo, zStep);
+        zHi = _mm_add_epi32(zHi, zStep);
+    }
+    void nextEdgeRow() {
+        e0Lo = _mm_add_epi32(e0Lo, step0);
+        e0Hi = _mm_add_epi32(e0Hi, step0);
+        e1Lo = _mm_add_epi32(e1Lo, step1);
+        e1Hi = _mm_add_epi32(e1Hi, step1);
+        e2Lo = _mm_add_epi32(e2Lo, step2);
+        e2Hi = _mm_add_epi32(e2Hi, step2);
+    }
+};
+
 // Depth-fail counting of the 64 pixels of one tile whose depths fit in 32 bits:
 // kFull, every pixel is covered; kBehind, every pixel fails the depth test.
-// Returns the pixels counted. Written out register by register (no arrays
-// indexed in loops) so that every running value stays in a register.
+// Returns the pixels counted.
 template <Member M, bool kFull, bool kBehind>
-inline uint64_t countRows(const int32_t* dv, uint8_t* sv, const int32_t eRow[3], int64_t zRow,
-                          int64_t zx, int64_t zy, const Edge edges[3], const __m128i laneLo[3],
-                          const __m128i laneHi[3]) {
+inline uint64_t countRows(const int32_t* dv, uint8_t* sv, TileLanes lanes) {
     const __m128i allSet = _mm_set1_epi32(-1);
-    const uint32_t step = uint32_t(int32_t(zx));
-    const __m128i zStep = _mm_set1_epi32(int32_t(zy));
-    __m128i zLo =
-        _mm_add_epi32(_mm_set1_epi32(int32_t(zRow)),
-                      _mm_setr_epi32(0, int32_t(step), int32_t(2 * step), int32_t(3 * step)));
-    __m128i zHi = _mm_add_epi32(
-        _mm_set1_epi32(int32_t(zRow)),
-        _mm_setr_epi32(int32_t(4 * step), int32_t(5 * step), int32_t(6 * step), int32_t(7 * step)));
-    __m128i e0Lo = _mm_add_epi32(_mm_set1_epi32(eRow[0]), laneLo[0]);
-    __m128i e0Hi = _mm_add_epi32(_mm_set1_epi32(eRow[0]), laneHi[0]);
-    __m128i e1Lo = _mm_add_epi32(_mm_set1_epi32(eRow[1]), laneLo[1]);
-    __m128i e1Hi = _mm_add_epi32(_mm_set1_epi32(eRow[1]), laneHi[1]);
-    __m128i e2Lo = _mm_add_epi32(_mm_set1_epi32(eRow[2]), laneLo[2]);
-    __m128i e2Hi = _mm_add_epi32(_mm_set1_epi32(eRow[2]), laneHi[2]);
-    const __m128i step0 = _mm_set1_epi32(edges[0].b);
-    const __m128i step1 = _mm_set1_epi32(edges[1].b);
-    const __m128i step2 = _mm_set1_epi32(edges[2].b);
     const __m128i* stored = reinterpret_cast<const __m128i*>(dv);
     __m128i* counts = reinterpret_cast<__m128i*>(sv);
 
@@ -197,23 +225,14 @@ inline uint64_t countRows(const int32_t* dv, uint8_t* sv, const int32_t eRow[3],
         lo = allSet;
         hi = allSet;
         if constexpr (!kBehind) {
-            lo = _mm_cmpgt_epi32(zLo, _mm_load_si128(stored + 2 * j));
-            hi = _mm_cmpgt_epi32(zHi, _mm_load_si128(stored + 2 * j + 1));
-            zLo = _mm_add_epi32(zLo, zStep);
-            zHi = _mm_add_epi32(zHi, zStep);
+            lo = _mm_cmpgt_epi32(lanes.zLo, _mm_load_si128(stored + 2 * j));
+            hi = _mm_cmpgt_epi32(lanes.zHi, _mm_load_si128(stored + 2 * j + 1));
+            lanes.nextDepthRow();
         }
         if constexpr (!kFull) {
-            // Covered where no edge value is negative.
-            __m128i orLo = _mm_or_si128(_mm_or_si128(e0Lo, e1Lo), e2Lo);
-            __m128i orHi = _mm_or_si128(_mm_or_si128(e0Hi, e1Hi), e2Hi);
-            lo = _mm_and_si128(lo, _mm_cmpgt_epi32(orLo, allSet));
-            hi = _mm_and_si128(hi, _mm_cmpgt_epi32(orHi, allSet));
-            e0Lo = _mm_add_epi32(e0Lo, step0);
-            e0Hi = _mm_add_epi32(e0Hi, step0);
-            e1Lo = _mm_add_epi32(e1Lo, step1);
-            e1Hi = _mm_add_epi32(e1Hi, step1);
-            e2Lo = _mm_add_epi32(e2Lo, step2);
-            e2Hi = _mm_add_epi32(e2Hi, step2);
+            lo = _mm_and_si128(lo, _mm_cmpgt_epi32(lanes.outsideLo(), allSet));
+            hi = _mm_and_si128(hi, _mm_cmpgt_epi32(lanes.outsideHi(), allSet));
+            lanes.nextEdgeRow();
         }
     };
     __m128i tally = _mm_setzero_si128(); // per byte: pixels counted so far
@@ -237,27 +256,8 @@ inline uint64_t countRows(const int32_t* dv, uint8_t* sv, const int32_t eRow[3],
 
 // The pixels of a tile whose depths fit in 32 bits that are covered (every
 // pixel when full) and pass the depth test (z <= stored), a byte per row: bit
-// i of byte j is pixel i of row j. Offsets i * zx are exact modulo 2^32 there.
-inline uint64_t tileMask(const int32_t* dv, const int32_t eRow[3], bool full, int64_t zRow,
-                         int64_t zx, int64_t zy, const Edge edges[3], const __m128i laneLo[3],
-                         const __m128i laneHi[3]) {
-    const uint32_t step = uint32_t(int32_t(zx));
-    const __m128i zStep = _mm_set1_epi32(int32_t(zy));
-    __m128i zLo =
-        _mm_add_epi32(_mm_set1_epi32(int32_t(zRow)),
-                      _mm_setr_epi32(0, int32_t(step), int32_t(2 * step), int32_t(3 * step)));
-    __m128i zHi = _mm_add_epi32(
-        _mm_set1_epi32(int32_t(zRow)),
-        _mm_setr_epi32(int32_t(4 * step), int32_t(5 * step), int32_t(6 * step), int32_t(7 * step)));
-    __m128i e0Lo = _mm_add_epi32(_mm_set1_epi32(eRow[0]), laneLo[0]);
-    __m128i e0Hi = _mm_add_epi32(_mm_set1_epi32(eRow[0]), laneHi[0]);
-    __m128i e1Lo = _mm_add_epi32(_mm_set1_epi32(eRow[1]), laneLo[1]);
-    __m128i e1Hi = _mm_add_epi32(_mm_set1_epi32(eRow[1]), laneHi[1]);
-    __m128i e2Lo = _mm_add_epi32(_mm_set1_epi32(eRow[2]), laneLo[2]);
-    __m128i e2Hi = _mm_add_epi32(_mm_set1_epi32(eRow[2]), laneHi[2]);
-    const __m128i step0 = _mm_set1_epi32(edges[0].b);
-    const __m128i step1 = _mm_set1_epi32(edges[1].b);
-    const __m128i step2 = _mm_set1_epi32(edges[2].b);
+// i of byte j is pixel i of row j.
+inline uint64_t tileMask(const int32_t* dv, bool full, TileLanes lanes) {
     // A full tile needs no edge test: an all-zero sign mask passes every pixel.
     const __m128i edgeUse = full ? _mm_setzero_si128() : _mm_set1_epi32(-1);
     const __m128i* stored = reinterpret_cast<const __m128i*>(dv);
@@ -265,21 +265,15 @@ inline uint64_t tileMask(const int32_t* dv, const int32_t eRow[3], bool full, in
 #pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
         // A pixel is dropped when an edge value is negative or it fails the depth test.
-        __m128i outLo = _mm_and_si128(_mm_or_si128(_mm_or_si128(e0Lo, e1Lo), e2Lo), edgeUse);
-        __m128i outHi = _mm_and_si128(_mm_or_si128(_mm_or_si128(e0Hi, e1Hi), e2Hi), edgeUse);
-        outLo = _mm_or_si128(outLo, _mm_cmpgt_epi32(zLo, _mm_load_si128(stored + 2 * j)));
-        outHi = _mm_or_si128(outHi, _mm_cmpgt_epi32(zHi, _mm_load_si128(stored + 2 * j + 1)));
+        __m128i outLo = _mm_and_si128(lanes.outsideLo(), edgeUse);
+        __m128i outHi = _mm_and_si128(lanes.outsideHi(), edgeUse);
+        outLo = _mm_or_si128(outLo, _mm_cmpgt_epi32(lanes.zLo, _mm_load_si128(stored + 2 * j)));
+        outHi = _mm_or_si128(outHi, _mm_cmpgt_epi32(lanes.zHi, _mm_load_si128(stored + 2 * j + 1)));
         const unsigned out = unsigned(_mm_movemask_ps(_mm_castsi128_ps(outLo))) |
                              unsigned(_mm_movemask_ps(_mm_castsi128_ps(outHi))) << 4;
         bits |= uint64_t(~out & 0xFFu) << (8 * j);
-        zLo = _mm_add_epi32(zLo, zStep);
-        zHi = _mm_add_epi32(zHi, zStep);
-        e0Lo = _mm_add_epi32(e0Lo, step0);
-        e0Hi = _mm_add_epi32(e0Hi, step0);
-        e1Lo = _mm_add_epi32(e1Lo, step1);
-        e1Hi = _mm_add_epi32(e1Hi, step1);
-        e2Lo = _mm_add_epi32(e2Lo, step2);
-        e2Hi = _mm_add_epi32(e2Hi, step2);
+        lanes.nextDepthRow();
+        lanes.nextEdgeRow();
     }
     return bits;
 }
@@ -503,6 +497,7 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
         const int32_t faceMax = clampDepth(std::max({zTile, z70, z07, z77}));
         int32_t eRow[3] = {e[0], e[1], e[2]};
         int64_t zRow = zTile;
+        auto lanes = [&] { return TileLanes(eRow, zRow, zx, zy, edges, laneLo, laneHi); };
 
         if constexpr (kStencil) {
             constexpr uint8_t kStep = M == Member::StencilIncrement ? 1 : 255;
@@ -530,14 +525,11 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
                 // volume faces converging behind a surface are mostly that).
                 const bool behind = fast && faceMin > tile.maxDepth;
                 if (full) {
-                    passed += countRows<M, true, false>(dv, sv, eRow, zRow, zx, zy, edges, laneLo,
-                                                        laneHi);
+                    passed += countRows<M, true, false>(dv, sv, lanes());
                 } else if (behind) {
-                    passed += countRows<M, false, true>(dv, sv, eRow, zRow, zx, zy, edges, laneLo,
-                                                        laneHi);
+                    passed += countRows<M, false, true>(dv, sv, lanes());
                 } else {
-                    passed += countRows<M, false, false>(dv, sv, eRow, zRow, zx, zy, edges, laneLo,
-                                                         laneHi);
+                    passed += countRows<M, false, false>(dv, sv, lanes());
                 }
                 return;
             }
@@ -568,10 +560,10 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
             // The pixels to shade, a byte per row: covered and passing the depth
             // test. A tile the corner test let through may well have none (small
             // faces touch several tiles with a pixel or two each).
-            const uint64_t shade =
-                fill      ? ~uint64_t(0)
-                : depth32 ? tileMask(dv, eRow, full, zRow, zx, zy, edges, laneLo, laneHi)
-                          : tileMaskWide(dv, eRow, full, zRow, zx, zy, edges, rowMask);
+            const uint64_t shade = fill ? ~uint64_t(0)
+                                   : depth32
+                                       ? tileMask(dv, full, lanes())
+                                       : tileMaskWide(dv, eRow, full, zRow, zx, zy, edges, rowMask);
             if (shade == 0) {
                 return;
             }
