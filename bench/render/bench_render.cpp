@@ -32,8 +32,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <pthread.h>
-#include <sched.h>
 #include <sstream>
 #include <string>
 #include <vector>
