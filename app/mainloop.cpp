@@ -10,8 +10,6 @@
 #include "params/track.h"
 #include "params/varpile.h"
 
-#include <pthread.h>
-#include <sched.h>
 
 #include <cstdio>
 #include <memory>
