@@ -10,7 +10,12 @@
 // costs far more than a frame's own synchronisation: on a virtual machine a
 // halted processor can take most of a millisecond to come back. set() takes
 // the lock only when somebody is asleep.
+//
+// rouse() is a hint that a set() is near: a sleeping waiter wakes and polls
+// again, for its longer roused spin, so that the wake-up's cost is paid while
+// the setter is still busy rather than after it has set the event.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -28,7 +33,7 @@ public:
 
     // spin: how long a waiter polls the flag before it sleeps.
     explicit Event(Reset kind, std::chrono::microseconds spin = {})
-        : spin_(spin), manual_(kind == Reset::Manual) {}
+        : spin_(spin), rousedSpin_(spin), manual_(kind == Reset::Manual) {}
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -47,34 +52,65 @@ public:
     }
 
     // Only while nobody waits on the event.
-    void setSpin(std::chrono::microseconds spin) { spin_ = spin; }
+    void setSpin(std::chrono::microseconds spin, std::chrono::microseconds roused = {}) {
+        spin_ = spin;
+        rousedSpin_ = std::max(spin, roused);
+    }
+
+    // Wakes sleeping waiters without setting the event; they poll for the
+    // roused spin and then sleep again unless the event was set meanwhile.
+    void rouse() {
+        if (sleepers_.load(std::memory_order_seq_cst) > 0) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++rouses_;
+            }
+            changed_.notify_all();
+        }
+    }
 
     void reset() { signalled_.store(false, std::memory_order_seq_cst); }
 
     // Blocks until the event is set; an auto-reset event is cleared on the way out.
     void wait() {
-        if (spin_.count() > 0) {
-            // A pause lasts from a few to over a hundred cycles depending on the
-            // processor: the clock, read every 64 polls, bounds the polling.
-            const auto until = std::chrono::steady_clock::now() + spin_;
-            do {
-                for (int i = 0; i < 64; ++i) {
-                    if (tryConsume()) {
-                        return;
-                    }
-                    pause();
-                }
-            } while (std::chrono::steady_clock::now() < until);
+        for (auto spin = spin_;; spin = rousedSpin_) {
+            if (poll(spin)) {
+                return;
+            }
+            std::unique_lock<std::mutex> lock(mutex_);
+            sleepers_.fetch_add(1, std::memory_order_seq_cst);
+            const unsigned rouses = rouses_;
+            bool consumed = false;
+            changed_.wait(lock, [&] { return (consumed = tryConsume()) || rouses_ != rouses; });
+            sleepers_.fetch_sub(1, std::memory_order_seq_cst);
+            if (consumed) {
+                return;
+            }
         }
-        std::unique_lock<std::mutex> lock(mutex_);
-        sleepers_.fetch_add(1, std::memory_order_seq_cst);
-        changed_.wait(lock, [this] { return tryConsume(); });
-        sleepers_.fetch_sub(1, std::memory_order_seq_cst);
     }
 
     bool isSet() const { return signalled_.load(std::memory_order_acquire); }
 
 private:
+    // Polls the flag for about `spin`: a pause lasts from a few to over a
+    // hundred cycles depending on the processor, so the clock, read every 64
+    // polls, bounds it.
+    bool poll(std::chrono::microseconds spin) {
+        if (spin.count() <= 0) {
+            return false;
+        }
+        const auto until = std::chrono::steady_clock::now() + spin;
+        do {
+            for (int i = 0; i < 64; ++i) {
+                if (tryConsume()) {
+                    return true;
+                }
+                pause();
+            }
+        } while (std::chrono::steady_clock::now() < until);
+        return false;
+    }
+
     bool tryConsume() {
         if (manual_) {
             return signalled_.load(std::memory_order_acquire);
@@ -94,7 +130,9 @@ private:
     std::atomic<int> sleepers_{0};
     std::mutex mutex_;
     std::condition_variable changed_;
+    unsigned rouses_ = 0; // under mutex_
     std::chrono::microseconds spin_;
+    std::chrono::microseconds rousedSpin_;
     bool manual_;
 };
 

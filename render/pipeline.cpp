@@ -3,6 +3,7 @@
 #include "assets/texture.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -25,9 +26,12 @@ struct Columns {
         __m128 r = _mm_add_ps(_mm_mul_ps(c0, _mm_set1_ps(p.x)), _mm_mul_ps(c1, _mm_set1_ps(p.y)));
         return _mm_add_ps(r, _mm_mul_ps(c2, _mm_set1_ps(p.z)));
     }
+    __m128 pointLanes(const vec4& p) const {
+        return _mm_add_ps(xyz(p), _mm_mul_ps(c3, _mm_set1_ps(p.w)));
+    }
     vec4 point(const vec4& p) const {
         vec4 r;
-        _mm_store_ps(&r.x, _mm_add_ps(xyz(p), _mm_mul_ps(c3, _mm_set1_ps(p.w))));
+        _mm_store_ps(&r.x, pointLanes(p));
         return r;
     }
     // The upper 3 x 3 block; w = 0.
@@ -47,18 +51,30 @@ struct Quad {
     __m128 x, y, z, w;
     Quad() = default;
     explicit Quad(const vec4 v[4])
-        : x(_mm_load_ps(&v[0].x)), y(_mm_load_ps(&v[1].x)), z(_mm_load_ps(&v[2].x)),
-          w(_mm_load_ps(&v[3].x)) {
-        _MM_TRANSPOSE4_PS(x, y, z, w);
-    }
+        : Quad(fromRows(_mm_load_ps(&v[0].x), _mm_load_ps(&v[1].x), _mm_load_ps(&v[2].x),
+                        _mm_load_ps(&v[3].x))) {}
     Quad(__m128 x_, __m128 y_, __m128 z_, __m128 w_) : x(x_), y(y_), z(z_), w(w_) {}
-    void store(vec4 v[4]) const {
+    // Lane j from row j.
+    static Quad fromRows(__m128 a, __m128 b, __m128 c, __m128 d) {
+        _MM_TRANSPOSE4_PS(a, b, c, d);
+        return Quad(a, b, c, d);
+    }
+    // Row j from lane j. Whole registers go to memory: staging the lanes
+    // through a vec4 array made the loads after it wait on the stores.
+    void rows(__m128 out[4]) const {
         __m128 a = x, b = y, c = z, d = w;
         _MM_TRANSPOSE4_PS(a, b, c, d);
-        _mm_store_ps(&v[0].x, a);
-        _mm_store_ps(&v[1].x, b);
-        _mm_store_ps(&v[2].x, c);
-        _mm_store_ps(&v[3].x, d);
+        out[0] = a;
+        out[1] = b;
+        out[2] = c;
+        out[3] = d;
+    }
+    void store(vec4 v[4]) const {
+        __m128 r[4];
+        rows(r);
+        for (int j = 0; j < 4; ++j) {
+            _mm_store_ps(&v[j].x, r[j]);
+        }
     }
 };
 
@@ -67,6 +83,25 @@ inline __m128 dot4(const Quad& a, const Quad& b) {
         _mm_add_ps(_mm_add_ps(_mm_mul_ps(a.x, b.x), _mm_mul_ps(a.y, b.y)), _mm_mul_ps(a.z, b.z)),
         _mm_mul_ps(a.w, b.w));
 }
+
+// M * p for four points, one per lane: each lane runs Columns::point's
+// products and additions in its order, so the results are identical to it.
+struct PointLanes {
+    __m128 m[16];
+    explicit PointLanes(const mat44& matrix) {
+        for (int i = 0; i < 16; ++i) {
+            m[i] = _mm_set1_ps(matrix.m[i]);
+        }
+    }
+    Quad operator()(const Quad& p) const {
+        auto row = [&](int r) {
+            __m128 v = _mm_add_ps(_mm_mul_ps(m[r], p.x), _mm_mul_ps(m[4 + r], p.y));
+            v = _mm_add_ps(v, _mm_mul_ps(m[8 + r], p.z));
+            return _mm_add_ps(v, _mm_mul_ps(m[12 + r], p.w));
+        };
+        return Quad(row(0), row(1), row(2), row(3));
+    }
+};
 
 // normalize(M * d) over the upper 3 x 3 block of M, w = 0, for four directions.
 struct UnitDirections {
@@ -188,8 +223,27 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
 
     const UnitDirections unit(modelView);
     const Outcodes outside(viewport);
-    for (int i = 0; i < meshVertices; i += 4) {
-        const int lanes = std::min(4, meshVertices - i);
+    int i = 0;
+    for (; i + 4 <= meshVertices; i += 4) {
+        const MeshVertex* source = &mesh.vertices[i];
+        PipelineVertex* out = &vertices[vertexCount + i];
+        __m128 positions[4];
+        for (int j = 0; j < 4; ++j) {
+            positions[j] = m.pointLanes(source[j].position);
+            _mm_store_ps(&out[j].viewPos.x, positions[j]);
+        }
+        __m128 unitNormals[4];
+        unit(Quad::fromRows(_mm_load_ps(&source[0].normal.x), _mm_load_ps(&source[1].normal.x),
+                            _mm_load_ps(&source[2].normal.x), _mm_load_ps(&source[3].normal.x)))
+            .rows(unitNormals);
+        for (int j = 0; j < 4; ++j) {
+            _mm_store_ps(&out[j].normal.x, unitNormals[j]);
+        }
+        outside(Quad::fromRows(positions[0], positions[1], positions[2], positions[3]),
+                &outcodes[vertexCount + i]);
+    }
+    if (i < meshVertices) {
+        const int lanes = meshVertices - i;
         vec4 positions[4], directions[4];
         for (int j = 0; j < lanes; ++j) {
             const MeshVertex& source = mesh.vertices[i + j];
@@ -208,8 +262,12 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
         }
     }
     meshVertexCount += meshVertices;
-    for (int i = 0; i < meshNormals; i += 4) {
-        const int lanes = std::min(4, meshNormals - i);
+    i = 0;
+    for (; i + 4 <= meshNormals; i += 4) {
+        unit(Quad(&mesh.normals[i])).store(&normals[normalCount + i]);
+    }
+    if (i < meshNormals) {
+        const int lanes = meshNormals - i;
         vec4 directions[4], unitNormals[4];
         for (int j = 0; j < lanes; ++j) {
             directions[j] = mesh.normals[i + j];
@@ -233,27 +291,33 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
         if (lane == 0) {
             // Four faces' back-face tests at a time.
             const int lanes = std::min(4, faceTotal - f);
-            vec4 eyeToFace[4];
-            vec4 sourceNormals[4];
+            __m128 eyeToFace[4], sourceNormals[4];
             validLanes = 0;
-            for (int j = 0; j < lanes; ++j) {
+            for (int j = 0; j < 4; ++j) {
+                eyeToFace[j] = sourceNormals[j] = _mm_setzero_ps();
+                if (j >= lanes) {
+                    continue;
+                }
                 const MeshFace& face = mesh.faces[f + j];
                 bool valid = true;
                 for (int k = 0; k < 3; ++k) {
                     valid = valid && face.vertexIndex[k] >= 0 && face.vertexIndex[k] < meshVertices;
                 }
-                sourceNormals[j] = face.normal;
+                sourceNormals[j] = _mm_load_ps(&face.normal.x);
                 if (valid) {
                     validLanes |= 1u << j;
                     const vec4& p = vertices[vertexCount + face.vertexIndex[0]].viewPos;
-                    eyeToFace[j] = p - vec4(0.0f, 0.0f, 0.0f, 1.0f);
+                    eyeToFace[j] =
+                        _mm_sub_ps(_mm_load_ps(&p.x), _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f));
                 }
             }
             // Turned towards the eye: dot(p - eye, n) <= 0 (NaN counts as towards).
-            const Quad n = unit(Quad(sourceNormals));
+            const Quad n = unit(Quad::fromRows(sourceNormals[0], sourceNormals[1], sourceNormals[2],
+                                               sourceNormals[3]));
             n.store(faceNormals);
-            const unsigned away =
-                unsigned(_mm_movemask_ps(_mm_cmpgt_ps(dot4(Quad(eyeToFace), n), _mm_setzero_ps())));
+            const unsigned away = unsigned(_mm_movemask_ps(_mm_cmpgt_ps(
+                dot4(Quad::fromRows(eyeToFace[0], eyeToFace[1], eyeToFace[2], eyeToFace[3]), n),
+                _mm_setzero_ps())));
             front = ~away & validLanes;
         }
         if (f + 16 < faceTotal) {
@@ -332,6 +396,21 @@ bool Pipeline::newCorner(const Corner& a, const Corner& b, float t, Corner& out)
 
 void Pipeline::clipAndEmit(Corner corners[3], const MeshFace& source, const vec4& normal,
                            const Viewport& viewport) {
+    // The outcodes hold the signs of the distances the walk below computes.
+    const unsigned c0 = outcodes[corners[0].vertex], c1 = outcodes[corners[1].vertex],
+                   c2 = outcodes[corners[2].vertex];
+    const unsigned anyOut = c0 | c1 | c2;
+    if (!clipFastPaths) {
+        // The walk below, for every triangle.
+    } else if (anyOut == 0) {
+        // Inside every plane: the triangle is emitted unchanged.
+        emitFan(corners, 3, source, normal);
+        return;
+    } else if ((c0 & c1 & c2) >> std::countr_zero(anyOut) & 1u) {
+        // The walk passes the planes that every corner is inside; at the first
+        // other one, a triangle with all three corners outside is left empty.
+        return;
+    }
     // Five planes each add at most one corner to a convex polygon: 3 + 5 = 8.
     Corner bufferA[8], bufferB[8];
     Corner* polygon = bufferA;
@@ -340,11 +419,7 @@ void Pipeline::clipAndEmit(Corner corners[3], const MeshFace& source, const vec4
     for (int k = 0; k < 3; ++k) {
         polygon[k] = corners[k];
     }
-    // Corners inside every plane (the same distances the walk below computes)
-    // leave the triangle unchanged.
-    const bool inside = (outcodes[corners[0].vertex] | outcodes[corners[1].vertex] |
-                         outcodes[corners[2].vertex]) == 0;
-    for (int p = PlaneLeft; p <= PlaneNear && !inside; ++p) {
+    for (int p = PlaneLeft; p <= PlaneNear; ++p) {
         const Plane& plane = viewport.planes[p];
         float distance[8];
         bool allInside = true;
@@ -380,6 +455,11 @@ void Pipeline::clipAndEmit(Corner corners[3], const MeshFace& source, const vec4
             return;
         }
     }
+    emitFan(polygon, count, source, normal);
+}
+
+void Pipeline::emitFan(const Corner* polygon, int count, const MeshFace& source,
+                       const vec4& normal) {
     for (int j = 1; j + 1 < count; ++j) {
         if (faceCount >= faceCapacity) {
             ++dropped.faces;
@@ -455,7 +535,24 @@ void Pipeline::sortFaces() {
 void Pipeline::projectVertices(const Viewport& viewport) {
     const Columns projection(viewport.projection);
     const Columns screen(viewport.screen);
-    for (int i = 0; i < vertexCount; ++i) {
+    const PointLanes projectionLanes(viewport.projection);
+    const PointLanes screenLanes(viewport.screen);
+    int first = 0;
+    for (; first + 4 <= vertexCount; first += 4) {
+        PipelineVertex* v = &vertices[first];
+        const Quad clip = projectionLanes(
+            Quad::fromRows(_mm_load_ps(&v[0].viewPos.x), _mm_load_ps(&v[1].viewPos.x),
+                           _mm_load_ps(&v[2].viewPos.x), _mm_load_ps(&v[3].viewPos.x)));
+        const __m128 inv = _mm_div_ps(_mm_set1_ps(1.0f), clip.w);
+        __m128 rows[4];
+        screenLanes(Quad(_mm_mul_ps(clip.x, inv), _mm_mul_ps(clip.y, inv), _mm_mul_ps(clip.z, inv),
+                         _mm_set1_ps(1.0f)))
+            .rows(rows);
+        for (int j = 0; j < 4; ++j) {
+            _mm_store_ps(&v[j].screenPos.x, rows[j]);
+        }
+    }
+    for (int i = first; i < vertexCount; ++i) {
         PipelineVertex& v = vertices[i];
         vec4 clip = projection.point(v.viewPos);
         float inv = 1.0f / clip.w;

@@ -93,6 +93,9 @@ public:
     const TextureStore* textures = nullptr;
     float ambient = 0.0f;
     bool pixelLighting = false;
+    // Debug switch: off, every triangle takes the full clipping walk instead of
+    // the shortcuts for wholly inside and wholly outside ones. Same pools.
+    bool clipFastPaths = true;
 
     // What did not fit this frame, and the most seen in one frame since start.
     struct Dropped {
@@ -136,6 +139,8 @@ private:
     void clipAndEmit(Corner corners[3], const MeshFace& source, const vec4& normal,
                      const Viewport& viewport);
     bool newCorner(const Corner& a, const Corner& b, float t, Corner& out);
+    // Appends the fan (c0, cj, cj+1) of a convex polygon's corners.
+    void emitFan(const Corner* polygon, int count, const MeshFace& source, const vec4& normal);
 };
 
 } // namespace lumo

@@ -82,7 +82,14 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
         w.index = t;
         w.quit = 0;
         const int processor = processors[size_t(t) % processors.size()];
-        w.startEvent.setSpin(processor == callerProcessor ? std::chrono::microseconds(0) : kSpin);
+        // A worker elsewhere than the pinned caller is roused while the caller
+        // prepares a frame, and the caller polls for its end: neither poll takes
+        // a processor that somebody else needs. An unpinned caller may share any
+        // processor with the workers, so it only sleeps.
+        w.rousable = callerProcessor >= 0 && processor != callerProcessor;
+        w.startEvent.setSpin(processor == callerProcessor ? std::chrono::microseconds(0) : kSpin,
+                             w.rousable ? kRousedSpin : std::chrono::microseconds(0));
+        w.doneEvent.setSpin(w.rousable ? kSpin : std::chrono::microseconds(0));
         w.binsReadyEvent.setSpin(kSpin);
         try {
             w.thread = std::thread(&Renderer::workerLoop, &w);
@@ -148,6 +155,13 @@ void Renderer::beginFrame() {
     unshadowedLights = 0;
     pixelLighting = false;
     pipeline->resetFrame();
+    // The workers start once the frame is transformed; a sleeping worker takes
+    // long to wake on some machines, so it wakes now, while this thread works.
+    for (int t = 0; t < threadCount; ++t) {
+        if (workers[t].rousable) {
+            workers[t].startEvent.rouse();
+        }
+    }
 }
 
 void Renderer::addLight(Light* light) {

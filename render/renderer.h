@@ -50,6 +50,9 @@ struct WorkerState {
     Event doneEvent{Event::Reset::Auto};
     Event binsReadyEvent{Event::Reset::Manual};
     int quit = 0;
+    // On another processor than the pinned thread that drives the frames: such
+    // a worker is roused at the start of a frame's preparation (see render/event.h).
+    bool rousable = false;
     int index = 0;
     int threadCount = 0;
     int rowBegin = 0, rowEnd = 0;
@@ -67,6 +70,9 @@ public:
     static constexpr int kMaxWorkers = 64;
     // How long a worker polls an event before it sleeps (see render/event.h).
     static constexpr std::chrono::microseconds kSpin{100};
+    // How long a roused worker polls for its start: longer than the main
+    // thread's transform, sort and projection of a busy frame.
+    static constexpr std::chrono::microseconds kRousedSpin{2000};
 
     // threadCount 0: one worker per processor of the affinity mask. Counts are
     // capped at 64 workers.

@@ -252,6 +252,7 @@ struct Result {
     double volumeTriangles = 0; // shadow-volume triangles per frame
     int binMark = 0;            // most vertices in one bin in one frame
     std::string bins;           // every used bin's mark
+    std::string workers;        // each worker's processor ms and band blocks per frame
 };
 
 bool writePpm(const std::string& path, const std::vector<uint32_t>& pixels, int w, int h) {
@@ -318,6 +319,8 @@ Result runScene(const SceneSpec& scene, bool shadows, int threads, int width, in
 
     int frameIndex = 0;
     double faces = 0, pixels = 0, critical = 0, mainCpu = 0, volumeTriangles = 0;
+    std::vector<double> workerCpu(size_t(renderer->threadCount)),
+        workerBlocks(size_t(renderer->threadCount));
     auto frame = [&] {
         const double mainStart = threadCpuSeconds();
         renderer->beginFrame();
@@ -338,6 +341,8 @@ Result runScene(const SceneSpec& scene, bool shadows, int threads, int width, in
         double slowest = 0;
         for (int t = 0; t < renderer->threadCount; ++t) {
             slowest = std::max(slowest, renderer->workers[t].lastCpuTime);
+            workerCpu[size_t(t)] += renderer->workers[t].lastCpuTime * 1e3;
+            workerBlocks[size_t(t)] += renderer->workers[t].blockCount;
         }
         critical += (threadCpuSeconds() - mainStart + slowest) * 1e3;
         mainCpu += (threadCpuSeconds() - mainStart) * 1e3;
@@ -351,6 +356,8 @@ Result runScene(const SceneSpec& scene, bool shadows, int threads, int width, in
     }
     std::vector<double> times, cpuTimes, criticalTimes;
     faces = pixels = mainCpu = volumeTriangles = 0;
+    std::fill(workerCpu.begin(), workerCpu.end(), 0.0);
+    std::fill(workerBlocks.begin(), workerBlocks.end(), 0.0);
     for (int r = 0; r < runs; ++r) {
         critical = 0;
         double cpuStart = processCpuMs();
@@ -380,6 +387,13 @@ Result runScene(const SceneSpec& scene, bool shadows, int threads, int width, in
     result.mainCpu = mainCpu / (double(frames) * runs);
     result.pixels = pixels / (double(frames) * runs);
     result.volumeTriangles = volumeTriangles / (double(frames) * runs);
+    for (size_t t = 0; t < workerCpu.size(); ++t) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s%.2f@%.1f", t ? " " : "",
+                      workerCpu[t] / (double(frames) * runs),
+                      workerBlocks[t] / (double(frames) * runs));
+        result.workers += text;
+    }
     const Pipeline::ShadowMarks& marks = renderer->pipeline->shadowMarks;
     for (size_t first = 0; first + marks.workers <= marks.bins.size(); first += marks.workers) {
         std::string slot;
@@ -490,12 +504,13 @@ int main(int argc, char** argv) {
     std::printf("%dx%d, %d warm-up frames, %d runs of %d frames, main thread on the first "
                 "processor as in the demo; ms/frame is the median run, spread min..max;\ncpu ms: "
                 "process processor time per frame; crit. ms: main thread plus busiest worker "
-                "processor time per frame (the frame time with a free processor per thread)\n",
+                "processor time per frame (the frame time with a free processor per thread);\n"
+                "per worker: processor ms per frame @ mean band height in 8-row blocks\n",
                 width, height, warmup, runs, frames);
-    std::printf("%-8s %7s %7s %9s %15s %7s %6s %9s %8s %8s %9s %8s %8s %9s %8s  %s\n", "scene",
-                "shadows", "workers", "ms/frame", "spread", "fps", "faces", "Mpix/s", "speed-up",
-                "cpu ms", "crit. ms", "crit. up", "main ms", "vol.tris", "bin hwm",
-                "bins (slot:per worker)");
+    std::printf("%-8s %7s %7s %9s %15s %7s %6s %9s %8s %8s %9s %8s %8s %9s %8s  %-22s  %s\n",
+                "scene", "shadows", "workers", "ms/frame", "spread", "fps", "faces", "Mpix/s",
+                "speed-up", "cpu ms", "crit. ms", "crit. up", "main ms", "vol.tris", "bin hwm",
+                "bins (slot:per worker)", "per worker");
     for (const std::string& file : files) {
         SceneSpec scene;
         if (!loadScene(file, scene)) {
@@ -513,11 +528,12 @@ int main(int argc, char** argv) {
                 char spread[64];
                 std::snprintf(spread, sizeof spread, "%.2f..%.2f", r.best, r.worst);
                 std::printf("%-8s %7s %7d %9.3f %15s %7.1f %6.0f %9.1f %7.2fx %8.3f %9.3f %7.2fx "
-                            "%8.3f %9.0f %8d  %s\n",
+                            "%8.3f %9.0f %8d  %-22s  %s\n",
                             scene.name.c_str(), shadows ? "on" : "off", threads, r.median, spread,
                             1000.0 / r.median, r.faces, r.pixels / r.median / 1000.0,
                             single / r.median, r.cpu, r.critical, singleCritical / r.critical,
-                            r.mainCpu, r.volumeTriangles, r.binMark, r.bins.c_str());
+                            r.mainCpu, r.volumeTriangles, r.binMark, r.bins.c_str(),
+                            r.workers.c_str());
                 std::fflush(stdout);
             }
         }

@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <random>
+#include <tuple>
 
 namespace lumo {
 namespace {
@@ -63,6 +67,52 @@ TEST_F(PipelineTest, ClipsAgainstTheViewPlanes) {
         EXPECT_NEAR(pipeline->normals[v].z, 1.0f, 1e-6f);
     }
     EXPECT_TRUE(pipeline->texcoords[4].x > 0.0f && pipeline->texcoords[4].x < 0.5f);
+}
+
+// The shortcuts for triangles wholly inside or wholly outside the view give
+// the pools that the full clipping walk gives, on seeded triangles scattered
+// over the frustum's sides, corners and near plane.
+TEST_F(PipelineTest, ClippingShortcutsGiveTheFullWalksPools) {
+    std::mt19937 random(77);
+    std::uniform_real_distribution<float> x(-9.0f, 9.0f), y(-6.0f, 6.0f), z(-6.0f, 0.5f);
+    std::vector<Tri> tris;
+    for (int i = 0; i < 3000; ++i) {
+        const vec4 a(x(random), y(random), z(random)), b(x(random), y(random), z(random)),
+            c(x(random), y(random), z(random));
+        tris.push_back({a, b, c, normalize(cross(b - a, c - a))});
+    }
+    run(tris);
+    ASSERT_GT(pipeline->faceCount, 500);
+    const auto fast = std::make_tuple(
+        std::vector<MeshFace>(pipeline->faces.begin(),
+                              pipeline->faces.begin() + pipeline->faceCount),
+        std::vector<PipelineVertex>(pipeline->vertices.data(),
+                                    pipeline->vertices.data() + pipeline->vertexCount),
+        std::vector<vec4>(pipeline->normals.data(),
+                          pipeline->normals.data() + pipeline->normalCount),
+        std::vector<vec4>(pipeline->texcoords.data(),
+                          pipeline->texcoords.data() + pipeline->texcoordCount));
+    pipeline->clipFastPaths = false;
+    run(tris);
+    ASSERT_EQ(pipeline->faceCount, int(std::get<0>(fast).size()));
+    ASSERT_EQ(pipeline->vertexCount, int(std::get<1>(fast).size()));
+    for (int f = 0; f < pipeline->faceCount; ++f) {
+        const MeshFace &a = pipeline->faces[f], &b = std::get<0>(fast)[size_t(f)];
+        for (int k = 0; k < 3; ++k) {
+            ASSERT_EQ(a.vertexIndex[k], b.vertexIndex[k]) << f;
+            ASSERT_EQ(a.normalIndex[k], b.normalIndex[k]) << f;
+            ASSERT_EQ(a.texcoordIndex[k], b.texcoordIndex[k]) << f;
+        }
+        ASSERT_EQ(a.normal, b.normal) << f;
+    }
+    // Byte for byte: corners behind the eye project to NaN.
+    EXPECT_EQ(std::memcmp(pipeline->vertices.data(), std::get<1>(fast).data(),
+                          std::get<1>(fast).size() * sizeof(PipelineVertex)),
+              0);
+    EXPECT_TRUE(
+        std::equal(std::get<2>(fast).begin(), std::get<2>(fast).end(), pipeline->normals.data()));
+    EXPECT_TRUE(
+        std::equal(std::get<3>(fast).begin(), std::get<3>(fast).end(), pipeline->texcoords.data()));
 }
 
 TEST_F(PipelineTest, EdgeOnStaysAwayFacingIsDropped) {

@@ -44,8 +44,9 @@ TEST(RendererScenes, SameBytesForEveryWorkerCountLayoutAndRasterPath) {
 }
 
 // Events hand every frame to the workers and back: a lost wake-up would hang
-// the demo. Both the polling and the sleeping road, in a long ping-pong, and a
-// manual event releasing several waiters at once.
+// the demo. Both the polling and the sleeping road, in a long ping-pong; a
+// sleeper roused many times before its start; a manual event releasing
+// several waiters at once.
 TEST(Event, NeverLosesAWakeUp) {
     for (int micros : {0, 20}) {
         const std::chrono::microseconds spin(micros);
@@ -66,6 +67,24 @@ TEST(Event, NeverLosesAWakeUp) {
         EXPECT_EQ(value, 5000) << micros << " us polling";
         EXPECT_FALSE(ping.isSet()); // auto-reset: each set let one wait through
     }
+    // Rousing wakes a sleeper to poll again, never lets it through.
+    Event start(Event::Reset::Auto, std::chrono::microseconds(10));
+    start.setSpin(std::chrono::microseconds(10), std::chrono::microseconds(200));
+    std::atomic<bool> started{false};
+    std::thread sleeper([&] {
+        start.wait();
+        started = true;
+    });
+    for (int i = 0; i < 50; ++i) {
+        start.rouse();
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+    EXPECT_FALSE(started.load());
+    start.set();
+    sleeper.join();
+    EXPECT_TRUE(started.load());
+    EXPECT_FALSE(start.isSet());
+
     Event gate(Event::Reset::Manual);
     std::atomic<int> through{0};
     std::vector<std::thread> waiters;
