@@ -174,8 +174,8 @@ void MeshInstance::setRotation(const vec4& angles) {
 
 Pipeline::Pipeline(const TextureStore* textures_)
     : vertices(kCapacity), texcoords(kCapacity), normals(kCapacity), faces(kCapacity),
-      order(kCapacity), scratch(kCapacity), nearKeys(kCapacity), drawList(kCapacity),
-      outcodes(kCapacity), textures(textures_) {
+      order(kCapacity), sortItems(kCapacity), sortSpare(kCapacity), nearKeys(kCapacity),
+      drawList(kCapacity), outcodes(kCapacity), textures(textures_) {
     for (MeshFace& f : faces) {
         f = MeshFace{};
         f.cornerCount = 0;
@@ -491,44 +491,56 @@ void Pipeline::registerLight(LightEntry& entry, const mat44& viewMatrix) {
 }
 
 void Pipeline::sortFaces() {
-    // Key, and the histograms of all four key bytes in the same pass.
-    int count[4][257] = {};
+    int32_t lowest = INT32_MAX, highest = INT32_MIN;
     for (int f = 0; f < faceCount; ++f) {
         const MeshFace& face = faces[f];
         float zmax = vertices[face.vertexIndex[0]].viewPos.z;
         zmax = std::max(zmax, vertices[face.vertexIndex[1]].viewPos.z);
         zmax = std::max(zmax, vertices[face.vertexIndex[2]].viewPos.z);
-        order[f] = f;
         float key = -zmax * 65536.0f;
         // Beyond +-2^31 (some 32000 units away) every face shares the end key.
-        nearKeys[f] = key >= 2147483648.0f    ? INT32_MAX
-                      : key <= -2147483648.0f ? INT32_MIN
-                      : key == key            ? int32_t(key)
-                                              : INT32_MAX;
-        const uint32_t bits = uint32_t(nearKeys[f]);
-        for (int pass = 0; pass < 4; ++pass) {
-            ++count[pass][((bits >> (8 * pass)) & 255) + 1];
+        const int32_t k = key >= 2147483648.0f    ? INT32_MAX
+                          : key <= -2147483648.0f ? INT32_MIN
+                          : key == key            ? int32_t(key)
+                                                  : INT32_MAX;
+        nearKeys[f] = k;
+        lowest = std::min(lowest, k);
+        highest = std::max(highest, k);
+    }
+    // A stable radix sort of the keys' offsets from the lowest, over only as
+    // many bits as the frame's depth range needs, in passes of at most 11
+    // bits. Each item carries its key offset above its face index, so a pass
+    // reads its input in order.
+    const uint32_t range = uint32_t(highest) - uint32_t(lowest);
+    const int bits = faceCount > 0 ? int(std::bit_width(range)) : 0;
+    const int passes = (bits + 10) / 11;
+    const int digitBits = passes > 0 ? (bits + passes - 1) / passes : 0;
+    const uint32_t digitMask = (1u << digitBits) - 1u;
+    static constexpr int kMaxDigits = 1 << 11;
+    int count[3][kMaxDigits + 1] = {};
+    uint64_t* src = sortItems.data();
+    uint64_t* dst = sortSpare.data();
+    for (int f = 0; f < faceCount; ++f) {
+        const uint32_t offset = uint32_t(nearKeys[f]) - uint32_t(lowest);
+        src[f] = uint64_t(offset) << 32 | uint32_t(f);
+        for (int pass = 0; pass < passes; ++pass) {
+            ++count[pass][((offset >> (digitBits * pass)) & digitMask) + 1];
         }
     }
-    int32_t* src = order.data();
-    int32_t* dst = scratch.data();
-    for (int pass = 0; pass < 4 && faceCount > 0; ++pass) {
-        const int shift = 8 * pass;
+    for (int pass = 0; pass < passes; ++pass) {
+        const int shift = 32 + digitBits * pass;
         int* c = count[pass];
-        // A byte that every key shares would leave the (stable) order as it is.
-        if (c[((uint32_t(nearKeys[0]) >> shift) & 255) + 1] == faceCount) {
-            continue;
-        }
-        for (int b = 0; b < 256; ++b) {
-            c[b + 1] += c[b];
+        for (uint32_t d = 0; d < digitMask; ++d) {
+            c[d + 1] += c[d];
         }
         for (int i = 0; i < faceCount; ++i) {
-            dst[c[(uint32_t(nearKeys[src[i]]) >> shift) & 255]++] = src[i];
+            const uint64_t item = src[i];
+            dst[c[(item >> shift) & digitMask]++] = item;
         }
         std::swap(src, dst);
     }
-    if (src != order.data()) {
-        std::copy(src, src + faceCount, order.data());
+    for (int n = 0; n < faceCount; ++n) {
+        order[n] = int32_t(uint32_t(src[n]));
     }
 }
 

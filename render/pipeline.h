@@ -73,7 +73,8 @@ public:
     int maxVertices = 0, maxNormals = 0, maxTexcoords = 0, maxFaces = 0;
     int meshVertexCount = 0, meshNormalCount = 0, meshTexcoordCount = 0;
     AlignedArray<int32_t> order;
-    AlignedArray<int32_t> scratch;
+    // The sort's (key offset, face) pairs, one word each, and their second buffer.
+    AlignedArray<uint64_t> sortItems, sortSpare;
     AlignedArray<int32_t> nearKeys;
     // The faces in drawing order as compact one-line records with their screen
     // y range, written by projectVertices: every band of every pass walks this
