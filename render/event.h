@@ -12,8 +12,9 @@
 // the lock only when somebody is asleep.
 //
 // rouse() is a hint that a set() is near: a sleeping waiter wakes and polls
-// again, for its longer roused spin, so that the wake-up's cost is paid while
-// the setter is still busy rather than after it has set the event.
+// again, and a polling one keeps polling, for the longer roused spin, so that
+// the wake-up's cost is paid while the setter is still busy rather than after
+// it has set the event.
 
 #include <algorithm>
 #include <atomic>
@@ -57,14 +58,13 @@ public:
         rousedSpin_ = std::max(spin, roused);
     }
 
-    // Wakes sleeping waiters without setting the event; they poll for the
-    // roused spin and then sleep again unless the event was set meanwhile.
+    // Wakes sleeping waiters without setting the event; they, and waiters still
+    // polling, poll for the roused spin and then sleep unless the event was set.
     void rouse() {
+        rouses_.fetch_add(1, std::memory_order_seq_cst);
+        // Pairs with the sleeper's increment-then-check, as in set().
         if (sleepers_.load(std::memory_order_seq_cst) > 0) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                ++rouses_;
-            }
+            { std::lock_guard<std::mutex> lock(mutex_); }
             changed_.notify_all();
         }
     }
@@ -73,33 +73,37 @@ public:
 
     // Blocks until the event is set; an auto-reset event is cleared on the way out.
     void wait() {
+        unsigned seen = rouses_.load(std::memory_order_seq_cst);
         for (auto spin = spin_;; spin = rousedSpin_) {
-            if (poll(spin)) {
+            if (poll(spin, seen)) {
                 return;
             }
             std::unique_lock<std::mutex> lock(mutex_);
             sleepers_.fetch_add(1, std::memory_order_seq_cst);
-            const unsigned rouses = rouses_;
             bool consumed = false;
-            changed_.wait(lock, [&] { return (consumed = tryConsume()) || rouses_ != rouses; });
+            changed_.wait(lock, [&] {
+                return (consumed = tryConsume()) || rouses_.load(std::memory_order_seq_cst) != seen;
+            });
             sleepers_.fetch_sub(1, std::memory_order_seq_cst);
             if (consumed) {
                 return;
             }
+            seen = rouses_.load(std::memory_order_seq_cst);
         }
     }
 
     bool isSet() const { return signalled_.load(std::memory_order_acquire); }
 
 private:
-    // Polls the flag for about `spin`: a pause lasts from a few to over a
-    // hundred cycles depending on the processor, so the clock, read every 64
-    // polls, bounds it.
-    bool poll(std::chrono::microseconds spin) {
+    // Polls the flag for about `spin`, or for the roused spin from a rouse seen
+    // meanwhile: a pause lasts from a few to over a hundred cycles depending on
+    // the processor, so the clock, read every 64 polls, bounds it.
+    bool poll(std::chrono::microseconds spin, unsigned& seen) {
         if (spin.count() <= 0) {
             return false;
         }
-        const auto until = std::chrono::steady_clock::now() + spin;
+        auto now = std::chrono::steady_clock::now();
+        auto until = now + spin;
         do {
             for (int i = 0; i < 64; ++i) {
                 if (tryConsume()) {
@@ -107,7 +111,13 @@ private:
                 }
                 pause();
             }
-        } while (std::chrono::steady_clock::now() < until);
+            now = std::chrono::steady_clock::now();
+            const unsigned rouses = rouses_.load(std::memory_order_relaxed);
+            if (rouses != seen) {
+                seen = rouses;
+                until = now + rousedSpin_;
+            }
+        } while (now < until);
         return false;
     }
 
@@ -130,7 +140,7 @@ private:
     std::atomic<int> sleepers_{0};
     std::mutex mutex_;
     std::condition_variable changed_;
-    unsigned rouses_ = 0; // under mutex_
+    std::atomic<unsigned> rouses_{0};
     std::chrono::microseconds spin_;
     std::chrono::microseconds rousedSpin_;
     bool manual_;

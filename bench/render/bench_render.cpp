@@ -274,145 +274,175 @@ double processCpuMs() {
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
 }
 
-Result runScene(const SceneSpec& scene, bool shadows, int threads, int width, int height,
-                int warmup, int frames, int runs, const std::string& pictureDir) {
-    TextureStore textures;
-    const int checker = textures.add(checkerTexture());
-    MeshStore meshes;
-    std::vector<MeshInstance> instances;
-    for (const ObjectSpec& o : scene.objects) {
-        Material m;
-        m.diffuse = o.color;
-        m.shininess = scene.shininess;
-        m.shaderType = -1;
-        m.textureIndex = o.textured ? checker : 0;
-        int index = meshes.add(makeMesh(scene, o.file, m, textures));
-        MeshInstance instance(index, &meshes);
-        instance.scale = o.scale;
-        instance.placement = mat44::translation(o.position);
-        instance.castsShadow = o.shadow;
-        instances.push_back(instance);
-    }
-    std::vector<Light> lights = scene.lights;
-    if (!shadows) {
-        for (Light& l : lights) {
-            l.castsShadow = false;
+// One scene on one renderer. The runs of several worker counts alternate
+// (see main), so a slow spell of a shared machine hits all of them alike.
+class SceneRun {
+public:
+    SceneRun(const SceneSpec& scene, bool shadows, int threads, int width, int height)
+        : scene_(scene), shadows_(shadows), width_(width), height_(height), color_(width, height),
+          depth_(width, height), stencil_(width, height), canvasPixels_(size_t(width) * height) {
+        const int checker = textures_.add(checkerTexture());
+        for (const ObjectSpec& o : scene.objects) {
+            Material m;
+            m.diffuse = o.color;
+            m.shininess = scene.shininess;
+            m.shaderType = -1;
+            m.textureIndex = o.textured ? checker : 0;
+            int index = meshes_.add(makeMesh(scene, o.file, m, textures_));
+            MeshInstance instance(index, &meshes_);
+            instance.scale = o.scale;
+            instance.placement = mat44::translation(o.position);
+            instance.castsShadow = o.shadow;
+            instances_.push_back(instance);
         }
+        lights_ = scene.lights;
+        if (!shadows) {
+            for (Light& l : lights_) {
+                l.castsShadow = false;
+            }
+        }
+
+        std::fflush(stdout);
+        FILE* saved = stdout; // the renderer's set-up lines are not part of the table
+        stdout = std::fopen("/dev/null", "w");
+        renderer_ = std::make_unique<Renderer>(width, height, &textures_, threads);
+        std::fclose(stdout);
+        stdout = saved;
+
+        canvas_ = Canvas{canvasPixels_.data(), width, height};
+        renderer_->colorBuffer = &color_;
+        renderer_->depthBuffer = &depth_;
+        renderer_->stencilBuffer = &stencil_;
+        renderer_->output = &canvas_;
+        workerCpu_.assign(size_t(renderer_->threadCount), 0.0);
+        workerBlocks_.assign(size_t(renderer_->threadCount), 0.0);
     }
 
-    std::fflush(stdout);
-    FILE* saved = stdout; // the renderer's set-up lines are not part of the table
-    stdout = std::fopen("/dev/null", "w");
-    auto renderer = std::make_unique<Renderer>(width, height, &textures, threads);
-    std::fclose(stdout);
-    stdout = saved;
-
-    ColorBuffer color(width, height);
-    DepthBuffer depth(width, height);
-    StencilBuffer stencil(width, height);
-    std::vector<uint32_t> canvasPixels(size_t(width) * height);
-    Canvas canvas{canvasPixels.data(), width, height};
-    renderer->colorBuffer = &color;
-    renderer->depthBuffer = &depth;
-    renderer->stencilBuffer = &stencil;
-    renderer->output = &canvas;
-
-    int frameIndex = 0;
-    double faces = 0, pixels = 0, critical = 0, mainCpu = 0, volumeTriangles = 0;
-    std::vector<double> workerCpu(size_t(renderer->threadCount)),
-        workerBlocks(size_t(renderer->threadCount));
-    auto frame = [&] {
-        const double mainStart = threadCpuSeconds();
-        renderer->beginFrame();
-        renderer->setViewMatrix(scene.view);
-        renderer->clearDepth = true;
-        renderer->pipeline->ambient = scene.ambient;
-        for (Light& l : lights) {
-            renderer->addLight(&l);
+    void warmUp(int frames) {
+        for (int i = 0; i < frames; ++i) {
+            frame();
         }
-        for (size_t i = 0; i < instances.size(); ++i) {
-            const ObjectSpec& o = scene.objects[i];
-            instances[i].rotation = eulerRotation(
-                vec4(o.angles.x, o.angles.y + o.spin * float(frameIndex), o.angles.z));
-            renderer->addInstance(&instances[i]);
-        }
-        renderer->transformAll();
-        renderer->renderFrame();
-        double slowest = 0;
-        for (int t = 0; t < renderer->threadCount; ++t) {
-            slowest = std::max(slowest, renderer->workers[t].lastCpuTime);
-            workerCpu[size_t(t)] += renderer->workers[t].lastCpuTime * 1e3;
-            workerBlocks[size_t(t)] += renderer->workers[t].blockCount;
-        }
-        critical += (threadCpuSeconds() - mainStart + slowest) * 1e3;
-        mainCpu += (threadCpuSeconds() - mainStart) * 1e3;
-        faces += renderer->pipeline->faceCount;
-        pixels += double(renderer->frameStats().pixels);
-        volumeTriangles += renderer->shadowTriangles;
-        ++frameIndex;
-    };
-    for (int i = 0; i < warmup; ++i) {
-        frame();
+        faces_ = pixels_ = mainCpu_ = volumeTriangles_ = 0;
+        measured_ = 0;
+        std::fill(workerCpu_.begin(), workerCpu_.end(), 0.0);
+        std::fill(workerBlocks_.begin(), workerBlocks_.end(), 0.0);
     }
-    std::vector<double> times, cpuTimes, criticalTimes;
-    faces = pixels = mainCpu = volumeTriangles = 0;
-    std::fill(workerCpu.begin(), workerCpu.end(), 0.0);
-    std::fill(workerBlocks.begin(), workerBlocks.end(), 0.0);
-    for (int r = 0; r < runs; ++r) {
-        critical = 0;
+
+    // One timed run; returns its milliseconds per frame.
+    double run(int frames) {
+        critical_ = 0;
         double cpuStart = processCpuMs();
         auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < frames; ++i) {
             frame();
         }
         std::chrono::duration<double, std::milli> ms = std::chrono::steady_clock::now() - start;
-        times.push_back(ms.count() / frames);
-        cpuTimes.push_back((processCpuMs() - cpuStart) / frames);
-        criticalTimes.push_back(critical / frames);
+        times_.push_back(ms.count() / frames);
+        cpuTimes_.push_back((processCpuMs() - cpuStart) / frames);
+        criticalTimes_.push_back(critical_ / frames);
+        measured_ += frames;
+        return times_.back();
     }
-    std::sort(criticalTimes.begin(), criticalTimes.end());
-    std::sort(cpuTimes.begin(), cpuTimes.end());
-    if (!pictureDir.empty()) {
-        writePpm(pictureDir + "/" + scene.name + (shadows ? "" : "-noshadows") + ".ppm",
-                 canvasPixels, width, height);
-    }
-    std::sort(times.begin(), times.end());
-    Result result;
-    result.median = times[times.size() / 2];
-    result.cpu = cpuTimes[cpuTimes.size() / 2];
-    result.critical = criticalTimes[criticalTimes.size() / 2];
-    result.best = times.front();
-    result.worst = times.back();
-    result.faces = faces / (double(frames) * runs);
-    result.mainCpu = mainCpu / (double(frames) * runs);
-    result.pixels = pixels / (double(frames) * runs);
-    result.volumeTriangles = volumeTriangles / (double(frames) * runs);
-    for (size_t t = 0; t < workerCpu.size(); ++t) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%s%.2f@%.1f", t ? " " : "",
-                      workerCpu[t] / (double(frames) * runs),
-                      workerBlocks[t] / (double(frames) * runs));
-        result.workers += text;
-    }
-    const Pipeline::ShadowMarks& marks = renderer->pipeline->shadowMarks;
-    for (size_t first = 0; first + marks.workers <= marks.bins.size(); first += marks.workers) {
-        std::string slot;
-        int most = 0;
-        for (int t = 0; t < marks.workers; ++t) {
-            most = std::max(most, marks.bins[first + t]);
-            slot += (t ? "/" : "") + std::to_string(marks.bins[first + t]);
+    double lastCritical() const { return criticalTimes_.back(); }
+
+    Result result(const std::string& pictureDir) const {
+        if (!pictureDir.empty()) {
+            writePpm(pictureDir + "/" + scene_.name + (shadows_ ? "" : "-noshadows") + ".ppm",
+                     canvasPixels_, width_, height_);
         }
-        if (most > 0) {
-            result.binMark = std::max(result.binMark, most);
-            result.bins += (result.bins.empty() ? "" : " ") +
-                           std::to_string(first / marks.workers) + ":" + slot;
+        auto median = [](std::vector<double> v) {
+            std::sort(v.begin(), v.end());
+            return v[v.size() / 2];
+        };
+        Result result;
+        result.median = median(times_);
+        result.cpu = median(cpuTimes_);
+        result.critical = median(criticalTimes_);
+        result.best = *std::min_element(times_.begin(), times_.end());
+        result.worst = *std::max_element(times_.begin(), times_.end());
+        const double n = double(measured_);
+        result.faces = faces_ / n;
+        result.mainCpu = mainCpu_ / n;
+        result.pixels = pixels_ / n;
+        result.volumeTriangles = volumeTriangles_ / n;
+        for (size_t t = 0; t < workerCpu_.size(); ++t) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%s%.2f@%.1f", t ? " " : "", workerCpu_[t] / n,
+                          workerBlocks_[t] / n);
+            result.workers += text;
         }
+        const Pipeline::ShadowMarks& marks = renderer_->pipeline->shadowMarks;
+        for (size_t first = 0; first + marks.workers <= marks.bins.size(); first += marks.workers) {
+            std::string slot;
+            int most = 0;
+            for (int t = 0; t < marks.workers; ++t) {
+                most = std::max(most, marks.bins[first + t]);
+                slot += (t ? "/" : "") + std::to_string(marks.bins[first + t]);
+            }
+            if (most > 0) {
+                result.binMark = std::max(result.binMark, most);
+                result.bins += (result.bins.empty() ? "" : " ") +
+                               std::to_string(first / marks.workers) + ":" + slot;
+            }
+        }
+        if (result.bins.empty()) {
+            result.bins = "-";
+        }
+        return result;
     }
-    if (result.bins.empty()) {
-        result.bins = "-";
+
+private:
+    void frame() {
+        Renderer& renderer = *renderer_;
+        const double mainStart = threadCpuSeconds();
+        renderer.beginFrame();
+        renderer.setViewMatrix(scene_.view);
+        renderer.clearDepth = true;
+        renderer.pipeline->ambient = scene_.ambient;
+        for (Light& l : lights_) {
+            renderer.addLight(&l);
+        }
+        for (size_t i = 0; i < instances_.size(); ++i) {
+            const ObjectSpec& o = scene_.objects[i];
+            instances_[i].rotation = eulerRotation(
+                vec4(o.angles.x, o.angles.y + o.spin * float(frameIndex_), o.angles.z));
+            renderer.addInstance(&instances_[i]);
+        }
+        renderer.transformAll();
+        renderer.renderFrame();
+        double slowest = 0;
+        for (int t = 0; t < renderer.threadCount; ++t) {
+            slowest = std::max(slowest, renderer.workers[t].lastCpuTime);
+            workerCpu_[size_t(t)] += renderer.workers[t].lastCpuTime * 1e3;
+            workerBlocks_[size_t(t)] += renderer.workers[t].blockCount;
+        }
+        critical_ += (threadCpuSeconds() - mainStart + slowest) * 1e3;
+        mainCpu_ += (threadCpuSeconds() - mainStart) * 1e3;
+        faces_ += renderer.pipeline->faceCount;
+        pixels_ += double(renderer.frameStats().pixels);
+        volumeTriangles_ += renderer.shadowTriangles;
+        ++frameIndex_;
     }
-    return result;
-}
+
+    const SceneSpec& scene_;
+    bool shadows_;
+    int width_, height_;
+    TextureStore textures_;
+    MeshStore meshes_;
+    std::vector<MeshInstance> instances_;
+    std::vector<Light> lights_;
+    ColorBuffer color_;
+    DepthBuffer depth_;
+    StencilBuffer stencil_;
+    std::vector<uint32_t> canvasPixels_;
+    Canvas canvas_{};
+    std::unique_ptr<Renderer> renderer_;
+    int frameIndex_ = 0;
+    long measured_ = 0;
+    double faces_ = 0, pixels_ = 0, critical_ = 0, mainCpu_ = 0, volumeTriangles_ = 0;
+    std::vector<double> workerCpu_, workerBlocks_;
+    std::vector<double> times_, cpuTimes_, criticalTimes_;
+};
 
 void usage() {
     std::printf("usage: bench_render [--threads 1,2] [--shadows both|on|off] [--frames N]\n"
@@ -502,7 +532,9 @@ int main(int argc, char** argv) {
     }
 
     std::printf("%dx%d, %d warm-up frames, %d runs of %d frames, main thread on the first "
-                "processor as in the demo; ms/frame is the median run, spread min..max;\ncpu ms: "
+                "processor as in the demo; the worker counts' runs alternate;\nms/frame is the "
+                "median run, spread min..max; speed-up: median ratio of runs made one after the "
+                "other;\ncpu ms: "
                 "process processor time per frame; crit. ms: main thread plus busiest worker "
                 "processor time per frame (the frame time with a free processor per thread);\n"
                 "per worker: processor ms per frame @ mean band height in 8-row blocks\n",
@@ -517,25 +549,42 @@ int main(int argc, char** argv) {
             return 1;
         }
         for (bool shadows : shadowSettings) {
-            double single = 0, singleCritical = 0;
+            std::vector<std::unique_ptr<SceneRun>> sceneRuns;
             for (int threads : threadCounts) {
-                Result r = runScene(scene, shadows, threads, width, height, warmup, frames, runs,
-                                    pictureDir);
-                if (threads == threadCounts.front()) {
-                    single = r.median;
-                    singleCritical = r.critical;
+                sceneRuns.push_back(
+                    std::make_unique<SceneRun>(scene, shadows, threads, width, height));
+                sceneRuns.back()->warmUp(warmup);
+            }
+            // Runs alternate between the worker counts; a speed-up is the
+            // median of the ratios between runs made one after the other.
+            std::vector<std::vector<double>> ratios(sceneRuns.size()),
+                criticalRatios(sceneRuns.size());
+            for (int r = 0; r < runs; ++r) {
+                std::vector<double> wall, critical;
+                for (auto& sceneRun : sceneRuns) {
+                    wall.push_back(sceneRun->run(frames));
+                    critical.push_back(sceneRun->lastCritical());
                 }
+                for (size_t k = 0; k < sceneRuns.size(); ++k) {
+                    ratios[k].push_back(wall.front() / wall[k]);
+                    criticalRatios[k].push_back(critical.front() / critical[k]);
+                }
+            }
+            for (size_t k = 0; k < sceneRuns.size(); ++k) {
+                const Result r = sceneRuns[k]->result(pictureDir);
+                std::sort(ratios[k].begin(), ratios[k].end());
+                std::sort(criticalRatios[k].begin(), criticalRatios[k].end());
                 char spread[64];
                 std::snprintf(spread, sizeof spread, "%.2f..%.2f", r.best, r.worst);
                 std::printf("%-8s %7s %7d %9.3f %15s %7.1f %6.0f %9.1f %7.2fx %8.3f %9.3f %7.2fx "
                             "%8.3f %9.0f %8d  %-22s  %s\n",
-                            scene.name.c_str(), shadows ? "on" : "off", threads, r.median, spread,
-                            1000.0 / r.median, r.faces, r.pixels / r.median / 1000.0,
-                            single / r.median, r.cpu, r.critical, singleCritical / r.critical,
-                            r.mainCpu, r.volumeTriangles, r.binMark, r.bins.c_str(),
-                            r.workers.c_str());
-                std::fflush(stdout);
+                            scene.name.c_str(), shadows ? "on" : "off", threadCounts[k], r.median,
+                            spread, 1000.0 / r.median, r.faces, r.pixels / r.median / 1000.0,
+                            ratios[k][ratios[k].size() / 2], r.cpu, r.critical,
+                            criticalRatios[k][criticalRatios[k].size() / 2], r.mainCpu,
+                            r.volumeTriangles, r.binMark, r.bins.c_str(), r.workers.c_str());
             }
+            std::fflush(stdout);
         }
     }
     return 0;
