@@ -35,16 +35,17 @@ struct alignas(16) MeshVertex {
     vec4 spare1;
 };
 
-// What the transform reads of every face each frame (normal, indices, material,
-// spare) fills the record's first two 64-byte lines; the shadow-volume data,
-// read only for casters, the other two.
+// A face is a triangle: the loader fans polygons, so each index array holds
+// its three corners. What the transform reads of every face each frame
+// (normal, indices, spare, material) fills the record's first 64-byte line;
+// the adjacency and shadow-volume data, read only for casters, the other two.
 struct alignas(16) MeshFace {
     vec4 normal;
-    int32_t vertexIndex[8] = {};
-    int32_t texcoordIndex[8] = {}; // 1-based; 0 selects the (0, 0) entry
-    int32_t normalIndex[8] = {};   // 0-based; -1 when the corner has none
-    const Material* material = nullptr;
+    int32_t vertexIndex[3] = {};
+    int32_t texcoordIndex[3] = {}; // 1-based; 0 selects the (0, 0) entry
+    int32_t normalIndex[3] = {};   // 0-based; -1 when the corner has none
     int32_t spare = 0;
+    const Material* material = nullptr;
     int32_t cornerCount = 3;
     int32_t edge[3] = {};
     int32_t neighbour[3] = {};
@@ -52,8 +53,9 @@ struct alignas(16) MeshFace {
     vec4 planeNormalX, planeNormalY, planeNormalZ;
     vec4 planePointX, planePointY, planePointZ;
 };
-static_assert(offsetof(MeshFace, cornerCount) + sizeof(int32_t) <= 128,
-              "the per-frame fields of a face stay in its first two cache lines");
+static_assert(offsetof(MeshFace, material) + sizeof(const Material*) <= 64,
+              "the per-frame fields of a face stay in its first cache line");
+static_assert(sizeof(MeshFace) == 192, "a face record is three cache lines");
 
 // 16-byte aligned growable array for the mesh blocks.
 template <typename T>

@@ -321,10 +321,8 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
             front = ~away & validLanes;
         }
         if (f + 16 < faceTotal) {
-            // A face record spans four cache lines; the first two are read here.
-            const MeshFace& ahead = mesh.faces[f + 16];
-            __builtin_prefetch(&ahead.normal);
-            __builtin_prefetch(&ahead.material);
+            // Only the first of a face record's cache lines is read here.
+            __builtin_prefetch(&mesh.faces[f + 16].normal);
         }
         const MeshFace& face = mesh.faces[f];
         if (!(validLanes >> lane & 1u)) {
@@ -476,6 +474,16 @@ void Pipeline::emitFan(const Corner* polygon, int count, const MeshFace& source,
         f.normal = normal;
         f.material = source.material;
         f.spare = source.spare;
+        // The sort's key, while the corners are still in the cache.
+        float zmax = vertices[f.vertexIndex[0]].viewPos.z;
+        zmax = std::max(zmax, vertices[f.vertexIndex[1]].viewPos.z);
+        zmax = std::max(zmax, vertices[f.vertexIndex[2]].viewPos.z);
+        const float key = -zmax * 65536.0f;
+        // Beyond +-2^31 (some 32000 units away) every face shares the end key.
+        nearKeys[faceCount - 1] = key >= 2147483648.0f    ? INT32_MAX
+                                  : key <= -2147483648.0f ? INT32_MIN
+                                  : key == key            ? int32_t(key)
+                                                          : INT32_MAX;
     }
 }
 
@@ -491,21 +499,11 @@ void Pipeline::registerLight(LightEntry& entry, const mat44& viewMatrix) {
 }
 
 void Pipeline::sortFaces() {
+    // The keys were made as the faces were emitted.
     int32_t lowest = INT32_MAX, highest = INT32_MIN;
     for (int f = 0; f < faceCount; ++f) {
-        const MeshFace& face = faces[f];
-        float zmax = vertices[face.vertexIndex[0]].viewPos.z;
-        zmax = std::max(zmax, vertices[face.vertexIndex[1]].viewPos.z);
-        zmax = std::max(zmax, vertices[face.vertexIndex[2]].viewPos.z);
-        float key = -zmax * 65536.0f;
-        // Beyond +-2^31 (some 32000 units away) every face shares the end key.
-        const int32_t k = key >= 2147483648.0f    ? INT32_MAX
-                          : key <= -2147483648.0f ? INT32_MIN
-                          : key == key            ? int32_t(key)
-                                                  : INT32_MAX;
-        nearKeys[f] = k;
-        lowest = std::min(lowest, k);
-        highest = std::max(highest, k);
+        lowest = std::min(lowest, nearKeys[f]);
+        highest = std::max(highest, nearKeys[f]);
     }
     // A stable radix sort of the keys' offsets from the lowest, over only as
     // many bits as the frame's depth range needs, in passes of at most 11
@@ -571,9 +569,8 @@ void Pipeline::projectVertices(const Viewport& viewport) {
         v.screenPos = screen.point(vec4(clip.x * inv, clip.y * inv, clip.z * inv, 1.0f));
     }
     for (int n = 0; n < faceCount; ++n) {
-        if (n + 8 < faceCount) {
-            __builtin_prefetch(&faces[order[n + 8]]);
-            __builtin_prefetch(&faces[order[n + 8]].material);
+        if (n + 16 < faceCount) {
+            __builtin_prefetch(&faces[order[n + 16]]);
         }
         const MeshFace& f = faces[order[n]];
         DrawFace& d = drawList[n];

@@ -75,6 +75,7 @@ public:
     AlignedArray<int32_t> order;
     // The sort's (key offset, face) pairs, one word each, and their second buffer.
     AlignedArray<uint64_t> sortItems, sortSpare;
+    // Each face's sort key, written as the face is emitted.
     AlignedArray<int32_t> nearKeys;
     // The faces in drawing order as compact one-line records with their screen
     // y range, written by projectVertices: every band of every pass walks this

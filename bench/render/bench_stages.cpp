@@ -2,6 +2,8 @@
 // main thread's geometry work (transform, sort, projection) on the 20 000
 // triangle sphere of the scene benchmark, and each rasterizer member over a
 // fixed set of small seeded triangles, the size most demo faces have on screen.
+// The geometry also runs after the caches were flushed, as in a frame, where
+// the workers' buffers have pushed the meshes out.
 // bench_render times whole frames; this says where a frame's time goes.
 //
 //   bench_stages [--benchmark_filter=REGEX] [--benchmark_repetitions=N]
@@ -69,6 +71,40 @@ void BM_Transform(benchmark::State& state) {
     state.counters["faces"] = scene.pipeline->faceCount;
 }
 BENCHMARK(BM_Transform)->Unit(benchmark::kMicrosecond);
+
+// Pushes the meshes and pools out of every cache level, untimed.
+void flushCaches(benchmark::State& state) {
+    static std::vector<char> junk(64 << 20);
+    state.PauseTiming();
+    for (size_t i = 0; i < junk.size(); i += 64) {
+        junk[i] = char(junk[i] + 1);
+    }
+    benchmark::ClobberMemory();
+    state.ResumeTiming();
+}
+
+void BM_TransformCold(benchmark::State& state) {
+    GeometryScene scene;
+    int frame = 0;
+    for (auto _ : state) {
+        flushCaches(state);
+        scene.transform(frame++);
+        benchmark::DoNotOptimize(scene.pipeline->faceCount);
+    }
+}
+BENCHMARK(BM_TransformCold)->Unit(benchmark::kMicrosecond);
+
+void BM_SortAndProjectCold(benchmark::State& state) {
+    GeometryScene scene;
+    scene.transform(0);
+    for (auto _ : state) {
+        flushCaches(state);
+        scene.pipeline->sortFaces();
+        scene.pipeline->projectVertices(scene.viewport);
+        benchmark::DoNotOptimize(scene.pipeline->drawList[0]);
+    }
+}
+BENCHMARK(BM_SortAndProjectCold)->Unit(benchmark::kMicrosecond);
 
 void BM_SortAndProject(benchmark::State& state) {
     GeometryScene scene;
