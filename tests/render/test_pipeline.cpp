@@ -175,20 +175,26 @@ TEST_F(PipelineTest, TransformAndFacingMatchTheOneVertexAndOneFaceExpressions) {
 }
 
 TEST_F(PipelineTest, SortIsFrontToBackAndStable) {
-    std::vector<Tri> tris;
-    for (float z : {-8.0f, -3.0f, -5.0f, -3.0f, -4.0f}) {
-        tris.push_back({{-0.5f, -0.5f, z}, {0.5f, -0.5f, z}, {0, 0.5f, z}, kToCamera});
-    }
-    run(tris);
-    ASSERT_EQ(pipeline->faceCount, 5);
-    EXPECT_EQ(std::vector<int32_t>(pipeline->order.data(), pipeline->order.data() + 5),
-              (std::vector<int32_t>{1, 3, 4, 2, 0}));
+    auto sorted = [&](std::initializer_list<float> depths) {
+        std::vector<Tri> tris;
+        for (float z : depths) {
+            // Small enough not to be clipped at the nearest depth.
+            tris.push_back({{-0.01f, -0.01f, z}, {0.01f, -0.01f, z}, {0, 0.01f, z}, kToCamera});
+        }
+        run(tris);
+        return std::vector<int32_t>(pipeline->order.data(),
+                                    pipeline->order.data() + pipeline->faceCount);
+    };
+    EXPECT_EQ(sorted({-8.0f, -3.0f, -5.0f, -3.0f, -4.0f}), (std::vector<int32_t>{1, 3, 4, 2, 0}));
     EXPECT_EQ(pipeline->nearKeys[1], 3 * 65536);
-    // Keys differing in one byte take one radix pass, in two bytes two passes.
-    tris.push_back({{-0.5f, -0.5f, -3.5f}, {0.5f, -0.5f, -3.5f}, {0, 0.5f, -3.5f}, kToCamera});
-    run(tris);
-    EXPECT_EQ(std::vector<int32_t>(pipeline->order.data(), pipeline->order.data() + 6),
-              (std::vector<int32_t>{1, 3, 5, 4, 2, 0}));
+    // All keys equal; a range of a few bits (one pass); and beyond 2^31, where
+    // far faces share the end key and the range takes every bit (three passes).
+    EXPECT_EQ(sorted({-2.0f, -2.0f, -2.0f}), (std::vector<int32_t>{0, 1, 2}));
+    EXPECT_EQ(sorted({-2.0f, -2.001f, -2.0f, -2.0005f}), (std::vector<int32_t>{0, 2, 3, 1}));
+    EXPECT_EQ(sorted({-50000.0f, -0.5f, -40000.0f, -1.0f, -30000.0f}),
+              (std::vector<int32_t>{1, 3, 4, 0, 2}));
+    EXPECT_EQ(pipeline->nearKeys[0], INT32_MAX);
+    EXPECT_EQ(pipeline->nearKeys[2], INT32_MAX);
 }
 
 TEST_F(PipelineTest, MissingNormalUsesTheVertexNormalWithoutReadingOutside) {
