@@ -7,6 +7,7 @@
 #include "audio/mp3.h"
 #include "params/track.h"
 #include "render/renderer.h"
+#include "sys/threads.h"
 
 #include <algorithm>
 #include <chrono>
@@ -165,7 +166,7 @@ std::string benchJson(int framesPerPosition, const std::vector<SceneResult>& sce
 int benchCommand(const std::string& dataDirectory, const BenchSettings& settings) {
     std::vector<int> threads = settings.threads;
     if (threads.empty()) {
-        threads = {1, int(std::max<size_t>(1, affinityProcessors().size()))};
+        threads = {1, int(std::max<size_t>(1, sys::affinityProcessors().size()))};
     }
     // Each count once, in the order given.
     std::vector<int> counts;
@@ -177,7 +178,7 @@ int benchCommand(const std::string& dataDirectory, const BenchSettings& settings
     const int frames = std::max(1, settings.frames);
     const int warmUp = std::clamp(frames / 4, 1, 5);
     // The threads as the live demo lays them out: the main thread beside worker 0.
-    pinToFirstProcessor();
+    sys::pinToFirstProcessor();
 
     DecodedAudio music;
     CapturePlan offline;

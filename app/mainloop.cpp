@@ -9,6 +9,7 @@
 #include "math/random.h"
 #include "params/track.h"
 #include "params/varpile.h"
+#include "sys/threads.h"
 
 
 #include <cstdio>
@@ -67,7 +68,7 @@ int demoMainLoop(Application& app, const std::string& dataDirectory, int threads
     MersenneTwister random(103458469);
     (void)random; // seeds the shared generator state
     gtn = 3.9f;
-    pinToFirstProcessor();
+    sys::pinToFirstProcessor();
 
     demo.loadAssets();
     demo.createRenderer(threads);

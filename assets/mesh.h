@@ -4,6 +4,7 @@
 // their addresses) or at its defaultMaterial.
 
 #include "math/vec.h"
+#include "sys/aligned.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -57,24 +58,6 @@ static_assert(offsetof(MeshFace, material) + sizeof(const Material*) <= 64,
               "the per-frame fields of a face stay in its first cache line");
 static_assert(sizeof(MeshFace) == 192, "a face record is three cache lines");
 
-// 16-byte aligned growable array for the mesh blocks.
-template <typename T>
-struct AlignedAllocator {
-    using value_type = T;
-    AlignedAllocator() = default;
-    template <typename U>
-    AlignedAllocator(const AlignedAllocator<U>&) {}
-    T* allocate(std::size_t n) {
-        return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t(64)));
-    }
-    void deallocate(T* p, std::size_t) { ::operator delete(p, std::align_val_t(64)); }
-    template <typename U>
-    bool operator==(const AlignedAllocator<U>&) const {
-        return true;
-    }
-};
-template <typename T>
-using AlignedVector = std::vector<T, AlignedAllocator<T>>;
 
 struct Mesh {
     vec4 boxCorners[8];

@@ -3,73 +3,26 @@
 #include "render/finalpass.h"
 #include "render/shading.h"
 #include "render/shadowbin.h"
+#include "sys/log.h"
+#include "sys/threads.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
-#include <pthread.h>
-#include <sched.h>
 #include <system_error>
 
 namespace lumo {
-
-double threadCpuSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-std::vector<int> affinityProcessors() {
-    // On Linux the mask belongs to the calling thread, and the demo pins its
-    // main thread to the first processor before the renderer starts: the first
-    // answer, taken before that, stays the answer for the whole process.
-    static const std::vector<int> ids = [] {
-        std::vector<int> found;
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        if (sched_getaffinity(0, sizeof set, &set) == 0) {
-            for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-                if (CPU_ISSET(cpu, &set)) {
-                    found.push_back(cpu);
-                }
-            }
-        }
-        if (found.empty()) {
-            found.push_back(0);
-        }
-        return found;
-    }();
-    return ids;
-}
-
-void pinToFirstProcessor() {
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(affinityProcessors().front(), &one);
-    pthread_setaffinity_np(pthread_self(), sizeof one, &one);
-}
 
 Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
     : width(std::max(width_, 0)), height(std::max(height_, 0)) {
     lights.reserve(64);
     instances.reserve(1024);
 
-    const std::vector<int> processors = affinityProcessors();
+    const std::vector<int> processors = sys::affinityProcessors();
     // A worker that shares the processor the calling thread is pinned to must not
     // poll for its start: the polling would take that processor from the thread
     // that prepares the next frame.
-    int callerProcessor = -1;
-    cpu_set_t callerSet;
-    CPU_ZERO(&callerSet);
-    if (pthread_getaffinity_np(pthread_self(), sizeof callerSet, &callerSet) == 0 &&
-        CPU_COUNT(&callerSet) == 1) {
-        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-            if (CPU_ISSET(cpu, &callerSet)) {
-                callerProcessor = cpu;
-            }
-        }
-    }
+    const int callerProcessor = sys::pinnedProcessor();
     threadCount = threads > 0 ? threads : int(processors.size());
     threadCount = std::clamp(threadCount, 1, kMaxWorkers);
 
@@ -98,17 +51,14 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
             if (t == 0) {
                 throw;
             }
-            std::printf("TLR: could not start worker %d, running with %d\n", t, t);
+            logPrintf("TLR: could not start worker %d, running with %d\n", t, t);
             break;
         }
         ++started;
         w.threadId = w.thread.get_id();
         // Pinning outside the mask would silently succeed, so pin to the t-th
         // processor that the mask lists (repeating when there are more workers).
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        CPU_SET(processor, &set);
-        pthread_setaffinity_np(w.thread.native_handle(), sizeof set, &set);
+        sys::pinThread(w.thread, processor);
     }
     threadCount = started;
     shadowBins.reserve(size_t(threadCount) * shadowSlots);
@@ -122,18 +72,18 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
         workers[t].threadCount = threadCount;
         workers[t].blockCount = share;
     }
-    std::printf("TLR: threads setup.\n");
+    logPrintf("TLR: threads setup.\n");
     workers[threadCount - 1].blockCount += blocks - share * threadCount;
-    std::printf("TLR: last chunk fixed.\n");
+    logPrintf("TLR: last chunk fixed.\n");
 
     viewport = std::make_unique<Viewport>(width, height, float(width) / float(std::max(height, 1)));
-    std::printf("TLR: viewport created\n");
+    logPrintf("TLR: viewport created\n");
     pipeline = std::make_unique<Pipeline>(textures);
     pipeline->shadowMarks.workers = threadCount;
     pipeline->shadowMarks.startCapacity = kShadowBinVertices;
     pipeline->shadowMarks.bins.assign(shadowBins.size(), 0);
-    std::printf("TLR: pipeline created\n");
-    std::printf("TLR: my width(%d), and height(%d)\n", width, height);
+    logPrintf("TLR: pipeline created\n");
+    logPrintf("TLR: my width(%d), and height(%d)\n", width, height);
 }
 
 Renderer::~Renderer() {
@@ -210,7 +160,7 @@ bool Renderer::targetsUsable() {
               stencilBuffer->tilesX == depthBuffer->tilesX &&
               stencilBuffer->tilesY == depthBuffer->tilesY;
     if (!ok && !reportedTargets_) {
-        std::printf("TLR: render targets missing or smaller than %d x %d, frame skipped\n", width,
+        logPrintf("TLR: render targets missing or smaller than %d x %d, frame skipped\n", width,
                     rows);
         reportedTargets_ = true;
     }
@@ -319,11 +269,11 @@ void Renderer::workerLoop(WorkerState* state) {
             break;
         }
         auto start = std::chrono::steady_clock::now();
-        const double cpuStart = threadCpuSeconds();
+        const double cpuStart = sys::threadCpuSeconds();
         w.renderer->workerFrame(w);
         w.lastTime =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        w.lastCpuTime = threadCpuSeconds() - cpuStart;
+        w.lastCpuTime = sys::threadCpuSeconds() - cpuStart;
         w.doneEvent.set();
     }
 }

@@ -131,17 +131,4 @@ private:
     bool reportedTargets_ = false;
 };
 
-// Processor ids of the process's affinity mask as it was at the first call (before
-// the main thread pins itself), in increasing order.
-std::vector<int> affinityProcessors();
-
-// Pins the calling thread to the first processor of affinityProcessors(), the
-// one worker 0 runs on: the demo's main thread never moves, so its timings are
-// steady. (Under taskset the first allowed processor need not be 0, and pinning
-// outside the mask would silently succeed.)
-void pinToFirstProcessor();
-
-// Processor time consumed by the calling thread, in seconds.
-double threadCpuSeconds();
-
 } // namespace lumo

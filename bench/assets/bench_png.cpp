@@ -4,6 +4,7 @@
 //   bench_png [repetitions]
 
 #include "assets/png.h"
+#include "sys/threads.h"
 
 #include <png.h>
 
@@ -11,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -120,21 +120,15 @@ std::vector<uint8_t> decodeWithLibpng(const std::vector<uint8_t>& file) {
     return pixels;
 }
 
-double threadSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + t.tv_nsec * 1e-9;
-}
-
 // Thread CPU time rather than wall-clock time: the figures stay comparable on a machine shared
 // with builds and other jobs. The best of several runs is the least disturbed one.
 template <typename F>
 double bestSeconds(int repetitions, F&& run) {
     double best = 1e30;
     for (int i = 0; i < repetitions; ++i) {
-        const double start = threadSeconds();
+        const double start = lumo::sys::threadCpuSeconds();
         run();
-        best = std::min(best, threadSeconds() - start);
+        best = std::min(best, lumo::sys::threadCpuSeconds() - start);
     }
     return best;
 }

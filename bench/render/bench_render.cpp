@@ -22,13 +22,13 @@
 #include "assets/texture.h"
 #include "render/meshgen.h"
 #include "render/renderer.h"
+#include "sys/threads.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -268,12 +268,6 @@ bool writePpm(const std::string& path, const std::vector<uint32_t>& pixels, int 
     return std::fclose(f) == 0;
 }
 
-double processCpuMs() {
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
-}
-
 // One scene on one renderer. The runs of several worker counts alternate
 // (see main), so a slow spell of a shared machine hits all of them alike.
 class SceneRun {
@@ -331,14 +325,14 @@ public:
     // One timed run; returns its milliseconds per frame.
     double run(int frames) {
         critical_ = 0;
-        double cpuStart = processCpuMs();
+        double cpuStart = sys::processCpuSeconds() * 1e3;
         auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < frames; ++i) {
             frame();
         }
         std::chrono::duration<double, std::milli> ms = std::chrono::steady_clock::now() - start;
         times_.push_back(ms.count() / frames);
-        cpuTimes_.push_back((processCpuMs() - cpuStart) / frames);
+        cpuTimes_.push_back((sys::processCpuSeconds() * 1e3 - cpuStart) / frames);
         criticalTimes_.push_back(critical_ / frames);
         measured_ += frames;
         return times_.back();
@@ -394,7 +388,7 @@ public:
 private:
     void frame() {
         Renderer& renderer = *renderer_;
-        const double mainStart = threadCpuSeconds();
+        const double mainStart = sys::threadCpuSeconds();
         renderer.beginFrame();
         renderer.setViewMatrix(scene_.view);
         renderer.clearDepth = true;
@@ -416,8 +410,8 @@ private:
             workerCpu_[size_t(t)] += renderer.workers[t].lastCpuTime * 1e3;
             workerBlocks_[size_t(t)] += renderer.workers[t].blockCount;
         }
-        critical_ += (threadCpuSeconds() - mainStart + slowest) * 1e3;
-        mainCpu_ += (threadCpuSeconds() - mainStart) * 1e3;
+        critical_ += (sys::threadCpuSeconds() - mainStart + slowest) * 1e3;
+        mainCpu_ += (sys::threadCpuSeconds() - mainStart) * 1e3;
         faces_ += renderer.pipeline->faceCount;
         pixels_ += double(renderer.frameStats().pixels);
         volumeTriangles_ += renderer.shadowTriangles;
@@ -456,7 +450,7 @@ void usage() {
 int main(int argc, char** argv) {
     // The demo pins its main thread beside worker 0; so does the benchmark, to
     // time the frames the demo makes.
-    lumo::pinToFirstProcessor();
+    sys::pinToFirstProcessor();
     std::vector<int> threadCounts = {1, 2};
     int frames = 60, runs = 7, warmup = 40, width = 640, height = 360;
     std::string pictureDir;
