@@ -36,25 +36,14 @@ struct FrameCounts {
 
 class CountingSink : public RendererSink {
 public:
-    CountingSink(Renderer& renderer, ColorBuffer& color, const TextureStore& textures,
-                 FrameCounts& counts)
-        : RendererSink(renderer, color, textures), renderer_(renderer), counts_(counts) {}
+    CountingSink(Renderer& renderer, const TextureStore& textures, FrameCounts& counts)
+        : RendererSink(renderer, textures), renderer_(renderer), counts_(counts) {}
 
     void renderFrame() override {
         RendererSink::renderFrame();
-        counts_.triangles += renderer_.pipeline->faceCount;
-        // Only the slots of this pass's drawn shadow lights were filled.
-        const int n = renderer_.threadCount;
-        for (const LightEntry& entry : renderer_.lights) {
-            if (entry.shadowSlot < 0 || entry.shadowSlot >= renderer_.shadowSlots ||
-                entry.lightIndex < 0) {
-                continue;
-            }
-            for (int k = 0; k < n; ++k) {
-                counts_.shadowVolumeTriangles +=
-                    renderer_.shadowCounts[size_t(entry.shadowSlot) * n + k] / 3;
-            }
-        }
+        const FrameStats stats = renderer_.statistics();
+        counts_.triangles += stats.faces;
+        counts_.shadowVolumeTriangles += stats.shadowTriangles;
     }
 
 private:
@@ -66,7 +55,7 @@ private:
 FrameCounts countFrame(HeadlessDemo& demo, double seconds) {
     DemoSession& d = demo.session();
     FrameCounts counts;
-    CountingSink sink(*d.renderer, *d.color, *d.textures, counts);
+    CountingSink sink(*d.renderer, *d.textures, counts);
     demo.renderAt(seconds, &sink);
     return counts;
 }

@@ -26,10 +26,8 @@ void DemoSession::createRenderer(int threads) {
     color = std::make_unique<ColorBuffer>(kRenderWidth, kRenderHeight);
     depth = std::make_unique<DepthBuffer>(kRenderWidth, kRenderHeight);
     stencil = std::make_unique<StencilBuffer>(kRenderWidth, kRenderHeight);
-    renderer = std::make_unique<Renderer>(kRenderWidth, kRenderHeight, textures.get(), threads);
-    renderer->colorBuffer = color.get();
-    renderer->stencilBuffer = stencil.get();
-    renderer->depthBuffer = depth.get();
+    renderer = std::make_unique<Renderer>(RenderTargets{color.get(), depth.get(), stencil.get()},
+                                          textures.get(), threads);
 }
 
 bool DemoSession::createTracks() {
@@ -62,7 +60,7 @@ int DemoSession::renderFrame(double row, double now, double distance, const Came
     if (sink) {
         return renderScenes(frame, *sink);
     }
-    RendererSink direct(*renderer, *color, *textures);
+    RendererSink direct(*renderer, *textures);
     return renderScenes(frame, direct);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/demo.h"
+#include "app/render_statistics.h"
 #include "assets/mesh.h"
 #include "assets/texture.h"
 #include "audio/audio.h"
@@ -152,7 +153,7 @@ int demoMainLoop(Application& app, const std::string& dataDirectory, int threads
 
         if (showStatistics > 0.0f) {
             if (statistics.frameDone(timer->time() - frameStart, now)) {
-                demo.renderer->pipeline->printStatistics();
+                std::fputs(renderStatisticsText(demo.renderer->statistics()).c_str(), stdout);
                 std::printf("fps: %f\n\n", statistics.fps());
                 std::fflush(stdout);
             }

@@ -3,7 +3,6 @@
 #include "assets/texture.h"
 #include "params/track.h"
 #include "params/varpile.h"
-#include "render/finalpass.h"
 #include "render/renderer.h"
 
 #include <algorithm>
@@ -411,23 +410,22 @@ void RendererSink::beginFrame() {
     renderer_.beginFrame();
 }
 void RendererSink::setClearDepth(bool clear) {
-    renderer_.clearDepth = clear;
+    renderer_.setClearDepth(clear);
 }
 void RendererSink::setOutput(Canvas* canvas, int rowOffset) {
-    renderer_.output = canvas;
-    renderer_.outputRowOffset = rowOffset;
+    renderer_.setOutput(canvas, rowOffset);
 }
 void RendererSink::setViewMatrix(const mat44& view) {
     renderer_.setViewMatrix(view);
 }
 void RendererSink::setShowThreads(bool show) {
-    renderer_.showThreads = show;
+    renderer_.setShowThreads(show);
 }
 void RendererSink::setOutputBias(float bias) {
-    renderer_.outputBias = bias;
+    renderer_.setOutputBias(bias);
 }
 void RendererSink::setAmbient(float ambient) {
-    renderer_.pipeline->ambient = ambient;
+    renderer_.setAmbient(ambient);
 }
 void RendererSink::addLight(Light* light) {
     renderer_.addLight(light);
@@ -442,7 +440,7 @@ void RendererSink::renderFrame() {
     renderer_.renderFrame();
 }
 void RendererSink::blur(int radius) {
-    blurColorBuffer(color_, radius);
+    renderer_.blur(radius);
 }
 void RendererSink::compositeOverlay(int textureIndex, int x, int y, float fade) {
     if (textureIndex < 0 || textureIndex >= textures_.size()) {
@@ -450,7 +448,7 @@ void RendererSink::compositeOverlay(int textureIndex, int x, int y, float fade) 
     }
     const Texture& texture = textures_[textureIndex];
     if (texture.image) {
-        lumo::compositeOverlay(color_, *texture.image, x, y, fade);
+        renderer_.compositeOverlay(*texture.image, x, y, fade);
     }
 }
 

@@ -9,15 +9,13 @@
 // rendering; RendererSink forwards the calls to the real renderer.
 
 #include "app/camera.h"
-#include "render/lighting.h"
-#include "render/pipeline.h"
+#include "render/scene.h"
 
 #include <string>
 #include <vector>
 
 namespace lumo {
 
-struct ColorBuffer;
 class MeshStore;
 class Renderer;
 class SyncTrack;
@@ -47,8 +45,8 @@ public:
 
 class RendererSink : public SceneSink {
 public:
-    RendererSink(Renderer& renderer, ColorBuffer& color, const TextureStore& textures)
-        : renderer_(renderer), color_(color), textures_(textures) {}
+    RendererSink(Renderer& renderer, const TextureStore& textures)
+        : renderer_(renderer), textures_(textures) {}
     void beginFrame() override;
     void setClearDepth(bool clear) override;
     void setOutput(Canvas* canvas, int rowOffset) override;
@@ -65,7 +63,6 @@ public:
 
 private:
     Renderer& renderer_;
-    ColorBuffer& color_;
     const TextureStore& textures_;
 };
 

@@ -1,6 +1,6 @@
 #include "math/vec.h"
 
-#include <cstdio>
+#include "sys/log.h"
 
 namespace lumo {
 
@@ -110,9 +110,9 @@ bool invert(const mat44& a, mat44& out) {
 }
 
 void printMatrix(const mat44& m) {
-    std::printf("--mat44:\n");
+    logPrintf("--mat44:\n");
     for (int r = 0; r < 4; ++r) {
-        std::printf(" [%f,%f,%f,%f]\n", m.m[r], m.m[4 + r], m.m[8 + r], m.m[12 + r]);
+        logPrintf(" [%f,%f,%f,%f]\n", m.m[r], m.m[4 + r], m.m[8 + r], m.m[12 + r]);
     }
 }
 

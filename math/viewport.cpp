@@ -1,7 +1,8 @@
 #include "math/viewport.h"
 
+#include "sys/log.h"
+
 #include <cmath>
-#include <cstdio>
 
 namespace lumo {
 
@@ -49,8 +50,8 @@ Viewport::Viewport(int w, int h, float aspect_) {
             planes[i].n = vec4(0.0f, 0.0f, 0.0f, 0.0f);
             planes[i].d = r.w;
         }
-        std::printf("plane %d: D(%11.4f), N:", i, planes[i].d);
-        std::printf("(%10.4f,%10.4f,%10.4f,%10.4f)\n", planes[i].n.x, planes[i].n.y, planes[i].n.z,
+        logPrintf("plane %d: D(%11.4f), N:", i, planes[i].d);
+        logPrintf("(%10.4f,%10.4f,%10.4f,%10.4f)\n", planes[i].n.x, planes[i].n.y, planes[i].n.z,
                     planes[i].n.w);
     }
 

@@ -23,8 +23,8 @@ RowRange tileRows(int rowBegin, int rowEnd, int tilesY) {
 DepthBuffer::DepthBuffer(int w, int h)
     : width(clampSize(w)), height(clampSize(h)), tilesX(width >> 3), tilesY(height >> 3),
       tileRowValues(tilesX * 8) {
-    values = AlignedArray<int32_t>(size_t(tilesX) * tilesY * 64);
-    tiles = AlignedArray<DepthTile>(size_t(tilesX) * tilesY);
+    values = AlignedVector<int32_t>(size_t(tilesX) * tilesY * 64);
+    tiles = AlignedVector<DepthTile>(size_t(tilesX) * tilesY);
     clearRows(0, tilesY * 8);
 }
 
@@ -38,7 +38,7 @@ void DepthBuffer::clearRows(int rowBegin, int rowEnd) {
 
 StencilBuffer::StencilBuffer(int w, int h)
     : width(clampSize(w)), height(clampSize(h)), tilesX(width >> 3), tilesY(height >> 3) {
-    data = AlignedArray<uint8_t>(size_t(tilesX) * tilesY * 64);
+    data = AlignedVector<uint8_t>(size_t(tilesX) * tilesY * 64);
 }
 
 void StencilBuffer::clearRows(int rowBegin, int rowEnd) {

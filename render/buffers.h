@@ -7,7 +7,7 @@
 // are never drawn.
 
 #include "math/vec.h"
-#include "render/aligned.h"
+#include "sys/aligned.h"
 #include "render/fixed.h"
 
 #include <cstdint>
@@ -24,8 +24,8 @@ inline int tiledIndex(int tilesX, int x, int y) {
 }
 
 struct DepthBuffer {
-    AlignedArray<int32_t> values;
-    AlignedArray<DepthTile> tiles;
+    AlignedVector<int32_t> values;
+    AlignedVector<DepthTile> tiles;
     int width = 0, height = 0;
     int tilesX = 0, tilesY = 0, tileRowValues = 0;
 
@@ -38,7 +38,7 @@ struct DepthBuffer {
 };
 
 struct StencilBuffer {
-    AlignedArray<uint8_t> data;
+    AlignedVector<uint8_t> data;
     int width = 0, height = 0;
     int tilesX = 0, tilesY = 0;
 
@@ -62,7 +62,7 @@ struct ColorBuffer {
     const vec4& at(int x, int y) const { return pixels[y * width + x]; }
 
 private:
-    AlignedArray<vec4> storage_;
+    AlignedVector<vec4> storage_;
 };
 
 // The output picture: XRGB8888 words, red in bits 16-23, the resolved fourth

@@ -1,20 +1,41 @@
 #include "render/renderer.h"
 
-#include "render/finalpass.h"
-#include "render/shading.h"
-#include "render/shadowbin.h"
+#include "render/internal/finalpass.h"
+#include "render/internal/frame.h"
+#include "render/internal/shadowbin.h"
 #include "sys/log.h"
 #include "sys/threads.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <system_error>
 
 namespace lumo {
 
-Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
-    : width(std::max(width_, 0)), height(std::max(height_, 0)) {
+namespace {
+
+void workerLoop(WorkerState* state) {
+    WorkerState& w = *state;
+    for (;;) {
+        w.startEvent.wait();
+        if (w.quit) {
+            break;
+        }
+        auto start = std::chrono::steady_clock::now();
+        const double cpuStart = sys::threadCpuSeconds();
+        w.frame->workerFrame(w);
+        w.lastTime =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        w.lastCpuTime = sys::threadCpuSeconds() - cpuStart;
+        w.doneEvent.set();
+    }
+}
+
+} // namespace
+
+Renderer::State::State(const RenderTargets& targets_, const TextureStore* textures, int threads)
+    : width(targets_.color ? targets_.color->width : 0),
+      height(targets_.color ? targets_.color->height : 0), targets(targets_) {
     lights.reserve(64);
     instances.reserve(1024);
 
@@ -31,9 +52,8 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
     int started = 0;
     for (int t = 0; t < threadCount; ++t) {
         WorkerState& w = workers[t];
-        w.renderer = this;
+        w.frame = this;
         w.index = t;
-        w.quit = 0;
         const int processor = processors[size_t(t) % processors.size()];
         // A worker elsewhere than the pinned caller is roused while the caller
         // prepares a frame, and the caller polls for its end: neither poll takes
@@ -45,7 +65,7 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
         w.doneEvent.setSpin(w.rousable ? kSpin : std::chrono::microseconds(0));
         w.binsReadyEvent.setSpin(kSpin);
         try {
-            w.thread = std::thread(&Renderer::workerLoop, &w);
+            w.thread = std::thread(workerLoop, &w);
         } catch (const std::system_error&) {
             // Fewer workers still draw every band; with none there is no renderer.
             if (t == 0) {
@@ -55,21 +75,20 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
             break;
         }
         ++started;
-        w.threadId = w.thread.get_id();
         // Pinning outside the mask would silently succeed, so pin to the t-th
         // processor that the mask lists (repeating when there are more workers).
         sys::pinThread(w.thread, processor);
     }
     threadCount = started;
-    shadowBins.reserve(size_t(threadCount) * shadowSlots);
-    for (int b = 0; b < threadCount * shadowSlots; ++b) {
+    shadowBins.reserve(size_t(threadCount) * kShadowSlots);
+    for (int b = 0; b < threadCount * kShadowSlots; ++b) {
         shadowBins.emplace_back(kShadowBinVertices);
     }
-    shadowCounts.assign(size_t(threadCount) * shadowSlots, 0);
+    shadowCounts.assign(shadowBins.size(), 0);
+    shadowMarks.assign(shadowBins.size(), 0);
     const int blocks = height >> 3;
     const int share = blocks / threadCount;
     for (int t = 0; t < threadCount; ++t) {
-        workers[t].threadCount = threadCount;
         workers[t].blockCount = share;
     }
     logPrintf("TLR: threads setup.\n");
@@ -79,16 +98,13 @@ Renderer::Renderer(int width_, int height_, TextureStore* textures, int threads)
     viewport = std::make_unique<Viewport>(width, height, float(width) / float(std::max(height, 1)));
     logPrintf("TLR: viewport created\n");
     pipeline = std::make_unique<Pipeline>(textures);
-    pipeline->shadowMarks.workers = threadCount;
-    pipeline->shadowMarks.startCapacity = kShadowBinVertices;
-    pipeline->shadowMarks.bins.assign(shadowBins.size(), 0);
     logPrintf("TLR: pipeline created\n");
     logPrintf("TLR: my width(%d), and height(%d)\n", width, height);
 }
 
-Renderer::~Renderer() {
+Renderer::State::~State() {
     for (int t = 0; t < threadCount; ++t) {
-        workers[t].quit = 1;
+        workers[t].quit = true;
         workers[t].startEvent.set();
     }
     for (int t = 0; t < threadCount; ++t) {
@@ -98,23 +114,70 @@ Renderer::~Renderer() {
     }
 }
 
+Renderer::Renderer(const RenderTargets& targets, const TextureStore* textures, int threadCount)
+    : state_(std::make_unique<State>(targets, textures, threadCount)) {}
+
+Renderer::~Renderer() = default;
+
+int Renderer::width() const {
+    return state_->width;
+}
+int Renderer::height() const {
+    return state_->height;
+}
+int Renderer::threadCount() const {
+    return state_->threadCount;
+}
+
+void Renderer::setViewMatrix(const mat44& view) {
+    state_->viewMatrix = view;
+}
+void Renderer::setClear(bool color, bool depth) {
+    state_->clearColor = color;
+    state_->clearDepth = depth;
+}
+void Renderer::setClearDepth(bool depth) {
+    state_->clearDepth = depth;
+}
+void Renderer::setPixelLighting(bool on) {
+    state_->pixelLighting = on;
+}
+void Renderer::setAmbient(float ambient) {
+    state_->pipeline->ambient = ambient;
+}
+void Renderer::setShowThreads(bool show) {
+    state_->showThreads = show;
+}
+void Renderer::setOutput(Canvas* canvas, int rowOffset) {
+    state_->output = canvas;
+    state_->outputRowOffset = rowOffset;
+}
+void Renderer::setOutputBias(float bias) {
+    state_->outputBias = bias;
+}
+void Renderer::setBalancing(bool on) {
+    state_->balancing = on;
+}
+
 void Renderer::beginFrame() {
-    lights.clear();
-    instances.clear();
-    shadowLightCount = 0;
-    unshadowedLights = 0;
-    pixelLighting = false;
-    pipeline->resetFrame();
+    State& s = *state_;
+    s.lights.clear();
+    s.instances.clear();
+    s.shadowLightCount = 0;
+    s.unshadowedLights = 0;
+    s.pixelLighting = false;
+    s.pipeline->resetFrame();
     // The workers start once the frame is transformed; a sleeping worker takes
     // long to wake on some machines, so it wakes now, while this thread works.
-    for (int t = 0; t < threadCount; ++t) {
-        if (workers[t].rousable) {
-            workers[t].startEvent.rouse();
+    for (int t = 0; t < s.threadCount; ++t) {
+        if (s.workers[t].rousable) {
+            s.workers[t].startEvent.rouse();
         }
     }
 }
 
 void Renderer::addLight(Light* light) {
+    State& s = *state_;
     if (!light) {
         return;
     }
@@ -124,50 +187,113 @@ void Renderer::addLight(Light* light) {
     if (light->castsShadow) {
         // The bins hold a fixed number of shadow-casting lights per frame; the
         // others still light the scene, without shadows.
-        const int slots = int(shadowBins.size()) / threadCount; // as allocated
-        if (shadowLightCount < std::min(shadowSlots, slots)) {
-            entry.shadowSlot = shadowLightCount++;
+        const int slots = int(s.shadowBins.size()) / s.threadCount; // as allocated
+        if (s.shadowLightCount < std::min(kShadowSlots, slots)) {
+            entry.shadowSlot = s.shadowLightCount++;
         } else {
-            ++unshadowedLights;
+            ++s.unshadowedLights;
         }
     }
-    lights.push_back(entry);
+    s.lights.push_back(entry);
 }
 
 void Renderer::addInstance(MeshInstance* instance) {
     if (instance) {
-        instances.push_back(instance);
+        state_->instances.push_back(instance);
     }
 }
 
 void Renderer::transformAll() {
-    for (MeshInstance* instance : instances) {
-        pipeline->transformInstance(*instance, viewMatrix, *viewport);
+    State& s = *state_;
+    for (MeshInstance* instance : s.instances) {
+        s.pipeline->transformInstance(*instance, s.viewMatrix, *s.viewport);
     }
-    for (LightEntry& entry : lights) {
-        pipeline->registerLight(entry, viewMatrix);
+    for (LightEntry& entry : s.lights) {
+        s.pipeline->registerLight(entry, s.viewMatrix);
     }
 }
 
-bool Renderer::targetsUsable() {
+void Renderer::renderFrame() {
+    state_->renderFrame();
+}
+
+void Renderer::blur(int radius) {
+    if (state_->targets.color) {
+        blurColorBuffer(*state_->targets.color, radius);
+    }
+}
+
+void Renderer::compositeOverlay(const TextureImage& image, int x, int y, float fade) {
+    if (state_->targets.color) {
+        lumo::compositeOverlay(*state_->targets.color, image, x, y, fade);
+    }
+}
+
+FrameStats Renderer::statistics() const {
+    const State& s = *state_;
+    const Pipeline& p = *s.pipeline;
+    FrameStats f;
+    f.faces = p.faceCount;
+    f.shadowTriangles = s.shadowTriangles;
+    f.workers = s.threadCount;
+    for (int t = 0; t < s.threadCount; ++t) {
+        const WorkerState& w = s.workers[t];
+        f.rasterTriangles += w.stats.triangles;
+        f.rasterPixels += w.stats.pixels;
+        f.worker[size_t(t)] = {w.lastTime, w.lastCpuTime, w.blockCount};
+    }
+    f.vertices = {p.maxVertices, p.vertexCapacity};
+    f.faceRecords = {p.maxFaces, p.faceCapacity};
+    f.texcoords = {p.maxTexcoords, p.texcoordCapacity};
+    f.normals = {p.maxNormals, p.normalCapacity};
+    f.dropped = {p.maxDropped.meshes, p.maxDropped.faces, p.maxDropped.lights};
+    f.shadowBinStart = kShadowBinVertices;
+    std::copy(s.shadowMarks.begin(), s.shadowMarks.end(), f.shadowBins.begin());
+    f.unshadowedLights = s.maxUnshadowedLights;
+    return f;
+}
+
+bool Renderer::setBlockCounts(const std::vector<int>& blockCounts) {
+    State& s = *state_;
+    if (int(blockCounts.size()) != s.threadCount) {
+        return false;
+    }
+    int sum = 0;
+    for (int c : blockCounts) {
+        if (c < 0) {
+            return false;
+        }
+        sum += c;
+    }
+    if (sum != (s.height >> 3)) {
+        return false;
+    }
+    for (int t = 0; t < s.threadCount; ++t) {
+        s.workers[t].blockCount = blockCounts[t];
+    }
+    return true;
+}
+
+bool Renderer::State::targetsUsable() {
     // Only whole 8 x 8 tiles are drawn: columns and rows beyond them are not needed.
     const int rows = (height >> 3) * 8;
     const int columns = (width >> 3) * 8;
     auto fits = [&](int w, int h) { return w >= columns && h >= rows; };
-    bool ok = colorBuffer && depthBuffer && stencilBuffer && colorBuffer->width >= width &&
-              colorBuffer->height >= rows &&
-              fits(depthBuffer->tilesX * 8, depthBuffer->tilesY * 8) &&
-              stencilBuffer->tilesX == depthBuffer->tilesX &&
-              stencilBuffer->tilesY == depthBuffer->tilesY;
-    if (!ok && !reportedTargets_) {
+    const ColorBuffer* color = targets.color;
+    const DepthBuffer* depth = targets.depth;
+    const StencilBuffer* stencil = targets.stencil;
+    bool ok = color && depth && stencil && color->width >= width && color->height >= rows &&
+              fits(depth->tilesX * 8, depth->tilesY * 8) && stencil->tilesX == depth->tilesX &&
+              stencil->tilesY == depth->tilesY;
+    if (!ok && !reportedTargets) {
         logPrintf("TLR: render targets missing or smaller than %d x %d, frame skipped\n", width,
                     rows);
-        reportedTargets_ = true;
+        reportedTargets = true;
     }
     return ok;
 }
 
-void Renderer::renderFrame() {
+void Renderer::State::renderFrame() {
     pipeline->sortFaces();
     pipeline->projectVertices(*viewport);
     // Every worker would copy the same flag; one copy before they start is the same.
@@ -216,8 +342,7 @@ void Renderer::renderFrame() {
     clearDepth = false;
 }
 
-void Renderer::raiseShadowMarks() {
-    Pipeline::ShadowMarks& marks = pipeline->shadowMarks;
+void Renderer::State::raiseShadowMarks() {
     shadowTriangles = 0;
     for (const LightEntry& entry : lights) {
         if (entry.shadowSlot < 0 || entry.lightIndex < 0) {
@@ -226,59 +351,13 @@ void Renderer::raiseShadowMarks() {
         for (int t = 0; t < threadCount; ++t) {
             size_t bin = size_t(entry.shadowSlot) * threadCount + t;
             shadowTriangles += shadowCounts[bin] / 3;
-            marks.bins[bin] = std::max(marks.bins[bin], shadowCounts[bin]);
+            shadowMarks[bin] = std::max(shadowMarks[bin], shadowCounts[bin]);
         }
     }
-    marks.unshadowedLights = std::max(marks.unshadowedLights, unshadowedLights);
+    maxUnshadowedLights = std::max(maxUnshadowedLights, unshadowedLights);
 }
 
-bool Renderer::setBlockCounts(const std::vector<int>& blockCounts) {
-    if (int(blockCounts.size()) != threadCount) {
-        return false;
-    }
-    int sum = 0;
-    for (int c : blockCounts) {
-        if (c < 0) {
-            return false;
-        }
-        sum += c;
-    }
-    if (sum != (height >> 3)) {
-        return false;
-    }
-    for (int t = 0; t < threadCount; ++t) {
-        workers[t].blockCount = blockCounts[t];
-    }
-    return true;
-}
-
-RasterStats Renderer::frameStats() const {
-    RasterStats sum;
-    for (int t = 0; t < threadCount; ++t) {
-        sum.triangles += workers[t].stats.triangles;
-        sum.pixels += workers[t].stats.pixels;
-    }
-    return sum;
-}
-
-void Renderer::workerLoop(WorkerState* state) {
-    WorkerState& w = *state;
-    for (;;) {
-        w.startEvent.wait();
-        if (w.quit) {
-            break;
-        }
-        auto start = std::chrono::steady_clock::now();
-        const double cpuStart = sys::threadCpuSeconds();
-        w.renderer->workerFrame(w);
-        w.lastTime =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        w.lastCpuTime = sys::threadCpuSeconds() - cpuStart;
-        w.doneEvent.set();
-    }
-}
-
-void Renderer::workerFrame(WorkerState& w) {
+void Renderer::State::workerFrame(WorkerState& w) {
     const int n = threadCount;
     const int i = w.index;
     w.stats = RasterStats{};
@@ -286,7 +365,7 @@ void Renderer::workerFrame(WorkerState& w) {
     // Shadow-volume phase: this worker builds its share of every caster's faces
     // into its own bin of each shadow slot.
     for (const LightEntry& entry : lights) {
-        if (entry.shadowSlot < 0 || entry.shadowSlot >= shadowSlots) {
+        if (entry.shadowSlot < 0 || entry.shadowSlot >= kShadowSlots) {
             continue;
         }
         const size_t bin = size_t(entry.shadowSlot) * n + i;
@@ -305,12 +384,12 @@ void Renderer::workerFrame(WorkerState& w) {
     w.binsReadyEvent.set();
 
     if (clearColor) {
-        clearColorRows(*colorBuffer, w.rowBegin, w.rowEnd);
+        clearColorRows(*targets.color, w.rowBegin, w.rowEnd);
     }
     if (clearDepth) {
-        depthBuffer->clearRows(w.rowBegin, w.rowEnd);
+        targets.depth->clearRows(w.rowBegin, w.rowEnd);
     }
-    shadeFaces(*pipeline, 1, w.rowBegin, w.rowEnd, *colorBuffer, *depthBuffer, stencilBuffer, -1,
+    shadeFaces(*pipeline, 1, w.rowBegin, w.rowEnd, *targets.color, *targets.depth, targets.stencil, -1,
                &w.stats, &w.colorCache);
 
     // Bins-ready barrier: nobody reads another worker's bins before they are built.
@@ -323,26 +402,26 @@ void Renderer::workerFrame(WorkerState& w) {
             continue;
         }
         const int slot = entry.shadowSlot;
-        if (slot < 0 || slot >= shadowSlots) {
-            shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *colorBuffer, *depthBuffer, nullptr,
+        if (slot < 0 || slot >= kShadowSlots) {
+            shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *targets.color, *targets.depth, nullptr,
                        entry.lightIndex, &w.stats, &w.colorCache);
             continue;
         }
-        stencilBuffer->clearRows(w.rowBegin, w.rowEnd);
+        targets.stencil->clearRows(w.rowBegin, w.rowEnd);
         for (int k = 0; k < n; ++k) {
             size_t bin = size_t(slot) * n + k;
             rasterizeShadowBin(shadowBins[bin].vertices.data(), shadowCounts[bin], w.rowBegin,
-                               w.rowEnd, *stencilBuffer, *depthBuffer);
+                               w.rowEnd, *targets.stencil, *targets.depth);
         }
-        shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *colorBuffer, *depthBuffer, stencilBuffer,
+        shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *targets.color, *targets.depth, targets.stencil,
                    entry.lightIndex, &w.stats, &w.colorCache);
     }
 
     if (showThreads) {
-        markBands(*colorBuffer, w.rowBegin, w.rowEnd, i);
+        markBands(*targets.color, w.rowBegin, w.rowEnd, i);
     }
     if (output) {
-        resolveRows(*colorBuffer, *output, w.rowBegin, w.rowEnd, outputRowOffset, outputBias);
+        resolveRows(*targets.color, *output, w.rowBegin, w.rowEnd, outputRowOffset, outputBias);
     }
 }
 

@@ -1,134 +1,139 @@
 #pragma once
-// The renderer front object. It owns one worker thread per processor of the
-// process's affinity mask (worker t pinned to the t-th processor listed), the
-// viewport, the pipeline and the shadow-volume bins, and holds pointers to the
-// frame's lights, instances, target buffers and output canvas. At most
-// kShadowSlots lights of a frame cast shadows; later shadow-casting lights are
-// drawn without (and counted in unshadowedLights).
+// The renderer's face. A Renderer draws frames of lit, textured, shadowed
+// triangles into render targets its caller owns (render/buffers.h), on one
+// worker thread per processor of the process's affinity mask, each owning a
+// horizontal band of whole 8-row blocks. Everything behind this header (the
+// geometry pipeline, the tile rasterizer, shading, shadow volumes, the final
+// pass, the workers' events) is private to render/internal/.
 //
-// Per frame, on the main thread: beginFrame; setViewMatrix and the option
-// fields; addLight / addInstance; transformAll; renderFrame. renderFrame sorts
-// and projects, hands each worker a band of whole 8-row blocks and waits for
-// all of them. A worker, on its band: builds its share of the shadow volumes
-// into its own bins (render/shadowvolume.h), sets its bins-ready event, clears
-// colour and depth when asked, runs the ambient pass, waits for every worker's
-// bins-ready event, runs one pass per light (counting the shadow bins into the
-// stencil first for a shadowed light), marks its band when asked and resolves
-// into the output.
+// A frame is one or more passes. Per pass, on the calling thread:
 //
-// Synchronisation is by events only: the main thread writes all per-frame state
-// before setting the start events and reads results after all done events;
-// workers write only their own band's rows, bins, counts and timing. The
-// picture does not depend on the band layout, which balancing moves by one
-// block a frame from the slowest worker to the fastest.
+//     beginFrame();  setViewMatrix(...);  set... options;
+//     addLight(...) / addInstance(...);   // values that live until renderFrame returns
+//     transformAll();                     // transform, cull, clip: on this thread
+//     renderFrame();                      // sort, project, then the workers draw
+//
+// Between passes the caller may blur the colour target or blend overlay
+// images into it. statistics() tells what the last pass drew and the high-water
+// marks of every fixed pool since start.
+//
+// The picture does not depend on the number of workers or on how the bands are
+// laid out: any worker count gives the same bytes.
 
-#include "math/viewport.h"
-#include "render/aligned.h"
+#include "math/vec.h"
 #include "render/buffers.h"
-#include "render/event.h"
-#include "render/lighting.h"
-#include "render/pipeline.h"
-#include "render/raster.h"
-#include "render/shading.h"
-#include "render/shadowvolume.h"
+#include "render/scene.h"
 
-#include <chrono>
+#include <array>
+#include <cstdint>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace lumo {
 
-class Renderer;
 class TextureStore;
+struct TextureImage;
 
-struct WorkerState {
-    Renderer* renderer = nullptr;
-    std::thread thread;
-    std::thread::id threadId;
-    Event startEvent{Event::Reset::Auto};
-    Event doneEvent{Event::Reset::Auto};
-    Event binsReadyEvent{Event::Reset::Manual};
-    int quit = 0;
-    // On another processor than the pinned thread that drives the frames: such
-    // a worker is roused at the start of a frame's preparation (see render/event.h).
-    bool rousable = false;
-    int index = 0;
-    int threadCount = 0;
-    int rowBegin = 0, rowEnd = 0;
-    int blockCount = 0;
-    double lastTime = 0.0;
-    double lastCpuTime = 0.0; // processor seconds of the last frame (benchmarks)
-    RasterStats stats;        // this worker's counts for its last frame
-    VertexColorCache colorCache;
+// The caller's buffers, which must outlive the renderer. The picture's size is
+// the colour buffer's; depth and stencil must cover its whole 8 x 8 tiles.
+struct RenderTargets {
+    ColorBuffer* color = nullptr;
+    DepthBuffer* depth = nullptr;
+    StencilBuffer* stencil = nullptr;
+};
+
+// What the last pass drew, and the most every fixed pool held since start.
+struct FrameStats {
+    static constexpr int kMaxWorkers = 64;
+    static constexpr int kShadowSlots = 10;
+
+    // The last pass.
+    int faces = 0;           // faces drawn after culling and clipping
+    int shadowTriangles = 0; // shadow-volume triangles
+    uint64_t rasterTriangles = 0, rasterPixels = 0; // summed over the workers
+    int workers = 0;
+    struct Worker {
+        double seconds = 0.0, cpuSeconds = 0.0; // its share of the pass
+        int blocks = 0;                         // its band, in 8-row blocks
+    };
+    std::array<Worker, kMaxWorkers> worker{};
+
+    // Since start: the fullest each pool has been, and what did not fit.
+    struct Pool {
+        int mark = 0, capacity = 0;
+    };
+    Pool vertices, faceRecords, texcoords, normals;
+    struct Dropped {
+        int meshes = 0, faces = 0, lights = 0;
+    };
+    Dropped dropped; // the most in one frame
+    // Shadow-volume bins: the most vertices each bin (slot * workers + worker)
+    // held in one frame; bins start at shadowBinStart vertices and grow when full.
+    int shadowBinStart = 0;
+    std::array<int, kShadowSlots * kMaxWorkers> shadowBins{};
+    // The most shadow-casting lights of one frame drawn without shadows
+    // because every shadow slot was taken.
+    int unshadowedLights = 0;
 };
 
 class Renderer {
 public:
-    static constexpr int kShadowSlots = 10;
+    static constexpr int kShadowSlots = FrameStats::kShadowSlots;
     static constexpr int kShadowBinVertices = 10000;
-    static constexpr int kMaxWorkers = 64;
-    // How long a worker polls an event before it sleeps (see render/event.h).
-    static constexpr std::chrono::microseconds kSpin{100};
-    // How long a roused worker polls for its start: longer than the main
-    // thread's transform, sort and projection of a busy frame.
-    static constexpr std::chrono::microseconds kRousedSpin{2000};
+    static constexpr int kMaxWorkers = FrameStats::kMaxWorkers;
 
-    // threadCount 0: one worker per processor of the affinity mask. Counts are
-    // capped at 64 workers.
-    Renderer(int width, int height, TextureStore* textures, int threadCount = 0);
+    // threadCount 0: one worker per processor of the affinity mask; counts are
+    // capped at kMaxWorkers. Prints its set-up lines.
+    Renderer(const RenderTargets& targets, const TextureStore* textures, int threadCount = 0);
     ~Renderer(); // stops and joins the workers
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;
 
-    void beginFrame();
-    void setViewMatrix(const mat44& m) { viewMatrix = m; }
+    int width() const;
+    int height() const;
+    int threadCount() const;
+
+    void beginFrame(); // also turns per-pixel lighting off again
+    void setViewMatrix(const mat44& view);
+    // Cleared before the ambient pass; both switch off again after renderFrame.
+    void setClear(bool color, bool depth);
+    void setClearDepth(bool depth);
+    void setPixelLighting(bool on);
+    void setAmbient(float ambient);
+    // Magenta markers at the workers' band borders.
+    void setShowThreads(bool show);
+    // Where each worker resolves its band at the end of the pass (null: nowhere),
+    // moved down by rowOffset rows, with the exposure bias added to every channel.
+    void setOutput(Canvas* canvas, int rowOffset);
+    void setOutputBias(float bias);
+    // On (the default), one block a frame moves from the slowest worker's band
+    // to the fastest's.
+    void setBalancing(bool on);
+
     void addLight(Light* light);
     void addInstance(MeshInstance* instance);
     void transformAll();
     void renderFrame();
 
-    // Test and benchmark hooks: a fixed band layout (block counts summing to the
-    // picture's blocks; returns false otherwise) and the sum of the workers'
-    // counters for the last frame.
-    bool setBlockCounts(const std::vector<int>& blockCounts);
-    RasterStats frameStats() const;
+    // Between passes, on the calling thread: the tent blur of the colour target
+    // (radius < 1 does nothing), and a premultiplied image blended at (x, y)
+    // with opacity fade.
+    void blur(int radius);
+    void compositeOverlay(const TextureImage& image, int x, int y, float fade);
 
-    int width = 0, height = 0;
-    std::unique_ptr<Viewport> viewport;
-    mat44 viewMatrix = mat44::identity();
-    bool clearColor = false;
-    bool clearDepth = false;
-    bool pixelLighting = false;
-    bool showThreads = false;
-    bool balancing = true; // move one block a frame towards equal working times
-    std::vector<LightEntry> lights;
-    std::vector<MeshInstance*> instances;
-    ColorBuffer* colorBuffer = nullptr;
-    StencilBuffer* stencilBuffer = nullptr;
-    DepthBuffer* depthBuffer = nullptr;
-    Canvas* output = nullptr;
-    int outputRowOffset = 0;
-    float outputBias = 0.0f;
-    int threadCount = 0;
-    int shadowLightCount = 0;
-    int shadowSlots = kShadowSlots;
-    // One bin per (slot s, worker i) at index s * threadCount + i, 10000 vertices
-    // to start; a bin that fills up grows and keeps its size.
-    std::vector<ShadowBin> shadowBins;
-    std::vector<int> shadowCounts; // vertices in each bin this frame
-    // Shadow-casting lights of this frame beyond the slots: drawn without shadows.
-    int unshadowedLights = 0;
-    int shadowTriangles = 0; // volume triangles of the last frame
-    std::unique_ptr<Pipeline> pipeline;
-    std::unique_ptr<WorkerState[]> workers;
+    FrameStats statistics() const;
+
+    // Test and benchmark hook: a fixed band layout (block counts summing to the
+    // picture's blocks; returns false otherwise).
+    bool setBlockCounts(const std::vector<int>& blockCounts);
+
+    // The state behind this face, for the renderer's own tests and benchmarks
+    // (render/internal/frame.h).
+    struct State;
+    State& internals() { return *state_; }
 
 private:
-    static void workerLoop(WorkerState* state);
-    void workerFrame(WorkerState& worker);
-    bool targetsUsable();
-    void raiseShadowMarks();
-    bool reportedTargets_ = false;
+    std::unique_ptr<State> state_;
 };
 
 } // namespace lumo

@@ -20,9 +20,10 @@
 
 #include "assets/mesh.h"
 #include "assets/texture.h"
-#include "render/meshgen.h"
+#include "tests/support/meshgen.h"
 #include "render/renderer.h"
 #include "sys/threads.h"
+#include "sys/log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -296,20 +297,15 @@ public:
             }
         }
 
-        std::fflush(stdout);
-        FILE* saved = stdout; // the renderer's set-up lines are not part of the table
-        stdout = std::fopen("/dev/null", "w");
-        renderer_ = std::make_unique<Renderer>(width, height, &textures_, threads);
-        std::fclose(stdout);
-        stdout = saved;
-
+        {
+            LogCapture quiet(false); // the renderer's set-up lines are not part of the table
+            renderer_ = std::make_unique<Renderer>(RenderTargets{&color_, &depth_, &stencil_},
+                                                   &textures_, threads);
+        }
         canvas_ = Canvas{canvasPixels_.data(), width, height};
-        renderer_->colorBuffer = &color_;
-        renderer_->depthBuffer = &depth_;
-        renderer_->stencilBuffer = &stencil_;
-        renderer_->output = &canvas_;
-        workerCpu_.assign(size_t(renderer_->threadCount), 0.0);
-        workerBlocks_.assign(size_t(renderer_->threadCount), 0.0);
+        renderer_->setOutput(&canvas_, 0);
+        workerCpu_.assign(size_t(renderer_->threadCount()), 0.0);
+        workerBlocks_.assign(size_t(renderer_->threadCount()), 0.0);
     }
 
     void warmUp(int frames) {
@@ -365,18 +361,19 @@ public:
                           workerBlocks_[t] / n);
             result.workers += text;
         }
-        const Pipeline::ShadowMarks& marks = renderer_->pipeline->shadowMarks;
-        for (size_t first = 0; first + marks.workers <= marks.bins.size(); first += marks.workers) {
+        const FrameStats stats = renderer_->statistics();
+        for (int first = 0; first < stats.workers * FrameStats::kShadowSlots;
+             first += stats.workers) {
             std::string slot;
             int most = 0;
-            for (int t = 0; t < marks.workers; ++t) {
-                most = std::max(most, marks.bins[first + t]);
-                slot += (t ? "/" : "") + std::to_string(marks.bins[first + t]);
+            for (int t = 0; t < stats.workers; ++t) {
+                most = std::max(most, stats.shadowBins[size_t(first + t)]);
+                slot += (t ? "/" : "") + std::to_string(stats.shadowBins[size_t(first + t)]);
             }
             if (most > 0) {
                 result.binMark = std::max(result.binMark, most);
                 result.bins += (result.bins.empty() ? "" : " ") +
-                               std::to_string(first / marks.workers) + ":" + slot;
+                               std::to_string(first / stats.workers) + ":" + slot;
             }
         }
         if (result.bins.empty()) {
@@ -391,8 +388,8 @@ private:
         const double mainStart = sys::threadCpuSeconds();
         renderer.beginFrame();
         renderer.setViewMatrix(scene_.view);
-        renderer.clearDepth = true;
-        renderer.pipeline->ambient = scene_.ambient;
+        renderer.setClearDepth(true);
+        renderer.setAmbient(scene_.ambient);
         for (Light& l : lights_) {
             renderer.addLight(&l);
         }
@@ -404,17 +401,20 @@ private:
         }
         renderer.transformAll();
         renderer.renderFrame();
+        const double mainCpu = sys::threadCpuSeconds() - mainStart;
+        const FrameStats stats = renderer.statistics();
         double slowest = 0;
-        for (int t = 0; t < renderer.threadCount; ++t) {
-            slowest = std::max(slowest, renderer.workers[t].lastCpuTime);
-            workerCpu_[size_t(t)] += renderer.workers[t].lastCpuTime * 1e3;
-            workerBlocks_[size_t(t)] += renderer.workers[t].blockCount;
+        for (int t = 0; t < stats.workers; ++t) {
+            const FrameStats::Worker& w = stats.worker[size_t(t)];
+            slowest = std::max(slowest, w.cpuSeconds);
+            workerCpu_[size_t(t)] += w.cpuSeconds * 1e3;
+            workerBlocks_[size_t(t)] += w.blocks;
         }
-        critical_ += (sys::threadCpuSeconds() - mainStart + slowest) * 1e3;
-        mainCpu_ += (sys::threadCpuSeconds() - mainStart) * 1e3;
-        faces_ += renderer.pipeline->faceCount;
-        pixels_ += double(renderer.frameStats().pixels);
-        volumeTriangles_ += renderer.shadowTriangles;
+        critical_ += (mainCpu + slowest) * 1e3;
+        mainCpu_ += mainCpu * 1e3;
+        faces_ += stats.faces;
+        pixels_ += double(stats.rasterPixels);
+        volumeTriangles_ += stats.shadowTriangles;
         ++frameIndex_;
     }
 

@@ -10,9 +10,10 @@
 
 #include "assets/texture.h"
 #include "math/viewport.h"
-#include "render/meshgen.h"
-#include "render/pipeline.h"
-#include "render/raster.h"
+#include "render/internal/pipeline.h"
+#include "render/internal/raster.h"
+#include "sys/log.h"
+#include "tests/support/meshgen.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,12 +37,8 @@ struct GeometryScene {
     std::vector<MeshInstance> instances;
 
     GeometryScene() {
-        std::fflush(stdout);
-        std::FILE* saved = stdout; // the pipeline's memory line is not part of the table
-        stdout = std::fopen("/dev/null", "w");
+        LogCapture quiet(false); // the pipeline's memory line is not part of the table
         pipeline = std::make_unique<Pipeline>(nullptr);
-        std::fclose(stdout);
-        stdout = saved;
         const int sphere = meshes.add(makeSphere(100, 101, material));
         const int plane = meshes.add(makePlane(10, material));
         instances.emplace_back(sphere, &meshes);

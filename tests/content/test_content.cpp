@@ -189,19 +189,17 @@ TEST_F(Content, TimelineStaysInsideTheBudgetsAndPlaysEveryScene) {
     for (int s = 1; s <= 7; ++s) {
         EXPECT_TRUE(scenes.count(s)) << "scene " << s << " never plays";
     }
-    const Pipeline& pipeline = *demo_->session().renderer->pipeline;
-    for (int used :
-         {pipeline.maxVertices, pipeline.maxNormals, pipeline.maxTexcoords, pipeline.maxFaces}) {
-        EXPECT_LT(used, 60000);
+    const FrameStats stats = demo_->session().renderer->statistics();
+    for (const FrameStats::Pool& pool :
+         {stats.vertices, stats.normals, stats.texcoords, stats.faceRecords}) {
+        EXPECT_LT(pool.mark, 60000);
     }
-    EXPECT_EQ(pipeline.maxDropped.faces + pipeline.maxDropped.meshes + pipeline.maxDropped.lights,
-              0);
+    EXPECT_EQ(stats.dropped.faces + stats.dropped.meshes + stats.dropped.lights, 0);
     // With one worker a bin holds a light's whole volume.
-    const std::vector<int>& bins = pipeline.shadowMarks.bins;
-    const int fullestBin = bins.empty() ? 0 : *std::max_element(bins.begin(), bins.end());
+    const int fullestBin = *std::max_element(stats.shadowBins.begin(), stats.shadowBins.end());
     EXPECT_GT(fullestBin, 0) << "no shadow volumes were built";
     EXPECT_LT(fullestBin, 6000);
-    EXPECT_EQ(pipeline.shadowMarks.unshadowedLights, 0);
+    EXPECT_EQ(stats.unshadowedLights, 0);
 }
 
 // Generating again gives the same bytes as the build's data/ (the music is

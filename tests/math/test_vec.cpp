@@ -1,5 +1,6 @@
 #include "math/vec.h"
 #include "math/viewport.h"
+#include "sys/log.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +21,8 @@ void expectNear(const vec4& a, const vec4& b, float eps = 1e-6f) {
 constexpr float halfPi = 1.57079632679f;
 
 Viewport quietViewport() {
-    testing::internal::CaptureStdout();
-    Viewport v(640, 360, 16.0f / 9.0f);
-    testing::internal::GetCapturedStdout();
-    return v;
+    LogCapture quiet(false);
+    return Viewport(640, 360, 16.0f / 9.0f);
 }
 
 } // namespace
@@ -84,9 +83,9 @@ TEST(Matrix, InvertRoundTripsAndRejectsSingular) {
 }
 
 TEST(Matrix, PrintWritesRows) {
-    testing::internal::CaptureStdout();
+    LogCapture out;
     printMatrix(mat44::translation({1, 2, 3}));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(out.text(),
               "--mat44:\n [1.000000,0.000000,0.000000,1.000000]\n"
               " [0.000000,1.000000,0.000000,2.000000]\n"
               " [0.000000,0.000000,1.000000,3.000000]\n"
@@ -94,9 +93,9 @@ TEST(Matrix, PrintWritesRows) {
 }
 
 TEST(Viewport, ProjectionFor720p) {
-    testing::internal::CaptureStdout();
+    LogCapture log;
     Viewport v(1280, 720, 16.0f / 9.0f);
-    std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = log.text();
     EXPECT_NEAR(v.projection.m[5], 1.7320508f, 1e-6f);
     EXPECT_NEAR(v.projection.m[0], 0.9742786f, 1e-6f);
     for (auto [i, value] :

@@ -1,7 +1,8 @@
 #include "scenes.h"
 
-#include "render/meshgen.h"
+#include "tests/support/meshgen.h"
 #include "test_util.h"
+#include "sys/log.h"
 
 #include <cmath>
 #include <cstring>
@@ -64,14 +65,11 @@ MeshInstance place(int mesh, float scale, vec4 position, vec4 angles, bool casts
 Rig::Rig(int threads, int w, int h)
     : width(w), height(h), color(w, h), depth(w, h), stencil(w, h),
       canvasPixels(size_t(w) * (h + 8), 0xDEADBEEF), canvas{canvasPixels.data(), w, h + 8} {
-    CaptureStdout quiet;
-    renderer = std::make_unique<Renderer>(w, h, sharedAssets().textures.get(), threads);
-    renderer->colorBuffer = &color;
-    renderer->depthBuffer = &depth;
-    renderer->stencilBuffer = &stencil;
-    renderer->output = &canvas;
-    renderer->outputRowOffset = 4;
-    renderer->pipeline->ambient = 0.2f;
+    LogCapture quiet(false);
+    renderer = std::make_unique<Renderer>(RenderTargets{&color, &depth, &stencil},
+                                          sharedAssets().textures.get(), threads);
+    renderer->setOutput(&canvas, 4);
+    renderer->setAmbient(0.2f);
 }
 
 void Rig::render(const mat44& view, std::vector<Light> passLights,
@@ -79,8 +77,8 @@ void Rig::render(const mat44& view, std::vector<Light> passLights,
     lights = std::move(passLights);
     renderer->beginFrame();
     renderer->setViewMatrix(view);
-    renderer->clearColor = renderer->clearDepth = clear;
-    renderer->pixelLighting = pixelLighting;
+    renderer->setClear(clear, clear);
+    renderer->setPixelLighting(pixelLighting);
     for (Light& l : lights) {
         renderer->addLight(&l);
     }
@@ -106,7 +104,7 @@ std::vector<Picture> renderScene(Scene scene, int threads, const std::vector<int
     Rig rig(threads, 320, 180);
     if (!blockCounts.empty()) {
         rig.renderer->setBlockCounts(blockCounts);
-        rig.renderer->balancing = false;
+        rig.renderer->setBalancing(false);
     }
     const bool shadows = scene == Scene::Shadows || scene == Scene::ShadowsInside;
     std::vector<Picture> pictures;

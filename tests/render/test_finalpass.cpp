@@ -1,7 +1,7 @@
 // Resolve rounding, band clear and markers, the tent blur and the overlay.
 
 #include "assets/texture.h"
-#include "render/finalpass.h"
+#include "render/internal/finalpass.h"
 
 #include <gtest/gtest.h>
 

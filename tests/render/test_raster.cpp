@@ -2,8 +2,8 @@
 // evaluated directly at every pixel with the same snapping and fill rule, and
 // the depth plane evaluated from the triangle's origin.
 
-#include "render/raster.h"
-#include "render/shadowbin.h"
+#include "render/internal/raster.h"
+#include "render/internal/shadowbin.h"
 
 #include <gtest/gtest.h>
 

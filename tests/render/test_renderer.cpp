@@ -1,9 +1,12 @@
 // Whole pictures: identical bytes whatever the worker count, band layout and
 // raster path; the renderer's set-up lines, band rules and missing targets.
 
+#include "render/internal/event.h"
+#include "render/internal/raster.h"
 #include "render/renderer.h"
 #include "scenes.h"
 #include "test_util.h"
+#include "sys/log.h"
 
 #include <gtest/gtest.h>
 
@@ -106,18 +109,23 @@ TEST(Event, NeverLosesAWakeUp) {
 
 // The last worker takes the blocks left over; counts are capped.
 TEST(Renderer, SetUpLinesBandsAndWorkerCounts) {
-    CaptureStdout out;
-    Renderer three(64, 44, nullptr, 3); // 5 blocks: 1, 1, 3; rows 40..43 never drawn
-    Renderer capped(16, 16, nullptr, 100);
-    Renderer five(32, 24, nullptr, 5); // 3 blocks, 5 workers: the last starts with all
+    LogCapture out;
+    ColorBuffer color44(64, 44), color16(16, 16), color24(32, 24);
+    DepthBuffer depth(64, 44);
+    StencilBuffer stencil(64, 44);
+    // 5 blocks: 1, 1, 3; rows 40..43 never drawn
+    Renderer three(RenderTargets{&color44, &depth, &stencil}, nullptr, 3);
+    Renderer capped(RenderTargets{&color16, nullptr, nullptr}, nullptr, 100);
+    // 3 blocks, 5 workers: the last starts with all
+    Renderer five(RenderTargets{&color24, nullptr, nullptr}, nullptr, 5);
     const std::string text = out.text();
-    EXPECT_TRUE(three.workers[0].blockCount == 1 && three.workers[1].blockCount == 1 &&
-                three.workers[2].blockCount == 3);
+    auto blocks = [](const Renderer& r, int t) { return r.statistics().worker[size_t(t)].blocks; };
+    EXPECT_TRUE(blocks(three, 0) == 1 && blocks(three, 1) == 1 && blocks(three, 2) == 3);
     EXPECT_FALSE(three.setBlockCounts({1, 1, 1}));
     EXPECT_TRUE(three.setBlockCounts({0, 5, 0}));
-    EXPECT_EQ(capped.threadCount, Renderer::kMaxWorkers);
-    EXPECT_EQ(capped.workers[Renderer::kMaxWorkers - 1].blockCount, 2);
-    EXPECT_TRUE(five.workers[3].blockCount == 0 && five.workers[4].blockCount == 3);
+    EXPECT_EQ(capped.threadCount(), Renderer::kMaxWorkers);
+    EXPECT_EQ(blocks(capped, Renderer::kMaxWorkers - 1), 2);
+    EXPECT_TRUE(blocks(five, 3) == 0 && blocks(five, 4) == 3);
     EXPECT_NE(text.find("TLR: threads setup.\nTLR: last chunk fixed.\n--mat44:\n"),
               std::string::npos);
     EXPECT_NE(text.find("TLR: viewport created\nnew pipeline uses:       35.10 MB\n"
@@ -125,24 +133,29 @@ TEST(Renderer, SetUpLinesBandsAndWorkerCounts) {
               std::string::npos);
 }
 
-// A frame without targets is skipped with a message; an empty one only
-// resolves the colour buffer.
+// A frame without all its targets is skipped with a message, once; an empty one
+// only resolves the colour buffer.
 TEST(Renderer, EmptyFrameOnlyResolvesAndMissingTargetsAreReported) {
     Rig rig(2, 16, 16);
     std::fill_n(rig.color.pixels, 256, vec4(0.5f, 0.25f, 1.0f, 0.0f));
-    CaptureStdout out;
-    rig.renderer->colorBuffer = nullptr;
-    rig.renderer->beginFrame();
-    rig.renderer->renderFrame();
+    LogCapture out;
+    {
+        Renderer noDepth(RenderTargets{&rig.color, nullptr, &rig.stencil}, nullptr, 2);
+        noDepth.setOutput(&rig.canvas, 4);
+        noDepth.beginFrame();
+        noDepth.renderFrame();
+        noDepth.beginFrame();
+        noDepth.renderFrame();
+    }
     EXPECT_EQ(rig.canvasPixels[4 * 16], 0xDEADBEEFu);
-    rig.renderer->colorBuffer = &rig.color;
     std::vector<MeshInstance> none;
     rig.render(mat44::identity(), {}, none, false);
     EXPECT_EQ(rig.canvasPixels[4 * 16], 0x008040FFu);
     EXPECT_EQ(rig.canvasPixels[20 * 16 - 1], 0x008040FFu);
-    EXPECT_NE(
-        out.text().find("TLR: render targets missing or smaller than 16 x 16, frame skipped\n"),
-        std::string::npos);
+    const std::string text = out.text();
+    const std::string skipped = "TLR: render targets missing or smaller than 16 x 16, frame skipped\n";
+    ASSERT_NE(text.find(skipped), std::string::npos);
+    EXPECT_EQ(text.find(skipped, text.find(skipped) + 1), std::string::npos) << "reported twice";
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 // Shading: the lighting functions, the shader-type table and texturing.
 
 #include "assets/texture.h"
-#include "render/meshgen.h"
-#include "render/shading.h"
+#include "tests/support/meshgen.h"
+#include "render/internal/shading.h"
 #include "test_util.h"
+#include "sys/log.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +43,7 @@ TEST(Shading, TypesTexturesAndPerPixelLighting) {
     std::unique_ptr<Pipeline> pipeline;
     TextureStore textures;
     {
-        test::CaptureStdout quiet;
+        LogCapture quiet(false);
         viewport = std::make_unique<Viewport>(64, 32, 2.0f);
         pipeline = std::make_unique<Pipeline>(&textures);
     }
@@ -96,7 +97,7 @@ TEST(Shading, TypesTexturesAndPerPixelLighting) {
     for (int type : {1, 2}) {
         m.shaderType = type;
         build(m);
-        test::CaptureStdout out;
+        LogCapture out;
         EXPECT_EQ(shade(2), vec4());
         std::string expected;
         for (int i = 0; i < 3 * pipeline->faceCount && type == 2; ++i) { // three passes
@@ -131,7 +132,7 @@ TEST(Shading, TypesTexturesAndPerPixelLighting) {
 // whose faces alternate between two materials, in the per-light and the
 // all-lights shader types, over two calls in a row on one cache.
 TEST(VertexColorCache, GivesTheBytesOfUncachedShading) {
-    test::CaptureStdout quiet;
+    LogCapture quiet(false);
     Viewport viewport(96, 64, 1.5f);
     TextureStore textures;
     Pipeline pipeline(&textures);

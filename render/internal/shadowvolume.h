@@ -24,7 +24,7 @@
 // Work is split by faces: worker t builds the faces t, t + n, t + 2n, ... of
 // every caster into its own bin, already clipped and mapped to the screen, so
 // the builders share nothing. After the bins-ready barrier every worker counts
-// all bins into its own band (render/shadowbin.h). Stencil counts are modulo 256
+// all bins into its own band (render/internal/shadowbin.h). Stencil counts are modulo 256
 // and addition is commutative, so the counts do not depend on how the faces were
 // dealt out: any worker count gives the same bytes.
 //
@@ -38,7 +38,7 @@
 
 #include "math/vec.h"
 #include "math/viewport.h"
-#include "render/aligned.h"
+#include "sys/aligned.h"
 
 namespace lumo {
 
@@ -56,7 +56,7 @@ constexpr int kShadowFaceVertices = 4 * kShadowClipVertices;
 // vertices (pixel x, pixel y, normalised depth, 1), three per triangle. Only its
 // worker writes it, during the build phase; the vertex count lives beside it.
 struct ShadowBin {
-    AlignedArray<vec4> vertices; // capacity is vertices.size()
+    AlignedVector<vec4> vertices; // capacity is vertices.size()
 
     explicit ShadowBin(int capacity = 0) : vertices(size_t(capacity > 0 ? capacity : 0)) {}
     int capacity() const { return int(vertices.size()); }

@@ -1,4 +1,4 @@
-#include "render/shadowbin.h"
+#include "render/internal/shadowbin.h"
 
 #include <algorithm>
 

@@ -14,8 +14,9 @@
 #include "assets/mesh.h"
 #include "math/vec.h"
 #include "math/viewport.h"
-#include "render/aligned.h"
-#include "render/lighting.h"
+#include "sys/aligned.h"
+#include "render/internal/lighting.h"
+#include "render/scene.h"
 
 #include <cstdint>
 #include <string>
@@ -32,26 +33,6 @@ struct alignas(16) PipelineVertex {
     vec4 spare;
 };
 
-struct MeshInstance {
-    float scale = 1.0f;
-    mat44 rotation = mat44::identity();
-    mat44 placement = mat44::identity();
-    int meshIndex = 0;
-    MeshStore* meshes = nullptr;
-    // The instance's first transformed vertex, or null when its mesh did not fit
-    // into the pools this frame (nothing of it was drawn).
-    PipelineVertex* firstVertex = nullptr;
-    mat44 world = mat44::identity();
-    bool castsShadow = false;
-
-    MeshInstance(int meshIndex, MeshStore* meshes);
-
-    // Looks the mesh up by file name (unknown names give the placeholder).
-    static MeshInstance placeInstance(MeshStore* meshes, const std::string& meshName, float scale,
-                                      const vec4& position, const vec4& angles);
-    void setRotation(const vec4& angles);
-};
-
 struct LightEntry {
     Light* light = nullptr;
     int shadowSlot = -1;
@@ -63,20 +44,20 @@ public:
     static constexpr int kCapacity = 100000;
     static constexpr int kMaxLights = 16;
 
-    AlignedArray<PipelineVertex> vertices;
-    AlignedArray<vec4> texcoords;
-    AlignedArray<vec4> normals;
+    AlignedVector<PipelineVertex> vertices;
+    AlignedVector<vec4> texcoords;
+    AlignedVector<vec4> normals;
     AlignedVector<MeshFace> faces;
     int vertexCapacity = kCapacity, normalCapacity = kCapacity, texcoordCapacity = kCapacity,
         faceCapacity = kCapacity;
     int vertexCount = 0, normalCount = 0, texcoordCount = 0, faceCount = 0;
     int maxVertices = 0, maxNormals = 0, maxTexcoords = 0, maxFaces = 0;
     int meshVertexCount = 0, meshNormalCount = 0, meshTexcoordCount = 0;
-    AlignedArray<int32_t> order;
+    AlignedVector<int32_t> order;
     // The sort's (key offset, face) pairs, one word each, and their second buffer.
-    AlignedArray<uint64_t> sortItems, sortSpare;
+    AlignedVector<uint64_t> sortItems, sortSpare;
     // Each face's sort key, written as the face is emitted.
-    AlignedArray<int32_t> nearKeys;
+    AlignedVector<int32_t> nearKeys;
     // The faces in drawing order as compact one-line records with their screen
     // y range, written by projectVertices: every band of every pass walks this
     // list sequentially instead of the scattered face records.
@@ -85,10 +66,10 @@ public:
         float minY, maxY;
         const Material* material;
     };
-    AlignedArray<DrawFace> drawList;
+    AlignedVector<DrawFace> drawList;
     // Per pool vertex of the mesh being processed: a bit per clipping plane the
     // vertex lies outside of, so triangles wholly inside skip the clipper.
-    AlignedArray<uint8_t> outcodes;
+    AlignedVector<uint8_t> outcodes;
     Light* lights[kMaxLights] = {};
     int maxLights = kMaxLights;
     int lightCount = 0;
@@ -105,17 +86,6 @@ public:
     };
     Dropped dropped, maxDropped;
 
-    // Shadow-volume bins, raised by the Renderer after each frame and printed
-    // with these statistics: the most vertices each bin (index slot * workers +
-    // worker) held in one frame, and the most shadow-casting lights of one frame
-    // drawn without shadows because every shadow slot was taken.
-    struct ShadowMarks {
-        int workers = 0;
-        int startCapacity = 0;
-        std::vector<int> bins;
-        int unshadowedLights = 0;
-    };
-    ShadowMarks shadowMarks;
 
     explicit Pipeline(const TextureStore* textures);
     Pipeline(const Pipeline&) = delete;
@@ -131,7 +101,6 @@ public:
     void projectVertices(const Viewport& viewport);
     // Raises the high-water marks to this frame's counts.
     void raiseStatistics();
-    void printStatistics() const;
 
 private:
     void processMesh(const Mesh& mesh, const mat44& modelView, const Viewport& viewport);

@@ -1,7 +1,7 @@
-#include "render/shadowvolume.h"
+#include "render/internal/shadowvolume.h"
 
 #include "assets/mesh.h"
-#include "render/pipeline.h"
+#include "render/internal/pipeline.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,7 @@ void ShadowBin::reserve(int count, int more) {
     if (needed <= capacity()) {
         return;
     }
-    AlignedArray<vec4> grown(size_t(std::max(needed, 2 * capacity())));
+    AlignedVector<vec4> grown(size_t(std::max(needed, 2 * capacity())));
     if (count > 0) {
         std::memcpy(static_cast<void*>(grown.data()), vertices.data(),
                     size_t(count) * sizeof(vec4));

@@ -4,7 +4,7 @@
 
 #include "math/vec.h"
 #include "render/buffers.h"
-#include "render/raster.h"
+#include "render/internal/raster.h"
 
 namespace lumo {
 

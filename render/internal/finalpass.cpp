@@ -1,4 +1,4 @@
-#include "render/finalpass.h"
+#include "render/internal/finalpass.h"
 
 #include "assets/texture.h"
 

@@ -1,9 +1,9 @@
-#include "render/shading.h"
+#include "render/internal/shading.h"
 
 #include "assets/texture.h"
 
 #include <algorithm>
-#include <cstdio>
+#include "sys/log.h"
 
 namespace lumo {
 
@@ -168,7 +168,7 @@ void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, Co
             rasterize(Member::GouraudAdd, target, in);
             break;
         default:
-            std::printf("unknown shader type %d\n", material->shaderType);
+            logPrintf("unknown shader type %d\n", material->shaderType);
             break;
         }
     }

@@ -1,4 +1,4 @@
-#include "render/raster.h"
+#include "render/internal/raster.h"
 
 #include "assets/texture.h"
 

@@ -6,6 +6,7 @@
 // carry w = 1 and normals w = 0.
 
 #include "math/vec.h"
+#include "render/scene.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -13,16 +14,6 @@
 #include <xmmintrin.h>
 
 namespace lumo {
-
-struct alignas(16) Light {
-    vec4 position; // world space, w = 1
-    vec4 color;
-    float diffuse = 0.0f;
-    vec4 specularColor;
-    float specular = 0.0f;
-    bool castsShadow = false;
-    vec4 viewPos; // written each frame by transformAll
-};
 
 struct LightResult {
     vec4 diffuse;

@@ -1,4 +1,4 @@
-#include "render/meshgen.h"
+#include "tests/support/meshgen.h"
 
 #include <cmath>
 #include <numbers>

@@ -1,11 +1,11 @@
-#include "render/pipeline.h"
+#include "render/internal/pipeline.h"
 
 #include "assets/texture.h"
+#include "sys/log.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <xmmintrin.h>
 
@@ -183,7 +183,7 @@ Pipeline::Pipeline(const TextureStore* textures_)
     double megabytes =
         double(normalCapacity + 4 * vertexCapacity + 17 * faceCapacity + texcoordCapacity) * 16.0 /
         1024.0 / 1024.0;
-    std::printf("new pipeline uses: %11.2f MB\n", megabytes);
+    logPrintf("new pipeline uses: %11.2f MB\n", megabytes);
 }
 
 void Pipeline::resetFrame() {
@@ -596,47 +596,6 @@ void Pipeline::raiseStatistics() {
     maxDropped.meshes = std::max(maxDropped.meshes, dropped.meshes);
     maxDropped.faces = std::max(maxDropped.faces, dropped.faces);
     maxDropped.lights = std::max(maxDropped.lights, dropped.lights);
-}
-
-void Pipeline::printStatistics() const {
-    auto line = [](const char* format, int mark, int capacity) {
-        std::printf(format, mark, capacity, 100.0f * float(mark) / float(capacity));
-    };
-    std::printf("-[ pipeline statistics ]----------------\n");
-    line(" vertices: % 8d / % 8d, %4.0f%%\n", maxVertices, vertexCapacity);
-    line("    faces: % 8d / % 8d, %4.0f%%\n", maxFaces, faceCapacity);
-    line("texcoords: % 8d / % 8d, %4.0f%%\n", maxTexcoords, texcoordCapacity);
-    line("  normals: % 8d / % 8d, %4.0f%%\n", maxNormals, normalCapacity);
-    if (maxDropped.meshes || maxDropped.faces || maxDropped.lights) {
-        std::printf("  dropped: % 8d meshes, % 8d faces, % 4d lights (most in one frame)\n",
-                    maxDropped.meshes, maxDropped.faces, maxDropped.lights);
-    }
-    const ShadowMarks& shadows = shadowMarks;
-    const int fullest =
-        shadows.bins.empty() ? 0 : *std::max_element(shadows.bins.begin(), shadows.bins.end());
-    if (fullest > 0) {
-        std::printf("  shadows: % 8d vertices in the fullest bin (bins start at %d, grow when "
-                    "full)\n",
-                    fullest, shadows.startCapacity);
-        const int workers = std::max(shadows.workers, 1);
-        for (size_t first = 0; first + workers <= shadows.bins.size(); first += workers) {
-            if (*std::max_element(shadows.bins.begin() + first,
-                                  shadows.bins.begin() + first + workers) == 0) {
-                continue;
-            }
-            std::printf("  slot %2d:", int(first / workers));
-            for (int t = 0; t < workers; ++t) {
-                std::printf(" % 8d", shadows.bins[first + t]);
-            }
-            std::printf("\n");
-        }
-    }
-    if (shadows.unshadowedLights > 0) {
-        std::printf("  unshadowed: % 4d shadow-casting lights beyond the shadow slots (most in one "
-                    "frame)\n",
-                    shadows.unshadowedLights);
-    }
-    std::printf("\n");
 }
 
 } // namespace lumo

@@ -1,5 +1,5 @@
 #pragma once
-// Procedural meshes for tests, benchmarks and generated content. Triangles wind
+// Procedural meshes for the tests and benchmarks. Triangles wind
 // counter-clockwise seen from the side their normal points to (outward for the
 // closed solids, inward for the sky box), texture coordinate entry 0 is (0, 0)
 // as in loaded meshes, and adjacency is built, so the closed ones can cast

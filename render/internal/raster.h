@@ -21,7 +21,7 @@
 
 #include "math/vec.h"
 #include "render/buffers.h"
-#include "render/lighting.h"
+#include "render/internal/lighting.h"
 
 #include <cstdint>
 

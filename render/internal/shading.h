@@ -14,8 +14,8 @@
 //   other          "unknown shader type %d"             the same line
 
 #include "render/buffers.h"
-#include "render/pipeline.h"
-#include "render/raster.h"
+#include "render/internal/pipeline.h"
+#include "render/internal/raster.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,0 +1,99 @@
+#pragma once
+// The state behind the Renderer's face: the workers, the frame's lists and
+// switches, the pipeline and the shadow-volume bins.
+//
+// Per pass, renderFrame sorts and projects, hands each worker a band of whole
+// 8-row blocks and waits for all of them. A worker, on its band: builds its
+// share of the shadow volumes into its own bins (render/internal/shadowvolume.h),
+// sets its bins-ready event, clears colour and depth when asked, runs the
+// ambient pass, waits for every worker's bins-ready event, runs one pass per
+// light (counting the shadow bins into the stencil first for a shadowed light),
+// marks its band when asked and resolves into the output.
+//
+// Synchronisation is by events only: the calling thread writes all per-frame
+// state before setting the start events and reads results after all done
+// events; workers write only their own band's rows, bins, counts and timing.
+// Balancing moves one block a frame from the slowest worker to the fastest; the
+// picture does not depend on the layout. At most kShadowSlots lights of a frame
+// cast shadows; later shadow-casting lights are drawn without.
+
+#include "math/viewport.h"
+#include "render/internal/event.h"
+#include "render/internal/pipeline.h"
+#include "render/internal/raster.h"
+#include "render/internal/shading.h"
+#include "render/internal/shadowvolume.h"
+#include "render/renderer.h"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace lumo {
+
+struct WorkerState {
+    Renderer::State* frame = nullptr;
+    std::thread thread;
+    Event startEvent{Event::Reset::Auto};
+    Event doneEvent{Event::Reset::Auto};
+    Event binsReadyEvent{Event::Reset::Manual};
+    bool quit = false;
+    // On another processor than the pinned thread that drives the frames: such
+    // a worker is roused at the start of a frame's preparation (see event.h).
+    bool rousable = false;
+    int index = 0;
+    int rowBegin = 0, rowEnd = 0;
+    int blockCount = 0;
+    double lastTime = 0.0;
+    double lastCpuTime = 0.0; // processor seconds of the last frame
+    RasterStats stats;        // this worker's counts for its last frame
+    VertexColorCache colorCache;
+};
+
+struct Renderer::State {
+    // How long a worker polls an event before it sleeps (see event.h).
+    static constexpr std::chrono::microseconds kSpin{100};
+    // How long a roused worker polls for its start: longer than the calling
+    // thread's transform, sort and projection of a busy frame.
+    static constexpr std::chrono::microseconds kRousedSpin{2000};
+
+    State(const RenderTargets& targets, const TextureStore* textures, int threadCount);
+    ~State();
+
+    void renderFrame();
+    void workerFrame(WorkerState& worker);
+    bool targetsUsable();
+    void raiseShadowMarks();
+
+    int width = 0, height = 0;
+    RenderTargets targets;
+    std::unique_ptr<Viewport> viewport;
+    mat44 viewMatrix = mat44::identity();
+    bool clearColor = false;
+    bool clearDepth = false;
+    bool pixelLighting = false;
+    bool showThreads = false;
+    bool balancing = true;
+    std::vector<LightEntry> lights;
+    std::vector<MeshInstance*> instances;
+    Canvas* output = nullptr;
+    int outputRowOffset = 0;
+    float outputBias = 0.0f;
+    int threadCount = 0;
+    int shadowLightCount = 0;
+    // One bin per (slot s, worker i) at index s * threadCount + i,
+    // kShadowBinVertices to start; a bin that fills up grows and keeps its size.
+    std::vector<ShadowBin> shadowBins;
+    std::vector<int> shadowCounts; // vertices in each bin this frame
+    // Shadow-casting lights of this frame beyond the slots: drawn without shadows.
+    int unshadowedLights = 0;
+    int shadowTriangles = 0; // volume triangles of the last frame
+    std::vector<int> shadowMarks; // the most vertices each bin held in one frame
+    int maxUnshadowedLights = 0;
+    std::unique_ptr<Pipeline> pipeline;
+    std::unique_ptr<WorkerState[]> workers;
+    bool reportedTargets = false;
+};
+
+} // namespace lumo
