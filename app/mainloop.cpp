@@ -12,7 +12,6 @@
 #include "params/varpile.h"
 #include "sys/threads.h"
 
-
 #include <cstdio>
 #include <memory>
 

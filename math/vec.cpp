@@ -64,44 +64,42 @@ mat44 eulerRotation(const vec4& angles) {
 }
 
 bool invert(const mat44& a, mat44& out) {
-    // Cofactor expansion by 2 x 2 sub-determinants of the upper and lower halves.
+    // Cofactors by 2 x 2 sub-determinants of the upper and lower halves.
     const float* m = a.m;
-    float s0 = m[0] * m[5] - m[4] * m[1];
-    float s1 = m[0] * m[9] - m[8] * m[1];
-    float s2 = m[0] * m[13] - m[12] * m[1];
-    float s3 = m[4] * m[9] - m[8] * m[5];
-    float s4 = m[4] * m[13] - m[12] * m[5];
-    float s5 = m[8] * m[13] - m[12] * m[9];
-    float c5 = m[10] * m[15] - m[14] * m[11];
-    float c4 = m[6] * m[15] - m[14] * m[7];
-    float c3 = m[6] * m[11] - m[10] * m[7];
-    float c2 = m[2] * m[15] - m[14] * m[3];
-    float c1 = m[2] * m[11] - m[10] * m[3];
-    float c0 = m[2] * m[7] - m[6] * m[3];
-    float det = s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0;
+    const float s0 = m[0] * m[5] - m[4] * m[1];
+    const float s1 = m[0] * m[9] - m[8] * m[1];
+    const float s2 = m[0] * m[13] - m[12] * m[1];
+    const float s3 = m[4] * m[9] - m[8] * m[5];
+    const float s4 = m[4] * m[13] - m[12] * m[5];
+    const float s5 = m[8] * m[13] - m[12] * m[9];
+    const float c5 = m[10] * m[15] - m[14] * m[11];
+    const float c4 = m[6] * m[15] - m[14] * m[7];
+    const float c3 = m[6] * m[11] - m[10] * m[7];
+    const float c2 = m[2] * m[15] - m[14] * m[3];
+    const float c1 = m[2] * m[11] - m[10] * m[3];
+    const float c0 = m[2] * m[7] - m[6] * m[3];
+    const float det = s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0;
     if (det == 0.0f || !std::isfinite(det)) {
         return false;
     }
-    float k = 1.0f / det;
+    // The adjugate in column-major order.
+    const float adjugate[16] = {
+        m[5] * c5 - m[9] * c4 + m[13] * c3,   -m[1] * c5 + m[9] * c2 - m[13] * c1,
+        m[1] * c4 - m[5] * c2 + m[13] * c0,   -m[1] * c3 + m[5] * c1 - m[9] * c0,
+        -m[4] * c5 + m[8] * c4 - m[12] * c3,  m[0] * c5 - m[8] * c2 + m[12] * c1,
+        -m[0] * c4 + m[4] * c2 - m[12] * c0,  m[0] * c3 - m[4] * c1 + m[8] * c0,
+        m[7] * s5 - m[11] * s4 + m[15] * s3,  -m[3] * s5 + m[11] * s2 - m[15] * s1,
+        m[3] * s4 - m[7] * s2 + m[15] * s0,   -m[3] * s3 + m[7] * s1 - m[11] * s0,
+        -m[6] * s5 + m[10] * s4 - m[14] * s3, m[2] * s5 - m[10] * s2 + m[14] * s1,
+        -m[2] * s4 + m[6] * s2 - m[14] * s0,  m[2] * s3 - m[6] * s1 + m[10] * s0};
+    // 1 / det in double: each entry is then rounded to float once, so a matrix
+    // with a tiny determinant still inverts where a float reciprocal would
+    // overflow.
+    const double k = 1.0 / double(det);
     mat44 r;
-    r.m[0] = (m[5] * c5 - m[9] * c4 + m[13] * c3) * k;
-    r.m[4] = (-m[4] * c5 + m[8] * c4 - m[12] * c3) * k;
-    r.m[8] = (m[7] * s5 - m[11] * s4 + m[15] * s3) * k;
-    r.m[12] = (-m[6] * s5 + m[10] * s4 - m[14] * s3) * k;
-    r.m[1] = (-m[1] * c5 + m[9] * c2 - m[13] * c1) * k;
-    r.m[5] = (m[0] * c5 - m[8] * c2 + m[12] * c1) * k;
-    r.m[9] = (-m[3] * s5 + m[11] * s2 - m[15] * s1) * k;
-    r.m[13] = (m[2] * s5 - m[10] * s2 + m[14] * s1) * k;
-    r.m[2] = (m[1] * c4 - m[5] * c2 + m[13] * c0) * k;
-    r.m[6] = (-m[0] * c4 + m[4] * c2 - m[12] * c0) * k;
-    r.m[10] = (m[3] * s4 - m[7] * s2 + m[15] * s0) * k;
-    r.m[14] = (-m[2] * s4 + m[6] * s2 - m[14] * s0) * k;
-    r.m[3] = (-m[1] * c3 + m[5] * c1 - m[9] * c0) * k;
-    r.m[7] = (m[0] * c3 - m[4] * c1 + m[8] * c0) * k;
-    r.m[11] = (-m[3] * s3 + m[7] * s1 - m[11] * s0) * k;
-    r.m[15] = (m[2] * s3 - m[6] * s1 + m[10] * s0) * k;
-    for (float v : r.m) {
-        if (!std::isfinite(v)) {
+    for (int i = 0; i < 16; ++i) {
+        r.m[i] = float(double(adjugate[i]) * k);
+        if (!std::isfinite(r.m[i])) {
             return false;
         }
     }

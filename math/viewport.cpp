@@ -52,7 +52,7 @@ Viewport::Viewport(int w, int h, float aspect_) {
         }
         logPrintf("plane %d: D(%11.4f), N:", i, planes[i].d);
         logPrintf("(%10.4f,%10.4f,%10.4f,%10.4f)\n", planes[i].n.x, planes[i].n.y, planes[i].n.z,
-                    planes[i].n.w);
+                  planes[i].n.w);
     }
 
     screen = mat44{};

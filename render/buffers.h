@@ -7,8 +7,8 @@
 // are never drawn.
 
 #include "math/vec.h"
-#include "sys/aligned.h"
 #include "render/fixed.h"
+#include "sys/aligned.h"
 
 #include <cstdint>
 

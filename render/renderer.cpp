@@ -287,7 +287,7 @@ bool Renderer::State::targetsUsable() {
               stencil->tilesY == depth->tilesY;
     if (!ok && !reportedTargets) {
         logPrintf("TLR: render targets missing or smaller than %d x %d, frame skipped\n", width,
-                    rows);
+                  rows);
         reportedTargets = true;
     }
     return ok;
@@ -389,8 +389,8 @@ void Renderer::State::workerFrame(WorkerState& w) {
     if (clearDepth) {
         targets.depth->clearRows(w.rowBegin, w.rowEnd);
     }
-    shadeFaces(*pipeline, 1, w.rowBegin, w.rowEnd, *targets.color, *targets.depth, targets.stencil, -1,
-               &w.stats, &w.colorCache);
+    shadeFaces(*pipeline, Pass::Ambient, w.rowBegin, w.rowEnd, *targets.color, *targets.depth,
+               targets.stencil, -1, &w.stats, &w.colorCache);
 
     // Bins-ready barrier: nobody reads another worker's bins before they are built.
     for (int k = 0; k < n; ++k) {
@@ -403,8 +403,8 @@ void Renderer::State::workerFrame(WorkerState& w) {
         }
         const int slot = entry.shadowSlot;
         if (slot < 0 || slot >= kShadowSlots) {
-            shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *targets.color, *targets.depth, nullptr,
-                       entry.lightIndex, &w.stats, &w.colorCache);
+            shadeFaces(*pipeline, Pass::Light, w.rowBegin, w.rowEnd, *targets.color, *targets.depth,
+                       nullptr, entry.lightIndex, &w.stats, &w.colorCache);
             continue;
         }
         targets.stencil->clearRows(w.rowBegin, w.rowEnd);
@@ -413,8 +413,8 @@ void Renderer::State::workerFrame(WorkerState& w) {
             rasterizeShadowBin(shadowBins[bin].vertices.data(), shadowCounts[bin], w.rowBegin,
                                w.rowEnd, *targets.stencil, *targets.depth);
         }
-        shadeFaces(*pipeline, 2, w.rowBegin, w.rowEnd, *targets.color, *targets.depth, targets.stencil,
-                   entry.lightIndex, &w.stats, &w.colorCache);
+        shadeFaces(*pipeline, Pass::Light, w.rowBegin, w.rowEnd, *targets.color, *targets.depth,
+                   targets.stencil, entry.lightIndex, &w.stats, &w.colorCache);
     }
 
     if (showThreads) {

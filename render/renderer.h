@@ -48,8 +48,8 @@ struct FrameStats {
     static constexpr int kShadowSlots = 10;
 
     // The last pass.
-    int faces = 0;           // faces drawn after culling and clipping
-    int shadowTriangles = 0; // shadow-volume triangles
+    int faces = 0;                                  // faces drawn after culling and clipping
+    int shadowTriangles = 0;                        // shadow-volume triangles
     uint64_t rasterTriangles = 0, rasterPixels = 0; // summed over the workers
     int workers = 0;
     struct Worker {

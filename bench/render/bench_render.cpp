@@ -20,10 +20,10 @@
 
 #include "assets/mesh.h"
 #include "assets/texture.h"
-#include "tests/support/meshgen.h"
 #include "render/renderer.h"
-#include "sys/threads.h"
 #include "sys/log.h"
+#include "sys/threads.h"
+#include "tests/support/meshgen.h"
 
 #include <algorithm>
 #include <chrono>

@@ -88,7 +88,7 @@ struct Renderer::State {
     std::vector<int> shadowCounts; // vertices in each bin this frame
     // Shadow-casting lights of this frame beyond the slots: drawn without shadows.
     int unshadowedLights = 0;
-    int shadowTriangles = 0; // volume triangles of the last frame
+    int shadowTriangles = 0;      // volume triangles of the last frame
     std::vector<int> shadowMarks; // the most vertices each bin held in one frame
     int maxUnshadowedLights = 0;
     std::unique_ptr<Pipeline> pipeline;

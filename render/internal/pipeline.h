@@ -14,9 +14,9 @@
 #include "assets/mesh.h"
 #include "math/vec.h"
 #include "math/viewport.h"
-#include "sys/aligned.h"
 #include "render/internal/lighting.h"
 #include "render/scene.h"
+#include "sys/aligned.h"
 
 #include <cstdint>
 #include <string>
@@ -85,7 +85,6 @@ public:
         int meshes = 0, faces = 0, lights = 0;
     };
     Dropped dropped, maxDropped;
-
 
     explicit Pipeline(const TextureStore* textures);
     Pipeline(const Pipeline&) = delete;

@@ -301,53 +301,119 @@ inline uint64_t tileMaskWide(const int32_t* dv, const int32_t eRow[3], bool full
     return bits;
 }
 
+// Step 1, once per triangle: everything the tile walk and the tile drawing
+// need, or the answer that the triangle draws nothing in this band.
+//
+// Names: (X, Y) the corners snapped to 28.4; (ox, oy) the triangle's origin,
+// its first tile column and first tile row of the whole picture, where every
+// band starts its stepping (so any band layout gives the same bytes); per edge
+// k the integer edge function e = origin + (x - ox) a + (y - oy) b, inside
+// where e >= 0; (zx, zy) the integer depth steps and zOrigin the depth at the
+// origin; planes the member's float attribute planes.
 template <Member M>
-void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
-    constexpr bool kStencil = isStencilMember(M);
-    constexpr int kPlanes = planeCount(M);
-    using fixed::ceil16;
-    using fixed::clampDepth;
+struct TriangleSetup {
+    static constexpr bool kStencil = isStencilMember(M);
+    static constexpr int kPlanes = planeCount(M);
 
-    if (!target.depth) {
-        return;
-    }
-    DepthBuffer& depth = *target.depth;
-    const int tilesX = depth.tilesX;
-    const int limitX = tilesX * 8;
-    const int limitY = depth.tilesY * 8;
-    const RowRange band = tileRows(target.rowBegin, target.rowEnd, depth.tilesY);
-    if (band.begin >= band.end) {
-        return;
-    }
+    const RasterInputs& in;
+    DepthBuffer* depth = nullptr;
+    int tilesX = 0;
     uint8_t* stencil = nullptr;
-    if (target.stencil && target.stencil->tilesX == tilesX &&
-        target.stencil->tilesY == depth.tilesY) {
-        stencil = target.stencil->data.data();
-    }
     vec4* colorPixels = nullptr;
     int colorWidth = 0;
+    const TextureImage* texture = nullptr;
+    bool fast = true;
+
+    PlaneSetup ps;
+    Edge edges[3];
+    int ox = 0, oy = 0;
+    int tileCol0 = 0, colEnd = 0, rowFirst = 0, rowLast = 0;
+    int64_t zx = 0, zy = 0, zOrigin = 0;
+    AttributePlane planes[kPlanes > 0 ? kPlanes : 1];
+    // Edge values of the 8 pixels of a tile row, relative to its first: i * a.
+    __m128i laneLo[3], laneHi[3];
+
+    explicit TriangleSetup(const RasterInputs& inputs) : in(inputs) {}
+
+    // False when nothing of the triangle is drawn into this band: missing or
+    // mismatched targets, a vertex outside the guard band or not finite, a
+    // float area that is not negative, or no tile of the band touched.
+    bool build(const RasterTarget& target);
+
+    int32_t edgeAt(int k, int tx, int ty) const {
+        const Edge& e = edges[k];
+        return int32_t(e.origin + int64_t(tx - ox) * e.a + int64_t(ty - oy) * e.b);
+    }
+
+    // The tile at (tx, ty): -1 - k when edge k is the first to reject it, 1 when
+    // fully covered, 0 when partly covered; e receives its corner's edge values.
+    int classify(int tx, int ty, int32_t e[3]) const {
+        bool full = true;
+        for (int k = 0; k < 3; ++k) {
+            e[k] = edgeAt(k, tx, ty);
+            if (e[k] < edges[k].reject) {
+                return -1 - k;
+            }
+            full = full && e[k] >= edges[k].accept;
+        }
+        return full ? 1 : 0;
+    }
+
+    // Coverage of the 8 pixels of a tile row whose first pixel has edge values
+    // e, four lanes at a time: bit i set when no edge value of pixel i is negative.
+    unsigned rowMask(const int32_t e[3]) const {
+        __m128i lo = _mm_add_epi32(_mm_set1_epi32(e[0]), laneLo[0]);
+        __m128i hi = _mm_add_epi32(_mm_set1_epi32(e[0]), laneHi[0]);
+        for (int k = 1; k < 3; ++k) {
+            lo = _mm_or_si128(lo, _mm_add_epi32(_mm_set1_epi32(e[k]), laneLo[k]));
+            hi = _mm_or_si128(hi, _mm_add_epi32(_mm_set1_epi32(e[k]), laneHi[k]));
+        }
+        int negative =
+            _mm_movemask_ps(_mm_castsi128_ps(lo)) | (_mm_movemask_ps(_mm_castsi128_ps(hi)) << 4);
+        return unsigned(~negative) & 0xFFu;
+    }
+};
+
+template <Member M>
+bool TriangleSetup<M>::build(const RasterTarget& target) {
+    using fixed::ceil16;
+
+    if (!target.depth) {
+        return false;
+    }
+    depth = target.depth;
+    tilesX = depth->tilesX;
+    const int limitX = tilesX * 8;
+    const int limitY = depth->tilesY * 8;
+    const RowRange band = tileRows(target.rowBegin, target.rowEnd, depth->tilesY);
+    if (band.begin >= band.end) {
+        return false;
+    }
+    if (target.stencil && target.stencil->tilesX == tilesX &&
+        target.stencil->tilesY == depth->tilesY) {
+        stencil = target.stencil->data.data();
+    }
     if constexpr (kStencil) {
         if (!stencil) {
-            return;
+            return false;
         }
     } else {
         if (!target.color || target.color->width < limitX || target.color->height < band.end) {
-            return;
+            return false;
         }
         colorPixels = target.color->pixels;
         colorWidth = target.color->width;
     }
-    const TextureImage* texture = nullptr;
     if constexpr (M == Member::Textured) {
         texture = in.texture;
         if (!texture || texture->width <= 0 || texture->height <= 0 ||
             texture->texels.size() < size_t(texture->width) * size_t(texture->height)) {
-            return;
+            return false;
         }
     }
     if constexpr (M == Member::LitOneMasked) {
         if (!in.light) {
-            return;
+            return false;
         }
     }
 
@@ -358,12 +424,11 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
     for (const vec4* v : {&va, &vb, &vc}) {
         if (!(v->x >= -kGuard && v->x <= float(limitX) + kGuard && v->y >= -kGuard &&
               v->y <= float(limitY) + kGuard && std::isfinite(v->z))) {
-            return;
+            return false;
         }
     }
 
     // The float area is the planes' denominator: zero or positive draws nothing.
-    PlaneSetup ps;
     ps.ax = va.x;
     ps.ay = va.y;
     ps.ux = vb.x - va.x;
@@ -372,7 +437,7 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
     ps.vy = vc.y - va.y;
     ps.area = ps.ux * ps.vy - ps.vx * ps.uy;
     if (!(ps.area < 0.0f)) {
-        return;
+        return false;
     }
 
     const int32_t X[3] = {fixed::snap(va.x), fixed::snap(vb.x), fixed::snap(vc.x)};
@@ -383,18 +448,17 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
     const int32_t maxY = std::max({Y[0], Y[1], Y[2]});
 
     const int firstCol = minX + 15 < 16 ? 0 : ceil16(minX);
-    const int tileCol0 = firstCol & ~7;
-    const int colEnd = std::min(ceil16(maxX), limitX);
-    const int rowFirst = std::max(band.begin, ceil16(minY));
-    const int rowLast = std::min(ceil16(maxY), band.end);
+    tileCol0 = firstCol & ~7;
+    colEnd = std::min(ceil16(maxX), limitX);
+    rowFirst = std::max(band.begin, ceil16(minY));
+    rowLast = std::min(ceil16(maxY), band.end);
     if (rowLast < rowFirst || tileCol0 >= colEnd) {
-        return;
+        return false;
     }
     // The triangle's own origin: what a single band covering the picture starts at.
-    const int ox = tileCol0;
-    const int oy = std::max(0, ceil16(minY)) & ~7;
+    ox = tileCol0;
+    oy = std::max(0, ceil16(minY)) & ~7;
 
-    Edge edges[3];
     for (int k = 0; k < 3; ++k) {
         int p = k;
         int q = k == 2 ? 0 : k + 1;
@@ -417,12 +481,11 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
     const float dZ2 = float(int64_t(Z[2]) - Z[0]);
     const float dZdx = -(ps.uy * dZ2 - ps.vy * dZ1) / ps.area;
     const float dZdy = -(ps.vx * dZ1 - ps.ux * dZ2) / ps.area;
-    const int64_t zx = fixed::truncClamp(dZdx);
-    const int64_t zy = fixed::truncClamp(dZdy);
-    const int64_t zOrigin =
+    zx = fixed::truncClamp(dZdx);
+    zy = fixed::truncClamp(dZdy);
+    zOrigin =
         fixed::truncPlane((float(ox) - ps.ax) * dZdx + float(Z[0]) + (float(oy) - ps.ay) * dZdy);
 
-    AttributePlane planes[kPlanes > 0 ? kPlanes : 1];
     if constexpr (M == Member::Gouraud || M == Member::GouraudAdd ||
                   M == Member::GouraudAddMasked) {
         planes[0] = ps.plane(in.color[0], in.color[1], in.color[2]);
@@ -441,218 +504,208 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
         planes[0] = ps.plane(perspective(0), perspective(1), perspective(2));
     }
 
-    const bool fast = gFastPaths.load(std::memory_order_relaxed);
-    const PixelContext<M> context{in, texture};
-    uint64_t passed = 0;
-    int32_t* depthValues = depth.values.data();
-
-    auto edgeAt = [&](const Edge& e, int tx, int ty) {
-        return int32_t(e.origin + int64_t(tx - ox) * e.a + int64_t(ty - oy) * e.b);
-    };
-
-    // Classification of the tile at (tx, ty): -1 - k when edge k is the first to
-    // reject it, 1 when fully covered, 0 when partly covered.
-    auto classify = [&](int tx, int ty, int32_t e[3]) {
-        bool full = true;
-        for (int k = 0; k < 3; ++k) {
-            e[k] = edgeAt(edges[k], tx, ty);
-            if (e[k] < edges[k].reject) {
-                return -1 - k;
-            }
-            full = full && e[k] >= edges[k].accept;
-        }
-        return full ? 1 : 0;
-    };
-
-    // Coverage of the 8 pixels of a tile row: e + i * A for i = 0..7, per edge,
-    // four lanes at a time; a pixel is covered when no edge value is negative.
-    __m128i laneLo[3], laneHi[3];
     for (int k = 0; k < 3; ++k) {
         const int32_t a = edges[k].a;
         laneLo[k] = _mm_setr_epi32(0, a, 2 * a, 3 * a);
         laneHi[k] = _mm_setr_epi32(4 * a, 5 * a, 6 * a, 7 * a);
     }
-    auto rowMask = [&](const int32_t e[3]) {
-        __m128i lo = _mm_add_epi32(_mm_set1_epi32(e[0]), laneLo[0]);
-        __m128i hi = _mm_add_epi32(_mm_set1_epi32(e[0]), laneHi[0]);
-        for (int k = 1; k < 3; ++k) {
-            lo = _mm_or_si128(lo, _mm_add_epi32(_mm_set1_epi32(e[k]), laneLo[k]));
-            hi = _mm_or_si128(hi, _mm_add_epi32(_mm_set1_epi32(e[k]), laneHi[k]));
+    fast = gFastPaths.load(std::memory_order_relaxed);
+    return true;
+}
+
+// Step 3, per tile the walk did not reject: the tile at (tx, ty) with its
+// corner's edge values e, fully covered when full. Returns the pixels drawn
+// (shading members) or counted (stencil members).
+template <Member M>
+__attribute__((always_inline)) inline uint64_t drawTile(const TriangleSetup<M>& s, int tx, int ty,
+                                                        const int32_t e[3], bool full) {
+    constexpr int kPlanes = TriangleSetup<M>::kPlanes;
+    using fixed::clampDepth;
+
+    const int64_t zx = s.zx, zy = s.zy;
+    const int tileIndex = (ty >> 3) * s.tilesX + (tx >> 3);
+    DepthTile& tile = s.depth->tiles[tileIndex];
+    int32_t* dv = s.depth->values.data() + size_t(tileIndex) * 64;
+    uint8_t* sv = s.stencil ? s.stencil + size_t(tileIndex) * 64 : nullptr;
+    const int64_t zTile = s.zOrigin + (tx - s.ox) * zx + (ty - s.oy) * zy;
+    const int64_t z70 = zTile + 7 * zx;
+    const int64_t z07 = zTile + 7 * zy;
+    const int64_t z77 = z70 + 7 * zy;
+    const int64_t cornerMin = std::min({zTile, z70, z07, z77});
+    const int64_t cornerMax = std::max({zTile, z70, z07, z77});
+    const int32_t faceMin = clampDepth(cornerMin);
+    const int32_t faceMax = clampDepth(cornerMax);
+    // The tile's depths fit in 32 bits (always, short of slivers): the
+    // register paths apply, with offsets exact modulo 2^32.
+    const bool depth32 = cornerMin >= INT32_MIN && cornerMax <= INT32_MAX;
+    int32_t eRow[3] = {e[0], e[1], e[2]};
+    int64_t zRow = zTile;
+    auto lanes = [&] { return TileLanes(eRow, zRow, zx, zy, s.edges, s.laneLo, s.laneHi); };
+    uint64_t passed = 0;
+
+    if constexpr (TriangleSetup<M>::kStencil) {
+        constexpr uint8_t kStep = M == Member::StencilIncrement ? 1 : 255;
+        if (s.fast) {
+            if (faceMax < tile.minDepth) {
+                return 0; // nearer than everything stored: no pixel fails the depth test
+            }
+            if (full && faceMin > tile.maxDepth) {
+                // Behind everything stored: every pixel is counted.
+                for (int i = 0; i < 64; ++i) {
+                    sv[i] = uint8_t(sv[i] + kStep);
+                }
+                return 64;
+            }
         }
-        int negative =
-            _mm_movemask_ps(_mm_castsi128_ps(lo)) | (_mm_movemask_ps(_mm_castsi128_ps(hi)) << 4);
-        return unsigned(~negative) & 0xFFu;
-    };
-
-    auto drawTile = [&](int tx, int ty, const int32_t e[3], bool full) {
-        const int tileIndex = (ty >> 3) * tilesX + (tx >> 3);
-        DepthTile& tile = depth.tiles[tileIndex];
-        int32_t* dv = depthValues + size_t(tileIndex) * 64;
-        uint8_t* sv = stencil ? stencil + size_t(tileIndex) * 64 : nullptr;
-        const int64_t zTile = zOrigin + (tx - ox) * zx + (ty - oy) * zy;
-        const int64_t z70 = zTile + 7 * zx;
-        const int64_t z07 = zTile + 7 * zy;
-        const int64_t z77 = z70 + 7 * zy;
-        const int32_t faceMin = clampDepth(std::min({zTile, z70, z07, z77}));
-        const int32_t faceMax = clampDepth(std::max({zTile, z70, z07, z77}));
-        int32_t eRow[3] = {e[0], e[1], e[2]};
-        int64_t zRow = zTile;
-        auto lanes = [&] { return TileLanes(eRow, zRow, zx, zy, edges, laneLo, laneHi); };
-
-        if constexpr (kStencil) {
-            constexpr uint8_t kStep = M == Member::StencilIncrement ? 1 : 255;
-            if (fast) {
-                if (faceMax < tile.minDepth) {
-                    return; // nearer than everything stored: no pixel fails the depth test
-                }
-                if (full && faceMin > tile.maxDepth) {
-                    // Behind everything stored: every pixel is counted.
-                    for (int i = 0; i < 64; ++i) {
-                        sv[i] = uint8_t(sv[i] + kStep);
-                    }
-                    passed += 64;
-                    return;
+        if (depth32) {
+            // Two rows (16 stencil bytes) at a time, branch-free, with the same
+            // comparisons as the scalar loop below. A face behind everything
+            // stored in the tile fails the depth test at every pixel, so only
+            // coverage decides there (thin volume faces converging behind a
+            // surface are mostly that).
+            const bool behind = s.fast && faceMin > tile.maxDepth;
+            if (full) {
+                return countRows<M, true, false>(dv, sv, lanes());
+            }
+            if (behind) {
+                return countRows<M, false, true>(dv, sv, lanes());
+            }
+            return countRows<M, false, false>(dv, sv, lanes());
+        }
+        for (int j = 0; j < 8; ++j) {
+            unsigned mask = full ? 0xFFu : s.rowMask(eRow);
+            while (mask) {
+                int i = __builtin_ctz(mask);
+                mask &= mask - 1;
+                int idx = j * 8 + i;
+                if (dv[idx] < clampDepth(zRow + i * zx)) {
+                    sv[idx] = uint8_t(sv[idx] + kStep);
+                    ++passed;
                 }
             }
-            const int64_t cornerMin = std::min({zTile, z70, z07, z77});
-            const int64_t cornerMax = std::max({zTile, z70, z07, z77});
-            if (cornerMin >= INT32_MIN && cornerMax <= INT32_MAX) {
-                // The tile's depths fit in 32 bits (always, short of slivers): two
-                // rows (16 stencil bytes) at a time, branch-free, with the same
-                // comparisons as the scalar loop below. Offsets are exact modulo
-                // 2^32. A face behind everything stored in the tile fails the
-                // depth test at every pixel, so only coverage decides there (thin
-                // volume faces converging behind a surface are mostly that).
-                const bool behind = fast && faceMin > tile.maxDepth;
-                if (full) {
-                    passed += countRows<M, true, false>(dv, sv, lanes());
-                } else if (behind) {
-                    passed += countRows<M, false, true>(dv, sv, lanes());
-                } else {
-                    passed += countRows<M, false, false>(dv, sv, lanes());
-                }
-                return;
+            for (int k = 0; k < 3; ++k) {
+                eRow[k] += s.edges[k].b;
             }
-            for (int j = 0; j < 8; ++j) {
-                unsigned mask = full ? 0xFFu : rowMask(eRow);
-                while (mask) {
-                    int i = __builtin_ctz(mask);
-                    mask &= mask - 1;
-                    int idx = j * 8 + i;
-                    if (dv[idx] < clampDepth(zRow + i * zx)) {
-                        sv[idx] = uint8_t(sv[idx] + kStep);
+            zRow += zy;
+        }
+        return passed;
+    } else {
+        if (s.fast && faceMin > tile.maxDepth) {
+            return 0; // hidden behind everything stored in the tile
+        }
+        const bool fill = s.fast && full && faceMax < tile.minDepth;
+        // The pixels to shade, a byte per row: covered and passing the depth
+        // test. A tile the corner test let through may well have none (small
+        // faces touch several tiles with a pixel or two each).
+        auto rowMask = [&](const int32_t re[3]) { return s.rowMask(re); };
+        const uint64_t shade = fill ? ~uint64_t(0)
+                               : depth32
+                                   ? tileMask(dv, full, lanes())
+                                   : tileMaskWide(dv, eRow, full, zRow, zx, zy, s.edges, rowMask);
+        if (shade == 0) {
+            return 0;
+        }
+        vec4* row = s.colorPixels + size_t(ty) * s.colorWidth + tx;
+        // The colour rows of a tile are 8 separate 128-byte runs: ask for
+        // all the needed ones at once instead of missing on each in turn.
+        for (int j = 0; j < 8; ++j) {
+            if ((shade >> (8 * j)) & 0xFFu) {
+                __builtin_prefetch(row + size_t(j) * s.colorWidth, 1);
+                __builtin_prefetch(row + size_t(j) * s.colorWidth + 4, 1);
+            }
+        }
+        const PixelContext<M> context{s.in, s.texture};
+        vec4 attrRow[kPlanes > 0 ? kPlanes : 1];
+        for (int k = 0; k < kPlanes; ++k) {
+            attrRow[k] = s.ps.at(s.planes[k], tx, ty);
+        }
+        int32_t tileMin = tile.minDepth;
+        for (int j = 0; j < 8; ++j, row += s.colorWidth) {
+            const unsigned mask = unsigned(shade >> (8 * j)) & 0xFFu;
+            if (mask) {
+                // Attributes step by addition from the row start; only the
+                // covered pixels that passed the depth test are shaded.
+                vec4 attr[kPlanes > 0 ? kPlanes : 1];
+                for (int k = 0; k < kPlanes; ++k) {
+                    attr[k] = attrRow[k];
+                }
+                const int last = 31 - __builtin_clz(mask);
+                // Without attributes nothing needs stepping from the row start.
+                const int first = kPlanes == 0 ? __builtin_ctz(mask) : 0;
+                int64_t z = zRow + first * zx;
+                for (int i = first; i <= last; ++i) {
+                    if ((mask >> i) & 1u) {
+                        const int idx = j * 8 + i;
+                        const int32_t zc = clampDepth(z);
+                        dv[idx] = zc;
+                        tileMin = std::min(tileMin, zc);
+                        context.shade(row[i], attr, sv ? sv[idx] : uint8_t(0));
                         ++passed;
                     }
-                }
-                for (int k = 0; k < 3; ++k) {
-                    eRow[k] += edges[k].b;
-                }
-                zRow += zy;
-            }
-        } else {
-            if (fast && faceMin > tile.maxDepth) {
-                return; // hidden behind everything stored in the tile
-            }
-            const bool fill = fast && full && faceMax < tile.minDepth;
-            const int64_t cornerMin = std::min({zTile, z70, z07, z77});
-            const int64_t cornerMax = std::max({zTile, z70, z07, z77});
-            const bool depth32 = cornerMin >= INT32_MIN && cornerMax <= INT32_MAX;
-            // The pixels to shade, a byte per row: covered and passing the depth
-            // test. A tile the corner test let through may well have none (small
-            // faces touch several tiles with a pixel or two each).
-            const uint64_t shade = fill ? ~uint64_t(0)
-                                   : depth32
-                                       ? tileMask(dv, full, lanes())
-                                       : tileMaskWide(dv, eRow, full, zRow, zx, zy, edges, rowMask);
-            if (shade == 0) {
-                return;
-            }
-            vec4* row = colorPixels + size_t(ty) * colorWidth + tx;
-            // The colour rows of a tile are 8 separate 128-byte runs: ask for
-            // all the needed ones at once instead of missing on each in turn.
-            for (int j = 0; j < 8; ++j) {
-                if ((shade >> (8 * j)) & 0xFFu) {
-                    __builtin_prefetch(row + size_t(j) * colorWidth, 1);
-                    __builtin_prefetch(row + size_t(j) * colorWidth + 4, 1);
-                }
-            }
-            vec4 attrRow[kPlanes > 0 ? kPlanes : 1];
-            for (int k = 0; k < kPlanes; ++k) {
-                attrRow[k] = ps.at(planes[k], tx, ty);
-            }
-            int32_t tileMin = tile.minDepth;
-            for (int j = 0; j < 8; ++j, row += colorWidth) {
-                const unsigned mask = unsigned(shade >> (8 * j)) & 0xFFu;
-                if (mask) {
-                    // Attributes step by addition from the row start; only the
-                    // covered pixels that passed the depth test are shaded.
-                    vec4 attr[kPlanes > 0 ? kPlanes : 1];
+                    z += zx;
                     for (int k = 0; k < kPlanes; ++k) {
-                        attr[k] = attrRow[k];
+                        attr[k] += s.planes[k].dx;
                     }
-                    const int last = 31 - __builtin_clz(mask);
-                    // Without attributes nothing needs stepping from the row start.
-                    const int first = kPlanes == 0 ? __builtin_ctz(mask) : 0;
-                    int64_t z = zRow + first * zx;
-                    for (int i = first; i <= last; ++i) {
-                        if ((mask >> i) & 1u) {
-                            const int idx = j * 8 + i;
-                            const int32_t zc = clampDepth(z);
-                            dv[idx] = zc;
-                            tileMin = std::min(tileMin, zc);
-                            context.shade(row[i], attr, sv ? sv[idx] : uint8_t(0));
-                            ++passed;
-                        }
-                        z += zx;
-                        for (int k = 0; k < kPlanes; ++k) {
-                            attr[k] += planes[k].dx;
-                        }
-                    }
-                }
-                zRow += zy;
-                for (int k = 0; k < kPlanes; ++k) {
-                    attrRow[k] += planes[k].dy;
                 }
             }
-            if (fill) {
-                // In front of everything stored: the tile now holds exactly the face.
-                tile.minDepth = faceMin;
-                tile.maxDepth = faceMax;
-            } else {
-                tile.minDepth = tileMin;
-                tile.maxDepth = maxOf64(dv);
+            zRow += zy;
+            for (int k = 0; k < kPlanes; ++k) {
+                attrRow[k] += s.planes[k].dy;
             }
         }
-    };
+        if (fill) {
+            // In front of everything stored: the tile now holds exactly the face.
+            tile.minDepth = faceMin;
+            tile.maxDepth = faceMax;
+        } else {
+            tile.minDepth = tileMin;
+            tile.maxDepth = maxOf64(dv);
+        }
+        return passed;
+    }
+}
 
-    // Serpentine walk. Each row first runs on in the previous direction over
-    // tiles that are not outside, then turns and draws back across the row. An
-    // outside tile ends the row when its rejecting edge falls further in the
-    // walking direction (every later tile is outside too); otherwise it is skipped.
-    int col = tileCol0;
+// Step 2: the serpentine walk over the band's tile rows. Each row first runs
+// on in the previous direction over tiles that are not outside, then turns and
+// draws back across the row. An outside tile ends the row when its rejecting
+// edge falls further in the walking direction (every later tile is outside
+// too); otherwise it is skipped. Returns the pixels drawn or counted.
+template <Member M>
+__attribute__((always_inline)) inline uint64_t walkTiles(const TriangleSetup<M>& s) {
+    uint64_t passed = 0;
+    int col = s.tileCol0;
     int dir = -1;
-    auto inRange = [&](int c) { return c >= tileCol0 && c < colEnd; };
+    auto inRange = [&](int c) { return c >= s.tileCol0 && c < s.colEnd; };
     int32_t e[3];
-    for (int ty = rowFirst & ~7; ty < rowLast; ty += 8) {
-        while (inRange(col) && classify(col, ty, e) >= 0) {
+    for (int ty = s.rowFirst & ~7; ty < s.rowLast; ty += 8) {
+        while (inRange(col) && s.classify(col, ty, e) >= 0) {
             col += dir * 8;
         }
         dir = -dir;
         col += dir * 8;
         while (inRange(col)) {
-            int cls = classify(col, ty, e);
+            int cls = s.classify(col, ty, e);
             if (cls < 0) {
-                if (edges[-1 - cls].a * dir < 0) {
+                if (s.edges[-1 - cls].a * dir < 0) {
                     break;
                 }
                 col += dir * 8;
                 continue;
             }
-            drawTile(col, ty, e, cls == 1);
+            passed += drawTile<M>(s, col, ty, e, cls == 1);
             col += dir * 8;
         }
     }
+    return passed;
+}
 
+template <Member M>
+void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
+    TriangleSetup<M> setup(in);
+    if (!setup.build(target)) {
+        return;
+    }
+    const uint64_t passed = walkTiles<M>(setup);
     if (target.stats) {
         target.stats->triangles += 1;
         target.stats->pixels += passed;

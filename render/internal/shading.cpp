@@ -2,8 +2,8 @@
 
 #include "assets/texture.h"
 
-#include <algorithm>
 #include "sys/log.h"
+#include <algorithm>
 
 namespace lumo {
 
@@ -34,7 +34,7 @@ void VertexColorCache::begin(int vertexCount) {
     }
 }
 
-void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, ColorBuffer& color,
+void shadeFaces(const Pipeline& pipeline, Pass pass, int rowBegin, int rowEnd, ColorBuffer& color,
                 DepthBuffer& depth, StencilBuffer* stencil, int lightIndex, RasterStats* stats,
                 VertexColorCache* cache) {
     RasterTarget target;
@@ -47,7 +47,7 @@ void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, Co
     masked.stencil = stencil;
 
     const Light* light = nullptr;
-    if (pass == 2 && lightIndex >= 0 && lightIndex < pipeline.lightCount) {
+    if (pass == Pass::Light && lightIndex >= 0 && lightIndex < pipeline.lightCount) {
         light = pipeline.lights[lightIndex];
     }
     const float ambient = pipeline.ambient;
@@ -117,7 +117,7 @@ void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, Co
         switch (material->shaderType) {
         case -1:
             if (material->textureIndex >= 1) {
-                if (pass != 1) {
+                if (pass != Pass::Ambient) {
                     break;
                 }
                 in.texture = textureFor(pipeline, material->textureIndex);
@@ -126,7 +126,7 @@ void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, Co
                     in.texcoord[k] = pipeline.texcoords[face.texcoordIndex[k]];
                 }
                 rasterize(Member::Textured, target, in);
-            } else if (pass == 1) {
+            } else if (pass == Pass::Ambient) {
                 in.color[0] = material->diffuse * ambient;
                 rasterize(Member::Flat, target, in);
             } else if (light) {

@@ -2,7 +2,7 @@
 // Shading: walks the pipeline's sorted faces for one band and pass and draws each
 // with the rasterizer member its material's shader type asks for.
 //
-//   shaderType  ambient pass (1)                        light pass (2)
+//   shaderType  ambient pass                            light pass
 //   -1 untextured  Flat, diffuse x ambient             per-vertex light (GouraudAdd, or
 //                                                      GouraudAddMasked with a stencil),
 //                                                      per-pixel LitOneMasked when switched on
@@ -56,10 +56,12 @@ private:
     uint32_t stamp_ = 0;
 };
 
-// pass 1: ambient (lightIndex ignored, stencil ignored); pass 2: the light
-// pipeline.lights[lightIndex], lit where the stencil count is 0 (no stencil:
-// everywhere).
-void shadeFaces(const Pipeline& pipeline, int pass, int rowBegin, int rowEnd, ColorBuffer& color,
+// The two kinds of pass over a band's faces: Ambient (lightIndex and stencil
+// ignored), and Light: the light pipeline.lights[lightIndex], lit where the
+// stencil count is 0 (no stencil: everywhere).
+enum class Pass { Ambient, Light };
+
+void shadeFaces(const Pipeline& pipeline, Pass pass, int rowBegin, int rowEnd, ColorBuffer& color,
                 DepthBuffer& depth, StencilBuffer* stencil, int lightIndex,
                 RasterStats* stats = nullptr, VertexColorCache* cache = nullptr);
 

@@ -131,46 +131,6 @@ int emitExtrudedEdge(const vec4& a, const vec4& b, const vec4& light, const View
                            projection.transform(extrude(b, light)), viewport.screen, out);
 }
 
-bool invertModelView(const mat44& a, mat44& out) {
-    // Cofactors by 2 x 2 sub-determinants of the upper and lower halves.
-    const float* m = a.m;
-    const float s0 = m[0] * m[5] - m[4] * m[1];
-    const float s1 = m[0] * m[9] - m[8] * m[1];
-    const float s2 = m[0] * m[13] - m[12] * m[1];
-    const float s3 = m[4] * m[9] - m[8] * m[5];
-    const float s4 = m[4] * m[13] - m[12] * m[5];
-    const float s5 = m[8] * m[13] - m[12] * m[9];
-    const float c5 = m[10] * m[15] - m[14] * m[11];
-    const float c4 = m[6] * m[15] - m[14] * m[7];
-    const float c3 = m[6] * m[11] - m[10] * m[7];
-    const float c2 = m[2] * m[15] - m[14] * m[3];
-    const float c1 = m[2] * m[11] - m[10] * m[3];
-    const float c0 = m[2] * m[7] - m[6] * m[3];
-    const float det = s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0;
-    if (det == 0.0f || !std::isfinite(det)) {
-        return false; // a caster scaled to nothing
-    }
-    const double k = 1.0 / double(det);
-    const float adjugate[16] = {
-        m[5] * c5 - m[9] * c4 + m[13] * c3,   -m[1] * c5 + m[9] * c2 - m[13] * c1,
-        m[1] * c4 - m[5] * c2 + m[13] * c0,   -m[1] * c3 + m[5] * c1 - m[9] * c0,
-        -m[4] * c5 + m[8] * c4 - m[12] * c3,  m[0] * c5 - m[8] * c2 + m[12] * c1,
-        -m[0] * c4 + m[4] * c2 - m[12] * c0,  m[0] * c3 - m[4] * c1 + m[8] * c0,
-        m[7] * s5 - m[11] * s4 + m[15] * s3,  -m[3] * s5 + m[11] * s2 - m[15] * s1,
-        m[3] * s4 - m[7] * s2 + m[15] * s0,   -m[3] * s3 + m[7] * s1 - m[11] * s0,
-        -m[6] * s5 + m[10] * s4 - m[14] * s3, m[2] * s5 - m[10] * s2 + m[14] * s1,
-        -m[2] * s4 + m[6] * s2 - m[14] * s0,  m[2] * s3 - m[6] * s1 + m[10] * s0};
-    mat44 r;
-    for (int i = 0; i < 16; ++i) {
-        r.m[i] = float(double(adjugate[i]) * k);
-        if (!std::isfinite(r.m[i])) {
-            return false;
-        }
-    }
-    out = r;
-    return true;
-}
-
 int buildShadowVolumes(const MeshInstance& instance, const mat44& viewMatrix,
                        const Viewport& viewport, int threadIndex, int threadCount, ShadowBin& bin,
                        int& count, const vec4& lightViewPos) {
@@ -180,7 +140,7 @@ int buildShadowVolumes(const MeshInstance& instance, const mat44& viewMatrix,
     }
     const Mesh& mesh = (*instance.meshes)[instance.meshIndex];
     mat44 inverse;
-    if (!invertModelView(viewMatrix * instance.world, inverse)) {
+    if (!invert(viewMatrix * instance.world, inverse)) {
         return 0;
     }
     const vec4 lo = inverse.transform(lightViewPos);

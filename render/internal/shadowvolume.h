@@ -95,8 +95,4 @@ int buildShadowVolumes(const MeshInstance& instance, const mat44& viewMatrix,
                        const Viewport& viewport, int threadIndex, int threadCount, ShadowBin& bin,
                        int& count, const vec4& lightViewPos);
 
-// Inverse of a model-view matrix by its adjugate, 1 / determinant in double
-// precision. False when the determinant is 0 or anything is not finite.
-bool invertModelView(const mat44& m, mat44& out);
-
 } // namespace lumo

@@ -80,16 +80,20 @@ TEST(Matrix, InvertRoundTripsAndRejectsSingular) {
     mat44 untouched = mat44::identity();
     EXPECT_FALSE(invert(mat44::scale(0.0f), untouched));
     EXPECT_EQ(untouched, mat44::identity());
+    // A determinant of 1e-39 has no float reciprocal, yet the inverse is finite:
+    // the scale by 1 / det is taken in double.
+    ASSERT_TRUE(invert(mat44::scale(1e-13f), inv));
+    EXPECT_NEAR(inv.m[0], 1e13f, 1e8f);
+    EXPECT_NEAR(inv.m[15], 1.0f, 1e-5f);
 }
 
 TEST(Matrix, PrintWritesRows) {
     LogCapture out;
     printMatrix(mat44::translation({1, 2, 3}));
-    EXPECT_EQ(out.text(),
-              "--mat44:\n [1.000000,0.000000,0.000000,1.000000]\n"
-              " [0.000000,1.000000,0.000000,2.000000]\n"
-              " [0.000000,0.000000,1.000000,3.000000]\n"
-              " [0.000000,0.000000,0.000000,1.000000]\n");
+    EXPECT_EQ(out.text(), "--mat44:\n [1.000000,0.000000,0.000000,1.000000]\n"
+                          " [0.000000,1.000000,0.000000,2.000000]\n"
+                          " [0.000000,0.000000,1.000000,3.000000]\n"
+                          " [0.000000,0.000000,0.000000,1.000000]\n");
 }
 
 TEST(Viewport, ProjectionFor720p) {

@@ -1,8 +1,8 @@
 #include "scenes.h"
 
-#include "tests/support/meshgen.h"
-#include "test_util.h"
 #include "sys/log.h"
+#include "test_util.h"
+#include "tests/support/meshgen.h"
 
 #include <cmath>
 #include <cstring>

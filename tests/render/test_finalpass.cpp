@@ -105,13 +105,18 @@ TEST(Overlay, BlendsPremultipliedAndClips) {
     TextureImage image;
     image.width = 4;
     image.height = 3;
-    image.texels.assign(12, vec4(0.2f, 0.1f, 0.0f, 0.5f));
+    // An alpha other than 0.5, where s.a and 1 - s.a would agree.
+    image.texels.assign(12, vec4(0.2f, 0.1f, 0.0f, 0.25f));
     ColorBuffer color(8, 8);
     std::fill_n(color.pixels, 64, vec4(0.4f, 0.4f, 0.4f, 0.9f));
     compositeOverlay(color, image, 2, 2, 0.5f);
-    float r = 0.4f * 0.5f + (0.4f * 0.5f + 0.2f) * 0.5f;
+    const float r = 0.4f * 0.5f + (0.4f * 0.75f + 0.2f) * 0.5f;
+    const float g = 0.4f * 0.5f + (0.4f * 0.75f + 0.1f) * 0.5f;
+    const float b = 0.4f * 0.5f + (0.4f * 0.75f + 0.0f) * 0.5f;
     EXPECT_EQ(color.at(2, 2).x, r);
     EXPECT_EQ(color.at(5, 4).x, r);
+    EXPECT_EQ(color.at(3, 3).y, g);
+    EXPECT_EQ(color.at(4, 3).z, b);
     EXPECT_EQ(color.at(2, 2).w, 0.9f); // destination alpha kept
     EXPECT_EQ(color.at(6, 5).x, 0.4f); // outside the image
 

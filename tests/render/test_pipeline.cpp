@@ -2,8 +2,8 @@
 // what happens when a frame does not fit into the pools.
 
 #include "render/internal/pipeline.h"
-#include "test_util.h"
 #include "sys/log.h"
+#include "test_util.h"
 
 #include <gtest/gtest.h>
 

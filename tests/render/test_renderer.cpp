@@ -5,8 +5,8 @@
 #include "render/internal/raster.h"
 #include "render/renderer.h"
 #include "scenes.h"
-#include "test_util.h"
 #include "sys/log.h"
+#include "test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -153,7 +153,8 @@ TEST(Renderer, EmptyFrameOnlyResolvesAndMissingTargetsAreReported) {
     EXPECT_EQ(rig.canvasPixels[4 * 16], 0x008040FFu);
     EXPECT_EQ(rig.canvasPixels[20 * 16 - 1], 0x008040FFu);
     const std::string text = out.text();
-    const std::string skipped = "TLR: render targets missing or smaller than 16 x 16, frame skipped\n";
+    const std::string skipped =
+        "TLR: render targets missing or smaller than 16 x 16, frame skipped\n";
     ASSERT_NE(text.find(skipped), std::string::npos);
     EXPECT_EQ(text.find(skipped, text.find(skipped) + 1), std::string::npos) << "reported twice";
 }

@@ -1,10 +1,10 @@
 // Shading: the lighting functions, the shader-type table and texturing.
 
 #include "assets/texture.h"
-#include "tests/support/meshgen.h"
 #include "render/internal/shading.h"
-#include "test_util.h"
 #include "sys/log.h"
+#include "test_util.h"
+#include "tests/support/meshgen.h"
 
 #include <gtest/gtest.h>
 
@@ -76,9 +76,9 @@ TEST(Shading, TypesTexturesAndPerPixelLighting) {
     auto shade = [&](int passes) {
         ColorBuffer color(64, 32);
         DepthBuffer depth(64, 32);
-        shadeFaces(*pipeline, 1, 0, 32, color, depth, nullptr, -1);
+        shadeFaces(*pipeline, Pass::Ambient, 0, 32, color, depth, nullptr, -1);
         for (int i = 0; i < pipeline->lightCount && passes > 1; ++i) {
-            shadeFaces(*pipeline, 2, 0, 32, color, depth, nullptr, i);
+            shadeFaces(*pipeline, Pass::Light, 0, 32, color, depth, nullptr, i);
         }
         return color.at(20, 11);
     };
@@ -180,9 +180,9 @@ TEST(VertexColorCache, GivesTheBytesOfUncachedShading) {
     auto render = [&](VertexColorCache* cache) {
         ColorBuffer color(96, 64);
         DepthBuffer depth(96, 64);
-        shadeFaces(pipeline, 1, 0, 64, color, depth, nullptr, -1, nullptr, cache);
+        shadeFaces(pipeline, Pass::Ambient, 0, 64, color, depth, nullptr, -1, nullptr, cache);
         for (int i = 0; i < pipeline.lightCount; ++i) {
-            shadeFaces(pipeline, 2, 0, 64, color, depth, nullptr, i, nullptr, cache);
+            shadeFaces(pipeline, Pass::Light, 0, 64, color, depth, nullptr, i, nullptr, cache);
         }
         std::vector<vec4> pixels(color.pixels, color.pixels + 96 * 64);
         return pixels;

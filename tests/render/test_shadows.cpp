@@ -4,12 +4,12 @@
 // side planes, which the volume clipper must get right; open and singular
 // casters, several shadow lights, too many of them, and bins that must grow.
 
-#include "tests/support/meshgen.h"
 #include "render/internal/frame.h"
 #include "render/renderer.h"
 #include "scenes.h"
-#include "test_util.h"
 #include "sys/log.h"
+#include "test_util.h"
+#include "tests/support/meshgen.h"
 
 #include <gtest/gtest.h>
 
