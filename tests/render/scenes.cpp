@@ -1,7 +1,7 @@
 #include "scenes.h"
 
 #include "sys/log.h"
-#include "test_util.h"
+#include "triangles.h"
 #include "tests/support/meshgen.h"
 
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "test_util.h"
+#include "triangles.h"
 
 namespace lumo::test {
 

@@ -3,7 +3,7 @@
 #include "assets/texture.h"
 #include "render/internal/shading.h"
 #include "sys/log.h"
-#include "test_util.h"
+#include "triangles.h"
 #include "tests/support/meshgen.h"
 
 #include <gtest/gtest.h>

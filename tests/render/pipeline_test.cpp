@@ -3,7 +3,7 @@
 
 #include "render/internal/pipeline.h"
 #include "sys/log.h"
-#include "test_util.h"
+#include "triangles.h"
 
 #include <gtest/gtest.h>
 

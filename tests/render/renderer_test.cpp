@@ -6,7 +6,7 @@
 #include "render/renderer.h"
 #include "scenes.h"
 #include "sys/log.h"
-#include "test_util.h"
+#include "triangles.h"
 
 #include <gtest/gtest.h>
 
