@@ -35,10 +35,11 @@ TEST(TimelineParse, KeysSortedPerTrackWithInterpolation) {
     ASSERT_EQ(t.tracks.size(), 19u);
     ASSERT_EQ(t.tracks["expos"].size(), 2u);
     const TrackKey& first = t.tracks["expos"][0];
-    EXPECT_EQ(std::tuple(first.row, first.value, first.interp), std::tuple(0, -1.0f, Linear));
+    EXPECT_EQ(std::tuple(first.row, first.value, first.interp),
+              std::tuple(0, -1.0f, KeyInterp::Linear));
     EXPECT_EQ(t.tracks["expos"][1].row, 64);
-    EXPECT_EQ(t.tracks["blur"][0].interp, Smoothstep);
-    EXPECT_EQ(t.tracks["blur"][1].interp, Quadratic);
+    EXPECT_EQ(t.tracks["blur"][0].interp, KeyInterp::Smoothstep);
+    EXPECT_EQ(t.tracks["blur"][1].interp, KeyInterp::Quadratic);
     EXPECT_EQ(t.lastRow, 64);
 }
 
@@ -49,8 +50,10 @@ TEST(TimelineParse, CameraMovesChainAndTheirEndsGiveWay) {
         << error;
     // Each move reaches 1 on the row before the next one starts at 0.
     const std::vector<TrackKey>& ct = t.tracks["cam_t"];
-    const TrackKey expected[] = {
-        {0, 0.0f, Smoothstep}, {31, 1.0f, Hold}, {32, 0.0f, Linear}, {63, 1.0f, Hold}};
+    const TrackKey expected[] = {{0, 0.0f, KeyInterp::Smoothstep},
+                                 {31, 1.0f, KeyInterp::Hold},
+                                 {32, 0.0f, KeyInterp::Linear},
+                                 {63, 1.0f, KeyInterp::Hold}};
     ASSERT_EQ(ct.size(), std::size(expected));
     for (size_t i = 0; i < ct.size(); ++i) {
         EXPECT_EQ(std::tuple(ct[i].row, ct[i].value),
