@@ -77,7 +77,9 @@ TEST(TimelineParse, ErrorsNameTheLine) {
     EXPECT_NE(error.find("line 1"), std::string::npos);
     for (const char* bad :
          {"scene 0:0 1 wobble\n", "scene 0:0 nan hold\n", "scene 0:0 1\n",
-          "cam 1:0 0:0 1 2 linear\n", "cam 32 33 1 2 linear\n", "cam 0:0 1:0 1 23 linear\n"}) {
+          // Finite as a double but infinite as the track's float.
+          "expos 0:0 1e39 hold\n", "expos 0:0 -3.5e38 hold\n", "cam 1:0 0:0 1 2 linear\n",
+          "cam 32 33 1 2 linear\n", "cam 0:0 1:0 1 23 linear\n"}) {
         EXPECT_FALSE(parseTimeline(bad, "x", t, error)) << bad;
         EXPECT_EQ(error.rfind("x:1: ", 0), 0u) << error;
     }

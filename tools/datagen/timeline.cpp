@@ -1,6 +1,7 @@
 #include "tools/datagen/timeline.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -179,7 +180,8 @@ bool parseTimeline(const std::string& text, const std::string& fileName, Timelin
         if (!parsePosition(w[1], row)) {
             return fail("bad position \"" + w[1] + "\" (BAR:BEAT, BAR:BEAT+ROWS or a row)");
         }
-        if (!parseNumber(w[2], value)) {
+        // Keys are stored as float: a value beyond its range would become infinite.
+        if (!parseNumber(w[2], value) || std::fabs(value) > FLT_MAX) {
             return fail("bad value \"" + w[2] + "\"");
         }
         if (!parseInterp(w[3], interp)) {
