@@ -1,5 +1,6 @@
 #include "params/track.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +12,7 @@ namespace lumo {
 namespace {
 
 constexpr size_t maxPathLength = 259;
-constexpr long keyBytes = 9;
+constexpr size_t keyBytes = 9;
 
 int32_t readInt32(const unsigned char* p) {
     uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -38,42 +39,46 @@ int SyncTrack::load(const std::string& base) {
     if (!file) {
         return -1;
     }
-    // The count is trusted only as far as the file can back it: a short file
-    // keeps the keys it holds completely, and a huge count in a small file never
-    // allocates more than the file could hold.
-    long available = 0;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        available = std::ftell(file);
-        std::fseek(file, 0, SEEK_SET);
-    }
-    unsigned char header[4];
-    if (std::fread(header, 1, 4, file) != 4) {
-        std::fclose(file);
-        return 0;
-    }
-    int64_t count = readInt32(header);
-    int64_t fits = available > 4 ? (available - 4) / keyBytes : 0;
-    if (count > fits) {
-        count = fits;
-    }
-    if (count > 0) {
-        keys.reserve(size_t(count));
-    }
-    for (int64_t i = 0; i < count; ++i) {
-        unsigned char raw[keyBytes];
-        if (std::fread(raw, 1, keyBytes, file) != size_t(keyBytes)) {
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[4096];
+    for (;;) {
+        size_t got = std::fread(chunk, 1, sizeof chunk, file);
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (got < sizeof chunk) {
             break;
         }
+    }
+    std::fclose(file);
+    parse(bytes.data(), bytes.size());
+    return 0;
+}
+
+void SyncTrack::parse(const unsigned char* data, size_t size) {
+    keys.clear();
+    keyCount = 0;
+    if (size < 4) {
+        return;
+    }
+    // The count is trusted only as far as the bytes can back it: a short file
+    // keeps the keys it holds completely, and a huge count in a small file never
+    // allocates more than the file could hold.
+    int64_t count = readInt32(data);
+    int64_t fits = int64_t((size - 4) / keyBytes);
+    count = std::min(count, fits);
+    if (count <= 0) {
+        return;
+    }
+    keys.reserve(size_t(count));
+    for (int64_t i = 0; i < count; ++i) {
+        const unsigned char* raw = data + 4 + size_t(i) * keyBytes;
         TrackKey key;
         key.row = readInt32(raw);
         uint32_t bits = uint32_t(readInt32(raw + 4));
         std::memcpy(&key.value, &bits, 4);
-        key.interp = int32_t(int8_t(raw[8]));
+        key.interp = KeyInterp(int8_t(raw[8]));
         keys.push_back(key);
     }
     keyCount = int32_t(keys.size());
-    std::fclose(file);
-    return 0;
 }
 
 int SyncTrack::keyIndexAtOrBefore(int32_t r) const {
@@ -124,13 +129,13 @@ float SyncTrack::valueAt(double x) const {
     double t = (x - k.row) / double(span);
     float d = n.value - k.value;
     switch (k.interp) {
-    case Hold:
+    case KeyInterp::Hold:
         return k.value;
-    case Linear:
+    case KeyInterp::Linear:
         return float(k.value + d * t);
-    case Smoothstep:
+    case KeyInterp::Smoothstep:
         return float(k.value + d * (t * t * (3.0 - 2.0 * t)));
-    case Quadratic:
+    case KeyInterp::Quadratic:
         return float(k.value + d * std::pow(t, 2.0));
     default:
         return 0.0f;

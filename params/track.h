@@ -6,18 +6,21 @@
 // bytes each: int32 row, float32 value, one byte interpolation type (read back
 // sign-extended, so bytes 128..255 become negative types).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace lumo {
 
-enum KeyInterp : int32_t { Hold = 0, Linear = 1, Smoothstep = 2, Quadratic = 3 };
+// How a key blends towards the next one. A file may hold any other byte; such a
+// key's segment evaluates to 0.0, so the type keeps the full int32 range.
+enum class KeyInterp : int32_t { Hold = 0, Linear = 1, Smoothstep = 2, Quadratic = 3 };
 
 struct TrackKey {
     int32_t row = 0;
     float value = 0.0f;
-    int32_t interp = Hold;
+    KeyInterp interp = KeyInterp::Hold;
 };
 
 class SyncTrack {
@@ -28,6 +31,10 @@ public:
     // Returns 0, or -1 when the file cannot be opened; the track then keeps zero
     // keys. A file shorter than its count keeps the keys read completely.
     int load(const std::string& base);
+
+    // Takes the keys from the bytes of a whole track file, by the same rules as
+    // load (a cut or damaged file keeps the keys it holds completely).
+    void parse(const unsigned char* data, size_t size);
 
     // Index of the key at row r, else of the last key below r; -1 before the
     // first key or when there are no keys.

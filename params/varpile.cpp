@@ -2,8 +2,10 @@
 
 #include <cfloat>
 #include <charconv>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 namespace lumo {
 
@@ -17,15 +19,46 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// Whether digits (a mantissa, its point included) times ten to the exponent
+// written in exponentDigits (signed, possibly empty) is below 1. Used only on
+// numbers past double's range, which are far from 1 either way, so the power of
+// ten of the first nonzero digit plus the exponent decides; the exponent's sign
+// alone does not ("0.000...01e+5" is tiny, "1000...00e-10" is huge).
+bool isBelowOne(std::string_view digits, std::string_view exponentDigits) {
+    size_t point = digits.find('.');
+    if (point == std::string_view::npos) {
+        point = digits.size();
+    }
+    size_t first = digits.find_first_not_of("0.");
+    if (first == std::string_view::npos) {
+        return true; // all zeros
+    }
+    // The power of ten of the first nonzero digit.
+    const int64_t lead = first < point ? int64_t(point - first) - 1 : -int64_t(first - point);
+    int64_t exponent = 0;
+    bool negative = !exponentDigits.empty() && exponentDigits[0] == '-';
+    for (char c : exponentDigits) {
+        // Saturates far beyond any length of digits a string can hold.
+        if (isDigit(c) && exponent < (int64_t(1) << 60) / 10) {
+            exponent = exponent * 10 + (c - '0');
+        }
+    }
+    return lead + (negative ? -exponent : exponent) < 0;
+}
+
 // Reads a number the way formatted stream input reads a float: optional sign,
 // digits with an optional point and fraction (at least one digit), optional
 // exponent. Locale-independent on purpose: a desktop locale with a decimal
 // comma must not change what the file means. Returns 0.0 when there is none.
+// Magnitudes beyond float's range saturate to +-FLT_MAX; those below its
+// smallest denormal become a zero of the number's sign.
 float readNumber(const std::string& s, size_t pos) {
-    size_t start = pos;
+    const size_t start = pos;
+    const bool negative = pos < s.size() && s[pos] == '-';
     if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) {
         ++pos;
     }
+    const size_t mantissa = pos;
     size_t digits = 0;
     while (pos < s.size() && isDigit(s[pos])) {
         ++pos, ++digits;
@@ -39,12 +72,15 @@ float readNumber(const std::string& s, size_t pos) {
     if (digits == 0) {
         return 0.0f;
     }
+    const size_t mantissaEnd = pos;
+    size_t exponent = pos;
     if (pos < s.size() && (s[pos] == 'e' || s[pos] == 'E')) {
         size_t e = pos + 1;
         if (e < s.size() && (s[e] == '+' || s[e] == '-')) {
             ++e;
         }
         if (e < s.size() && isDigit(s[e])) {
+            exponent = pos + 1;
             pos = e;
             while (pos < s.size() && isDigit(s[pos])) {
                 ++pos;
@@ -58,11 +94,11 @@ float readNumber(const std::string& s, size_t pos) {
     double value = 0.0;
     auto [end, error] = std::from_chars(first, s.data() + pos, value);
     (void)end;
-    bool negative = s[start] == '-';
     if (error == std::errc::result_out_of_range) {
-        // Past double's range: huge magnitudes saturate, tiny ones are zero.
-        size_t e = s.find_first_of("eE", start);
-        bool tiny = e != std::string::npos && e + 1 < pos && s[e + 1] == '-';
+        // Past double's range from_chars leaves no value behind.
+        std::string_view view(s);
+        bool tiny = isBelowOne(view.substr(mantissa, mantissaEnd - mantissa),
+                               view.substr(exponent, pos - exponent));
         return tiny ? (negative ? -0.0f : 0.0f) : (negative ? -FLT_MAX : FLT_MAX);
     }
     if (value > FLT_MAX) {

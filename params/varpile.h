@@ -15,6 +15,8 @@ public:
     // Reads directory + fileName (plain concatenation). A missing file gives an
     // empty pile.
     VarPile(const std::string& directory, const std::string& fileName);
+    // An empty pile not tied to a file; parse fills it from text in memory.
+    VarPile() = default;
 
     float& get(const std::string& name);
     // (get(base_x), get(base_y), get(base_z), 0), looked up in that order.

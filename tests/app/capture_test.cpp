@@ -155,7 +155,8 @@ TEST(BenchPositions, SpreadOverTheTimeEachSceneIsShown) {
     // Scene 2 for rows 0..43 (3 s), scene 5 for rows 44..57, then 9, which is
     // no scene.
     SyncTrack scene("scene");
-    scene.keys = {{0, 2.0f, Hold}, {44, 5.0f, Hold}, {58, 9.0f, Hold}};
+    scene.keys = {
+        {0, 2.0f, KeyInterp::Hold}, {44, 5.0f, KeyInterp::Hold}, {58, 9.0f, KeyInterp::Hold}};
     scene.keyCount = 3;
     auto positions = benchPositions(&scene, 5.0, 3);
     ASSERT_EQ(positions.size(), 2u);

@@ -28,7 +28,7 @@ vec4 positionOf(const MeshInstance& i) {
 
 SyncTrack constantTrack(const std::string& name, float value) {
     SyncTrack t(name);
-    t.keys = {{0, value, Hold}};
+    t.keys = {{0, value, KeyInterp::Hold}};
     t.keyCount = 1;
     return t;
 }
@@ -326,7 +326,7 @@ TEST(Distance, FixedStepIntegralOfSpeed) {
     EXPECT_EQ(distanceAt(nullptr, 5.0), 0.0);
     // A ramp from 0 at row 0 to 1 at row 44 (3 s): the integral to 3 s is 1.5.
     SyncTrack ramp("speed");
-    ramp.keys = {{0, 0.0f, Linear}, {44, 1.0f, Hold}};
+    ramp.keys = {{0, 0.0f, KeyInterp::Linear}, {44, 1.0f, KeyInterp::Hold}};
     ramp.keyCount = 2;
     EXPECT_NEAR(distanceAt(&ramp, 3.0), 1.5, 0.01);
     EXPECT_EQ(distanceAt(&ramp, -5.0), 0.0);

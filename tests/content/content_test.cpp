@@ -129,7 +129,8 @@ TEST(ContentFiles, TheNineteenTracksAreWellFormed) {
         EXPECT_EQ(readAll(kData + "/sync_" + name + ".track").size(), size_t(4 + 9 * t.keyCount));
         for (int i = 0; i < t.keyCount; ++i) {
             EXPECT_TRUE(i == 0 || t.keys[i].row > t.keys[i - 1].row) << "rows must increase";
-            EXPECT_TRUE(t.keys[i].interp >= 0 && t.keys[i].interp <= 3) << "interpolation type";
+            EXPECT_TRUE(int32_t(t.keys[i].interp) >= 0 && int32_t(t.keys[i].interp) <= 3)
+                << "interpolation type";
         }
     }
 }

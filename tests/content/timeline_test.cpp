@@ -35,10 +35,11 @@ TEST(TimelineParse, KeysSortedPerTrackWithInterpolation) {
     ASSERT_EQ(t.tracks.size(), 19u);
     ASSERT_EQ(t.tracks["expos"].size(), 2u);
     const TrackKey& first = t.tracks["expos"][0];
-    EXPECT_EQ(std::tuple(first.row, first.value, first.interp), std::tuple(0, -1.0f, Linear));
+    EXPECT_EQ(std::tuple(first.row, first.value, first.interp),
+              std::tuple(0, -1.0f, KeyInterp::Linear));
     EXPECT_EQ(t.tracks["expos"][1].row, 64);
-    EXPECT_EQ(t.tracks["blur"][0].interp, Smoothstep);
-    EXPECT_EQ(t.tracks["blur"][1].interp, Quadratic);
+    EXPECT_EQ(t.tracks["blur"][0].interp, KeyInterp::Smoothstep);
+    EXPECT_EQ(t.tracks["blur"][1].interp, KeyInterp::Quadratic);
     EXPECT_EQ(t.lastRow, 64);
 }
 
@@ -49,8 +50,10 @@ TEST(TimelineParse, CameraMovesChainAndTheirEndsGiveWay) {
         << error;
     // Each move reaches 1 on the row before the next one starts at 0.
     const std::vector<TrackKey>& ct = t.tracks["cam_t"];
-    const TrackKey expected[] = {
-        {0, 0.0f, Smoothstep}, {31, 1.0f, Hold}, {32, 0.0f, Linear}, {63, 1.0f, Hold}};
+    const TrackKey expected[] = {{0, 0.0f, KeyInterp::Smoothstep},
+                                 {31, 1.0f, KeyInterp::Hold},
+                                 {32, 0.0f, KeyInterp::Linear},
+                                 {63, 1.0f, KeyInterp::Hold}};
     ASSERT_EQ(ct.size(), std::size(expected));
     for (size_t i = 0; i < ct.size(); ++i) {
         EXPECT_EQ(std::tuple(ct[i].row, ct[i].value),
@@ -74,7 +77,9 @@ TEST(TimelineParse, ErrorsNameTheLine) {
     EXPECT_NE(error.find("line 1"), std::string::npos);
     for (const char* bad :
          {"scene 0:0 1 wobble\n", "scene 0:0 nan hold\n", "scene 0:0 1\n",
-          "cam 1:0 0:0 1 2 linear\n", "cam 32 33 1 2 linear\n", "cam 0:0 1:0 1 23 linear\n"}) {
+          // Finite as a double but infinite as the track's float.
+          "expos 0:0 1e39 hold\n", "expos 0:0 -3.5e38 hold\n", "cam 1:0 0:0 1 2 linear\n",
+          "cam 32 33 1 2 linear\n", "cam 0:0 1:0 1 23 linear\n"}) {
         EXPECT_FALSE(parseTimeline(bad, "x", t, error)) << bad;
         EXPECT_EQ(error.rfind("x:1: ", 0), 0u) << error;
     }

@@ -1,6 +1,7 @@
 #include "tools/datagen/timeline.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -36,8 +37,9 @@ bool parseNumber(const std::string& s, double& v) {
     return *end == '\0' && std::isfinite(v);
 }
 
-bool parseInterp(const std::string& s, int32_t& interp) {
-    static const std::pair<const char*, int32_t> names[] = {
+bool parseInterp(const std::string& s, KeyInterp& interp) {
+    using enum KeyInterp;
+    static const std::pair<const char*, KeyInterp> names[] = {
         {"hold", Hold}, {"linear", Linear}, {"smooth", Smoothstep}, {"quad", Quadratic},
         {"0", Hold},    {"1", Linear},      {"2", Smoothstep},      {"3", Quadratic}};
     for (const auto& [name, value] : names) {
@@ -104,7 +106,7 @@ bool parseTimeline(const std::string& text, const std::string& fileName, Timelin
         error = fileName + ":" + std::to_string(lineNo) + ": " + msg;
         return false;
     };
-    auto addKey = [&](const std::string& track, int row, double value, int32_t interp,
+    auto addKey = [&](const std::string& track, int row, double value, KeyInterp interp,
                       bool soft = false) {
         if (!out.tracks.count(track)) {
             return fail("unknown track \"" + track + "\"");
@@ -147,7 +149,7 @@ bool parseTimeline(const std::string& text, const std::string& fileName, Timelin
             // cam FROM TO KEY_A KEY_B INTERP: the camera moves from key a to key b.
             int from, to;
             long a, b;
-            int32_t interp;
+            KeyInterp interp;
             if (w.size() != 6) {
                 return fail("cam needs: cam FROM TO KEY_A KEY_B INTERPOLATION");
             }
@@ -161,9 +163,10 @@ bool parseTimeline(const std::string& text, const std::string& fileName, Timelin
             if (!parseInterp(w[5], interp)) {
                 return fail("unknown interpolation \"" + w[5] + "\"");
             }
-            if (!addKey("cam_a", from, double(a), Hold) ||
-                !addKey("cam_b", from, double(b), Hold) || !addKey("cam_t", from, 0.0, interp) ||
-                !addKey("cam_t", to - 1, 1.0, Hold, true)) {
+            if (!addKey("cam_a", from, double(a), KeyInterp::Hold) ||
+                !addKey("cam_b", from, double(b), KeyInterp::Hold) ||
+                !addKey("cam_t", from, 0.0, interp) ||
+                !addKey("cam_t", to - 1, 1.0, KeyInterp::Hold, true)) {
                 return false;
             }
             continue;
@@ -173,11 +176,12 @@ bool parseTimeline(const std::string& text, const std::string& fileName, Timelin
         }
         int row;
         double value;
-        int32_t interp;
+        KeyInterp interp;
         if (!parsePosition(w[1], row)) {
             return fail("bad position \"" + w[1] + "\" (BAR:BEAT, BAR:BEAT+ROWS or a row)");
         }
-        if (!parseNumber(w[2], value)) {
+        // Keys are stored as float: a value beyond its range would become infinite.
+        if (!parseNumber(w[2], value) || std::fabs(value) > FLT_MAX) {
             return fail("bad value \"" + w[2] + "\"");
         }
         if (!parseInterp(w[3], interp)) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <unistd.h>
 
 using namespace lumo;
@@ -70,4 +72,52 @@ TEST(VarPile, NumberFormsAndNamesWithoutNumbers) {
 TEST(VarPile, GetVecLooksUpThreeNames) {
     VarPile p = pileOf("greet_pos_x 1\ngreet_pos_z 3\n");
     EXPECT_EQ(p.getVec("greet_pos"), vec4(1, 0, 3, 0));
+}
+
+// Numbers outside float's range: past double's range from_chars gives no value
+// at all, and the reader has to tell huge from tiny by itself.
+TEST(VarPile, NumbersOutsideTheFloatRange) {
+    const std::string zeros(400, '0');
+    const float denormMin = std::numeric_limits<float>::denorm_min();
+    const std::pair<std::string, float> cases[] = {
+        {"1e-400", 0.0f},
+        {"-1e-400", -0.0f},
+        {"1e400", FLT_MAX},
+        {"-1e400", -FLT_MAX},
+        {"1E+400", FLT_MAX},
+        {"2e-324", 0.0f}, // the first power below double's smallest denormal
+        {"-2e-324", -0.0f},
+        {"1.8e308", FLT_MAX},
+        {"-1.8e308", -FLT_MAX},
+        {"1e39", FLT_MAX}, // within double's range
+        {"-1e39", -FLT_MAX},
+        {"3.4028236e38", FLT_MAX}, // would round to infinity as a float
+        {"1e-50", 0.0f},           // below float's denormals: rounds to a signed zero
+        {"-1e-50", -0.0f},
+        {"1.4e-45", denormMin},
+        {"7.1e-46", denormMin}, // just above half the smallest denormal
+        {"7e-46", 0.0f},        // just below it
+        {"1.1754942e-38", 1.1754942e-38f},
+        {"1e-99999999999999999999", 0.0f},
+        {"-1e99999999999999999999", -FLT_MAX},
+        // The exponent's sign alone does not decide: the digits count too.
+        {"0." + zeros + "1", 0.0f},
+        {"-0." + zeros + "1e+5", -0.0f},
+        {"1" + zeros + "e-10", FLT_MAX},
+        {"-1" + zeros, -FLT_MAX},
+        {"0" + zeros + "1e-400", 0.0f},
+        {"1" + zeros + "e-390", 1e10f},
+        {"0e999999", 0.0f},
+    };
+    std::string text;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        text += "v" + std::to_string(i) + " " + cases[i].first + "\n";
+    }
+    VarPile p = pileOf(text);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const float got = p.values.at("v" + std::to_string(i));
+        const std::string& number = cases[i].first;
+        EXPECT_EQ(got, cases[i].second) << number.substr(0, 40);
+        EXPECT_EQ(std::signbit(got), std::signbit(cases[i].second)) << number.substr(0, 40);
+    }
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 using namespace lumo;
+using enum KeyInterp;
 namespace fs = std::filesystem;
 
 namespace {
@@ -48,7 +49,7 @@ TEST(TrackEval, InterpolationTypesBetweenKeys) {
     for (auto [type, expected] :
          {std::pair{Hold, 0.0f}, {Linear, 2.5f}, {Smoothstep, 1.5625f}, {Quadratic, 0.625f}}) {
         SyncTrack t = trackOf({{0, 0.0f, type}, {10, 10.0f, Hold}});
-        EXPECT_FLOAT_EQ(t.valueAt(2.5), expected) << type;
+        EXPECT_FLOAT_EQ(t.valueAt(2.5), expected) << int32_t(type);
         EXPECT_EQ(t.valueAt(10.0), 10.0f); // on the last key
         EXPECT_EQ(t.valueAt(11.0), 10.0f); // after it
     }
@@ -71,7 +72,8 @@ TEST(TrackEval, InnerKeysFractionalAndNegativeRows) {
 
 TEST(TrackEval, BadTypesAndRowsStayInTheirSegment) {
     // An unknown type byte gives 0 only between its key and the next.
-    SyncTrack t = trackOf({{0, 2.0f, int32_t(int8_t(200))}, {10, 4.0f, 4}, {20, 6.0f, Hold}});
+    SyncTrack t =
+        trackOf({{0, 2.0f, KeyInterp(int8_t(200))}, {10, 4.0f, KeyInterp(4)}, {20, 6.0f, Hold}});
     EXPECT_EQ(t.valueAt(5.0), 0.0f);
     EXPECT_EQ(t.valueAt(15.0), 0.0f);
     EXPECT_EQ(t.valueAt(-3.0), 2.0f);
@@ -90,7 +92,13 @@ TEST_F(TrackFiles, WriterReaderRoundTripAndOneTrackPerName) {
                                   {0, 0.25f, Linear},
                                   {96, 3e7f, Smoothstep},
                                   {200, -0.0f, Quadratic},
-                                  {201, 1.0f, int32_t(int8_t(200))}};
+                                  {201, 1.0f, KeyInterp(int8_t(200))}};
+    // The format byte for byte: count, then per key the row, the float's bits
+    // and the type byte, little-endian.
+    ASSERT_TRUE(writeTrackFile(base + "_one.track", {{5, 1.0f, Linear}}));
+    std::ifstream one(base + "_one.track", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(one), {}),
+              std::string("\x01\0\0\0\x05\0\0\0\0\0\x80\x3f\x01", 13));
     ASSERT_TRUE(writeTrackFile(base + "_cam_a.track", keys));
     EXPECT_EQ(fs::file_size(base + "_cam_a.track"), 4u + 9u * keys.size());
     SyncTrackSet* set = SyncTrackSet::create(base);
@@ -140,7 +148,14 @@ TEST_F(TrackFiles, DamagedFilesKeepWhatWasReadCompletely) {
         EXPECT_EQ(t.keyCount, c.keys) << c.name;
         EXPECT_LE(t.keys.capacity(), 3u) << c.name;
         EXPECT_EQ(t.valueAt(100), c.last) << c.name;
+        // The same bytes in memory read the same.
+        SyncTrack bytes("bytes");
+        bytes.parse(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size());
+        EXPECT_EQ(bytes.keyCount, c.keys) << c.name;
     }
+    SyncTrack none("none");
+    none.parse(nullptr, 0);
+    EXPECT_EQ(none.keyCount, 0);
 }
 
 TEST_F(TrackFiles, LongPathIsCutNotOverrun) {
