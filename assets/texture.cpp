@@ -45,8 +45,8 @@ std::unique_ptr<Texture> loadPngTexture(const std::string& directory, const std:
     std::vector<uint8_t> bytes;
     readWholeFile(directory + name, bytes); // a missing file decodes as empty input
     PngImage png;
-    int32_t error = decodePng(bytes.data(), bytes.size(), png);
-    if (error != 0) {
+    PngError error = decodePng(bytes.data(), bytes.size(), png);
+    if (error != PngError::None) {
         std::printf("error(%d) decoding png from [%s]\n", int(error), name.c_str());
         decodeFailureHandler();
         return emptyTexture(name);
