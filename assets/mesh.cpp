@@ -2,11 +2,11 @@
 
 #include "assets/files.h"
 #include "assets/texture.h"
+#include "sys/log.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <string_view>
 #include <unordered_set>
@@ -251,7 +251,7 @@ std::list<Material> loadMtl(const std::string& directory, const std::string& fil
             current.dissolve = reader.readFloat();
         } else if (keyword == "map_Kd") {
             std::string textureName(reader.word());
-            std::printf("texture filename is [%s]\n", textureName.c_str());
+            logPrintf("texture filename is [%s]\n", textureName.c_str());
             current.textureIndex = textures.findOrLoad(directory, textureName);
         }
     });
@@ -261,7 +261,7 @@ std::list<Material> loadMtl(const std::string& directory, const std::string& fil
 
 void Mesh::loadObj(const std::string& directory, const std::string& fileName,
                    TextureStore& textures) {
-    std::printf("---- loading [%s]:\n", fileName.c_str());
+    logPrintf("---- loading [%s]:\n", fileName.c_str());
 
     vertices.clear();
     normals.clear();
@@ -462,7 +462,7 @@ int MeshStore::add(std::unique_ptr<Mesh> mesh) {
 }
 
 void MeshStore::loadDirectory(const std::string& directory, TextureStore& textures) {
-    std::printf("about to load meshes from [%s*.obj]\n", directory.c_str());
+    logPrintf("about to load meshes from [%s*.obj]\n", directory.c_str());
     for (const std::string& name : listFiles(directory, ".obj")) {
         auto mesh = std::make_unique<Mesh>();
         mesh->loadObj(directory, name, textures);

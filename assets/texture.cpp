@@ -2,6 +2,7 @@
 
 #include "assets/files.h"
 #include "assets/png.h"
+#include "sys/log.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@ float byteToFloat(uint8_t c) {
 constexpr uint64_t kMaxPlatformTexels = uint64_t(1) << 26;
 
 void waitForKeyAndExit() {
+    // The error line went to standard output through logPrintf: show it before waiting.
     std::fflush(stdout);
     // One byte stands for the key press; at end of input getchar returns at once, so
     // a run without a console does not hang here.
@@ -47,7 +49,7 @@ std::unique_ptr<Texture> loadPngTexture(const std::string& directory, const std:
     PngImage png;
     PngError error = decodePng(bytes.data(), bytes.size(), png);
     if (error != PngError::None) {
-        std::printf("error(%d) decoding png from [%s]\n", int(error), name.c_str());
+        logPrintf("error(%d) decoding png from [%s]\n", int(error), name.c_str());
         decodeFailureHandler();
         return emptyTexture(name);
     }
@@ -158,7 +160,7 @@ int TextureStore::findOrLoad(const std::string& directory, const std::string& na
 
 void TextureStore::loadDirectory(const std::string& directory) {
     for (const std::string& name : listFiles(directory, ".png")) {
-        std::printf("loading texture [%s]\n", name.c_str());
+        logPrintf("loading texture [%s]\n", name.c_str());
         if (find(name) == 0) {
             add(loadTexture(directory, name));
         }
