@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 namespace lumo {
@@ -15,11 +16,12 @@ namespace {
 
 // Unit vector along v (w = 0 in, w = 0 out), or zero when v has no direction: a
 // zero-area triangle, a vertex no triangle uses, or non-finite positions. Vectors
-// whose squared length leaves the float range are rescaled first instead of
-// collapsing to zero or infinity.
+// whose squared length leaves the normal float range are rescaled first: above it
+// the square is infinite, below it zero or subnormal, too coarse to divide by (a
+// length of 3e-23 squares to the smallest subnormal and would "normalize" to 0.8).
 vec4 unitOrZero(const vec4& v) {
     float lengthSquared = dot(v, v);
-    if (lengthSquared > 0.0f && std::isfinite(lengthSquared)) {
+    if (lengthSquared >= std::numeric_limits<float>::min() && std::isfinite(lengthSquared)) {
         return normalize(v);
     }
     if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {

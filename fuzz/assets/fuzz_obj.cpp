@@ -17,6 +17,12 @@ namespace {
 // What the texture resolver answers for every map_Kd name.
 constexpr int32_t kTextureIndex = 7;
 
+// Unit length (to float precision) or exactly zero.
+bool unitOrZero(const lumo::vec4& n) {
+    float lengthSquared = n.x * n.x + n.y * n.y + n.z * n.z;
+    return n.w == 0.0f && (lengthSquared == 0.0f || std::fabs(lengthSquared - 1.0f) < 1e-5f);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -43,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // What the renderer relies on: every index is inside its array, every material
     // pointer is live (ASan checks the reads), a texture index is one the resolver gave
-    // (or 0, none yet, or -1 for the default material), and normals are never NaN.
+    // (or 0, none yet, or -1 for the default material), and normals are unit length or
+    // zero (never NaN, never shortened by a squared length that lost its precision).
     if (mesh.vertexCount != int32_t(mesh.vertices.size()) ||
         mesh.faceCount != int32_t(mesh.faces.size()) ||
         mesh.normalCount != int32_t(mesh.normals.size()) ||
@@ -61,13 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         int32_t texture = face.material->textureIndex;
         if ((texture != kTextureIndex && texture != 0 && texture != -1) ||
-            std::isnan(face.normal.x) || std::isnan(face.normal.y) || std::isnan(face.normal.z)) {
+            !unitOrZero(face.normal)) {
             std::abort();
         }
     }
     for (const lumo::MeshVertex& vertex : mesh.vertices) {
-        if (std::isnan(vertex.normal.x) || std::isnan(vertex.normal.y) ||
-            std::isnan(vertex.normal.z)) {
+        if (!unitOrZero(vertex.normal)) {
             std::abort();
         }
     }

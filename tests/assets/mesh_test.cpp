@@ -196,15 +196,17 @@ TEST(ObjText, SecondMtllibKeepsEarlierFacesMaterialsAlive) {
 
 TEST(ObjText, TriangleAndVertexNormals) {
     // Two triangles of a folded strip, one degenerate triangle and an unused vertex; then
-    // triangles whose squared normal length leaves the float range either way (rescaled,
-    // not lost) and one holding a NaN (a zero normal).
+    // triangles whose squared normal length leaves the float range either way, or falls
+    // among the subnormals (rescaled, not lost or shortened), and one holding a NaN (a
+    // zero normal).
     Mesh m;
     parse(m, "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 -3\nv 5 5 5\nv 1 0 0\nf 1 2 3\nf 1 3 4\nf 1 2 6\n"
              "v 0 0 0\nv 3e15 0 0\nv 0 3e15 0\nv 1e-15 0 0\nv 0 1e-15 0\nv nan 0 0\n"
-             "f 7 8 9\nf 7 10 11\nf 12 2 3\n");
-    ASSERT_EQ(m.faceCount, 6);
-    const vec4 expected[] = {{0, 0, 1, 0}, {-1, 0, 0, 0}, {}, {0, 0, 1, 0}, {0, 0, 1, 0}, {}};
-    for (int f = 0; f < 6; ++f) {
+             "f 7 8 9\nf 7 10 11\nf 12 2 3\nv 1e-11 0 0\nv 0 3e-12 0\nf 7 13 14\n");
+    ASSERT_EQ(m.faceCount, 7);
+    const vec4 expected[] = {{0, 0, 1, 0}, {-1, 0, 0, 0}, {}, {0, 0, 1, 0}, {0, 0, 1, 0},
+                             {},           {0, 0, 1, 0}};
+    for (int f = 0; f < 7; ++f) {
         EXPECT_EQ(m.faces[f].normal, expected[f]) << f;
     }
     // Vertex 0: sum of the three unit normals in triangle order, then normalized.
