@@ -29,8 +29,9 @@ protected:
     }
 };
 
+// A byte as a texel value: the float nearest c / 255.
 float byteValue(int c) {
-    return float(double(c) * (1.0 / 255.0));
+    return float(c) / 255.0f;
 }
 
 TEST(TextureStore, PlaceholderAtIndexZero) {
@@ -61,7 +62,7 @@ TEST_F(TextureFiles, PngTexelsArePremultiplied) {
     EXPECT_EQ(px[5], vec4(byteValue(200) * low, byteValue(100) * low, byteValue(50) * low, low));
 }
 
-TEST_F(TextureFiles, PlatformRoadAndFailedLoads) {
+TEST_F(TextureFiles, OtherFormatsAndFailedLoads) {
     // Binary PPM, 2 x 2: texels are (r, g, b, 1), rows top to bottom, no premultiplying.
     write("t.ppm", std::string("P6\n2 2\n255\n") +
                        std::string("\x00\x10\x20\xff\xff\xff\x01\x02\x03\x80\x00\x7f", 12));
