@@ -6,8 +6,8 @@
 // get exact adjacency (a 32-bit key of 16 + 16 bits would alias from 65536 on).
 
 #include "assets/mesh.h"
+#include "sys/log.h"
 
-#include <cstdio>
 #include <unordered_map>
 
 namespace lumo {
@@ -49,7 +49,7 @@ void Mesh::buildAdjacency() {
             }
             if (it->second.face1 != -1) {
                 manifold = false;
-                std::printf("((( non 2-manifold: edge over shared )))\n");
+                logPrintf("((( non 2-manifold: edge over shared )))\n");
             }
             it->second.face1 = t;
             face.edge[k] = it->second.edgeNumber;
@@ -63,7 +63,7 @@ void Mesh::buildAdjacency() {
                 table.at(edgeKey(face.vertexIndex[k], face.vertexIndex[(k + 1) % 3]));
             if (entry.face1 == -1) {
                 manifold = false;
-                std::printf("((( non 2-manifold: open edge )))\n");
+                logPrintf("((( non 2-manifold: open edge )))\n");
             }
             face.neighbour[k] = entry.face0 == t ? entry.face1 : entry.face0;
         }

@@ -13,6 +13,31 @@ char lowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
 
+template <typename Bytes>
+bool readInto(const std::string& path, Bytes& bytes) {
+    bytes.clear();
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return false;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return false;
+    }
+    // Read in chunks rather than trusting the size: it can change under us, and
+    // some regular files (in /proc) report 0.
+    char chunk[65536];
+    while (file) {
+        file.read(chunk, sizeof(chunk));
+        bytes.insert(bytes.end(), chunk, chunk + file.gcount());
+    }
+    if (file.bad()) {
+        bytes.clear();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
@@ -52,27 +77,11 @@ std::vector<std::string> listFiles(const std::string& directory, std::string_vie
 }
 
 bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    bytes.clear();
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
-        return false;
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return false;
-    }
-    // Read in chunks rather than trusting the size: it can change under us, and
-    // some regular files (in /proc) report 0.
-    char chunk[65536];
-    while (file) {
-        file.read(chunk, sizeof(chunk));
-        bytes.insert(bytes.end(), chunk, chunk + file.gcount());
-    }
-    if (file.bad()) {
-        bytes.clear();
-        return false;
-    }
-    return true;
+    return readInto(path, bytes);
+}
+
+bool readWholeFile(const std::string& path, std::string& text) {
+    return readInto(path, text);
 }
 
 } // namespace lumo

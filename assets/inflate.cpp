@@ -17,37 +17,14 @@
 // primary table; codes longer than that go through a subtable named by the primary entry. An
 // entry holds the symbol and the code length, so a lookup consumes exactly the code's bits.
 // Incomplete codes leave entries that lead to no symbol; those entries record how many bits it
-// takes to see that, so a stream that ends before then reports the end of data (10), and one
-// that does not reports the bad code (11).
+// takes to see that, so a stream that ends before then reports the end of data
+// (EndInsideCode), and one that does not reports the bad code (InvalidCode).
 
 namespace lumo {
 namespace {
 
-constexpr int32_t kErrEndInsideCode = 10;
-constexpr int32_t kErrInvalidCode = 11;
-constexpr int32_t kErrRepeat16PastEnd = 13;
-constexpr int32_t kErrRepeat17PastEnd = 14;
-constexpr int32_t kErrRepeat18PastEnd = 15;
-constexpr int32_t kErrCodeLengthSymbol = 16;
-constexpr int32_t kErrDistanceSymbol = 18;
-constexpr int32_t kErrReservedBlockType = 20;
-constexpr int32_t kErrStoredLengthComplement = 21;
-constexpr int32_t kErrStoredPastEnd = 23;
-constexpr int32_t kErrZlibHeaderCheck = 24;
-constexpr int32_t kErrZlibMethod = 25;
-constexpr int32_t kErrZlibDictionary = 26;
-constexpr int32_t kErrEndBeforeDynamicHeader = 49;
-constexpr int32_t kErrEndInRepeatCount = 50;
-constexpr int32_t kErrEndInExtraBits = 51;
-constexpr int32_t kErrEndBeforeBlock = 52;
-constexpr int32_t kErrZlibTooShort = 53;
-constexpr int32_t kErrOversubscribed = 55;
-constexpr int32_t kErrNoEndOfBlockCode = 64;
-constexpr int32_t kErrDistanceTooFar = 94;
-constexpr int32_t kErrLengthSymbol = 95;
-constexpr int32_t kErrRepeatWithoutPrevious = 96;
-constexpr int32_t kErrOutputLimit = 97;
-constexpr int32_t kMore = -1; // internal: the block goes on
+// Internal to the block decoder: the block goes on. Never returned by inflateZlib.
+constexpr PngError kMore = static_cast<PngError>(-1);
 
 constexpr unsigned kMaxCodeBits = 15;
 // Primary table widths: most literal/length codes of real data fit in the first lookup.
@@ -86,8 +63,9 @@ unsigned reverseBits(unsigned code, unsigned count) {
 
 class HuffmanTable {
 public:
-    // Builds the decoding table from per-symbol code lengths (0 = unused). Returns 0 or 55.
-    int32_t build(const uint8_t* lengths, unsigned symbolCount, unsigned primaryBits);
+    // Builds the decoding table from per-symbol code lengths (0 = unused). Returns None or
+    // Oversubscribed.
+    PngError build(const uint8_t* lengths, unsigned symbolCount, unsigned primaryBits);
 
     uint32_t lookup(uint64_t bits) const { return view().lookup(bits); }
 
@@ -114,7 +92,7 @@ private:
     uint32_t primaryMask_ = 0;
 };
 
-int32_t HuffmanTable::build(const uint8_t* lengths, unsigned symbolCount, unsigned primaryBits) {
+PngError HuffmanTable::build(const uint8_t* lengths, unsigned symbolCount, unsigned primaryBits) {
     primaryBits_ = primaryBits;
     primaryMask_ = (1u << primaryBits) - 1;
 
@@ -127,7 +105,7 @@ int32_t HuffmanTable::build(const uint8_t* lengths, unsigned symbolCount, unsign
     for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
         left = (left << 1) - static_cast<int>(counts[len]);
         if (left < 0) {
-            return kErrOversubscribed;
+            return PngError::Oversubscribed;
         }
     }
     std::array<unsigned, kMaxCodeBits + 1> firstCode{};
@@ -214,7 +192,7 @@ int32_t HuffmanTable::build(const uint8_t* lengths, unsigned symbolCount, unsign
             }
         }
     }
-    return 0;
+    return PngError::None;
 }
 
 // The fixed-code tables never change, so they are built once for the whole process.
@@ -245,7 +223,7 @@ public:
     Inflater(const uint8_t* data, size_t size, std::vector<uint8_t>& out, size_t maxOutput)
         : data_(data), size_(size), out_(out), maxOutput_(maxOutput) {}
 
-    int32_t run();
+    PngError run();
 
 private:
     // Room past the logical end of the output so that match copies may write 8 bytes at a time.
@@ -287,40 +265,40 @@ private:
         consume(count);
         return true;
     }
-    // Decodes one symbol; returns 0 or the error code.
-    int32_t decodeSymbol(const HuffmanTable& table, unsigned& symbol) {
+    // Decodes one symbol; None or the error.
+    PngError decodeSymbol(const HuffmanTable& table, unsigned& symbol) {
         refill();
         const uint32_t entry = table.lookup(bits_);
         const unsigned count = (entry >> 16) & 0xff;
         if (count > realBits()) {
-            return kErrEndInsideCode;
+            return PngError::EndInsideCode;
         }
         if (entry & kInvalid) {
-            return kErrInvalidCode;
+            return PngError::InvalidCode;
         }
         consume(count);
         symbol = entry & 0xffff;
-        return 0;
+        return PngError::None;
     }
-    // Makes room for `count` more output bytes; returns 0 or 97.
-    int32_t reserve(size_t count) {
+    // Makes room for `count` more output bytes; None or DataSize.
+    PngError reserve(size_t count) {
         if (count <= capacity_ - outPos_) {
-            return 0;
+            return PngError::None;
         }
         if (count > maxOutput_ - outPos_) {
-            return kErrOutputLimit;
+            return PngError::DataSize;
         }
         size_t grown = std::max(outPos_ + count, capacity_ + capacity_ / 2 + 4096);
         capacity_ = std::min(grown, maxOutput_);
         out_.resize(capacity_ + kSlack);
-        return 0;
+        return PngError::None;
     }
 
-    int32_t storedBlock();
-    int32_t dynamicTables();
-    int32_t huffmanBlock(const HuffmanTable& literal, const HuffmanTable& distance);
-    int32_t fastSymbols(const HuffmanTable& literal, const HuffmanTable& distance);
-    int32_t carefulSymbol(const HuffmanTable& literal, const HuffmanTable& distance);
+    PngError storedBlock();
+    PngError dynamicTables();
+    PngError huffmanBlock(const HuffmanTable& literal, const HuffmanTable& distance);
+    PngError fastSymbols(const HuffmanTable& literal, const HuffmanTable& distance);
+    PngError carefulSymbol(const HuffmanTable& literal, const HuffmanTable& distance);
 
     const uint8_t* data_;
     size_t size_;
@@ -339,20 +317,20 @@ private:
     HuffmanTable codeLengths_;
 };
 
-int32_t Inflater::run() {
+PngError Inflater::run() {
     if (size_ < 2) {
-        return kErrZlibTooShort;
+        return PngError::ZlibTooShort;
     }
     const unsigned cmf = data_[0];
     const unsigned flg = data_[1];
     if ((cmf * 256 + flg) % 31 != 0) {
-        return kErrZlibHeaderCheck;
+        return PngError::ZlibHeaderCheck;
     }
     if ((cmf & 15) != 8 || (cmf >> 4) > 7) {
-        return kErrZlibMethod;
+        return PngError::ZlibMethod;
     }
     if (flg & 32) {
-        return kErrZlibDictionary;
+        return PngError::ZlibDictionary;
     }
     pos_ = 2;
 
@@ -368,12 +346,12 @@ int32_t Inflater::run() {
     out_.clear();
     out_.resize(capacity_ + kSlack);
 
-    int32_t error = 0;
+    PngError error = PngError::None;
     bool final = false;
-    while (!final && error == 0) {
+    while (!final && error == PngError::None) {
         uint32_t header;
         if (!read(3, header)) {
-            return kErrEndBeforeBlock;
+            return PngError::EndBeforeBlock;
         }
         final = (header & 1) != 0;
         switch (header >> 1) {
@@ -385,27 +363,27 @@ int32_t Inflater::run() {
             break;
         case 2:
             error = dynamicTables();
-            if (error == 0) {
+            if (error == PngError::None) {
                 error = huffmanBlock(literal_, distance_);
             }
             break;
         default:
-            return kErrReservedBlockType;
+            return PngError::ReservedBlockType;
         }
     }
     out_.resize(outPos_);
     return error;
 }
 
-int32_t Inflater::storedBlock() {
+PngError Inflater::storedBlock() {
     consume(bitCount_ & 7); // the rest of the current byte
     uint32_t length;
     uint32_t complement;
     if (!read(16, length) || !read(16, complement)) {
-        return kErrEndBeforeBlock;
+        return PngError::EndBeforeBlock;
     }
     if (length != (~complement & 0xffff)) {
-        return kErrStoredLengthComplement;
+        return PngError::StoredLengthComplement;
     }
     // Hand the bytes already pulled into the bit buffer back to the input.
     pos_ -= realBits() / 8;
@@ -413,23 +391,23 @@ int32_t Inflater::storedBlock() {
     bitCount_ = 0;
     padBits_ = 0;
     if (length > size_ - pos_) {
-        return kErrStoredPastEnd;
+        return PngError::StoredPastEnd;
     }
-    if (int32_t error = reserve(length)) {
+    if (PngError error = reserve(length); error != PngError::None) {
         return error;
     }
     std::memcpy(out_.data() + outPos_, data_ + pos_, length);
     outPos_ += length;
     pos_ += length;
-    return 0;
+    return PngError::None;
 }
 
-int32_t Inflater::dynamicTables() {
+PngError Inflater::dynamicTables() {
     uint32_t literalCount;
     uint32_t distanceCount;
     uint32_t codeLengthCount;
     if (!read(5, literalCount) || !read(5, distanceCount) || !read(4, codeLengthCount)) {
-        return kErrEndBeforeDynamicHeader;
+        return PngError::EndBeforeDynamicHeader;
     }
     literalCount += 257;
     distanceCount += 1;
@@ -439,11 +417,12 @@ int32_t Inflater::dynamicTables() {
     for (unsigned i = 0; i < codeLengthCount; ++i) {
         uint32_t length;
         if (!read(3, length)) {
-            return kErrEndBeforeDynamicHeader;
+            return PngError::EndBeforeDynamicHeader;
         }
         codeLengthLengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(length);
     }
-    if (int32_t error = codeLengths_.build(codeLengthLengths.data(), 19, 7)) {
+    if (PngError error = codeLengths_.build(codeLengthLengths.data(), 19, 7);
+        error != PngError::None) {
         return error;
     }
 
@@ -453,7 +432,7 @@ int32_t Inflater::dynamicTables() {
     unsigned i = 0;
     while (i < total) {
         unsigned symbol;
-        if (int32_t error = decodeSymbol(codeLengths_, symbol)) {
+        if (PngError error = decodeSymbol(codeLengths_, symbol); error != PngError::None) {
             return error;
         }
         if (symbol < 16) {
@@ -462,31 +441,31 @@ int32_t Inflater::dynamicTables() {
         }
         uint32_t repeat;
         uint8_t value = 0;
-        int32_t pastEnd;
+        PngError pastEnd;
         if (symbol == 16) {
             if (i == 0) {
-                return kErrRepeatWithoutPrevious;
+                return PngError::RepeatWithoutPrevious;
             }
             if (!read(2, repeat)) {
-                return kErrEndInRepeatCount;
+                return PngError::EndInRepeatCount;
             }
             repeat += 3;
             value = lengths[i - 1];
-            pastEnd = kErrRepeat16PastEnd;
+            pastEnd = PngError::Repeat16PastEnd;
         } else if (symbol == 17) {
             if (!read(3, repeat)) {
-                return kErrEndInRepeatCount;
+                return PngError::EndInRepeatCount;
             }
             repeat += 3;
-            pastEnd = kErrRepeat17PastEnd;
+            pastEnd = PngError::Repeat17PastEnd;
         } else if (symbol == 18) {
             if (!read(7, repeat)) {
-                return kErrEndInRepeatCount;
+                return PngError::EndInRepeatCount;
             }
             repeat += 11;
-            pastEnd = kErrRepeat18PastEnd;
+            pastEnd = PngError::Repeat18PastEnd;
         } else {
-            return kErrCodeLengthSymbol; // the 19-symbol alphabet cannot produce this
+            return PngError::CodeLengthSymbol; // the 19-symbol alphabet cannot produce this
         }
         if (repeat > total - i) {
             return pastEnd;
@@ -496,9 +475,10 @@ int32_t Inflater::dynamicTables() {
     }
 
     if (lengths[256] == 0) {
-        return kErrNoEndOfBlockCode;
+        return PngError::NoEndOfBlockCode;
     }
-    if (int32_t error = literal_.build(lengths.data(), literalCount, kLiteralPrimaryBits)) {
+    if (PngError error = literal_.build(lengths.data(), literalCount, kLiteralPrimaryBits);
+        error != PngError::None) {
         return error;
     }
     return distance_.build(lengths.data() + literalCount, distanceCount, kDistancePrimaryBits);
@@ -526,9 +506,9 @@ inline void copyMatch(uint8_t* to, size_t back, size_t length) {
     }
 }
 
-int32_t Inflater::huffmanBlock(const HuffmanTable& literal, const HuffmanTable& distance) {
+PngError Inflater::huffmanBlock(const HuffmanTable& literal, const HuffmanTable& distance) {
     for (;;) {
-        int32_t result = fastSymbols(literal, distance);
+        PngError result = fastSymbols(literal, distance);
         if (result == kMore) {
             result = carefulSymbol(literal, distance);
         }
@@ -541,7 +521,8 @@ int32_t Inflater::huffmanBlock(const HuffmanTable& literal, const HuffmanTable& 
 // The hot loop. It runs while at least 16 input bytes and 260 output bytes remain, so every
 // refill is a whole 8-byte load (no padding: no end-of-data checks) and no output check is
 // needed for up to two literals or one literal and a match per iteration.
-int32_t Inflater::fastSymbols(const HuffmanTable& literalTable, const HuffmanTable& distanceTable) {
+PngError Inflater::fastSymbols(const HuffmanTable& literalTable,
+                               const HuffmanTable& distanceTable) {
     const HuffmanTable::View literal = literalTable.view();
     const HuffmanTable::View distance = distanceTable.view();
     const uint8_t* const data = data_;
@@ -552,7 +533,7 @@ int32_t Inflater::fastSymbols(const HuffmanTable& literalTable, const HuffmanTab
     size_t pos = pos_;
     uint8_t* const out = out_.data();
     size_t outPos = outPos_;
-    int32_t result = kMore;
+    PngError result = kMore;
     auto refill = [&] {
         uint64_t word;
         std::memcpy(&word, data + pos, 8);
@@ -571,7 +552,7 @@ int32_t Inflater::fastSymbols(const HuffmanTable& literalTable, const HuffmanTab
         refill();
         uint32_t entry = literal.lookup(bits);
         if (entry & kInvalid) {
-            result = kErrInvalidCode;
+            result = PngError::InvalidCode;
             break;
         }
         consume((entry >> 16) & 0xff);
@@ -581,7 +562,7 @@ int32_t Inflater::fastSymbols(const HuffmanTable& literalTable, const HuffmanTab
             // At least 41 bits are left, enough for a second code.
             entry = literal.lookup(bits);
             if (entry & kInvalid) {
-                result = kErrInvalidCode;
+                result = PngError::InvalidCode;
                 break;
             }
             consume((entry >> 16) & 0xff);
@@ -593,11 +574,11 @@ int32_t Inflater::fastSymbols(const HuffmanTable& literalTable, const HuffmanTab
             refill(); // a length and distance need up to 33 more bits
         }
         if (symbol == 256) {
-            result = 0;
+            result = PngError::None;
             break;
         }
         if (symbol > 285) {
-            result = kErrLengthSymbol;
+            result = PngError::LengthSymbol;
             break;
         }
         unsigned extra = kLengthExtra[symbol - 257];
@@ -605,20 +586,20 @@ int32_t Inflater::fastSymbols(const HuffmanTable& literalTable, const HuffmanTab
         consume(extra);
         entry = distance.lookup(bits);
         if (entry & kInvalid) {
-            result = kErrInvalidCode;
+            result = PngError::InvalidCode;
             break;
         }
         consume((entry >> 16) & 0xff);
         const unsigned distanceSymbol = entry & 0xffff;
         if (distanceSymbol > 29) {
-            result = kErrDistanceSymbol;
+            result = PngError::DistanceSymbol;
             break;
         }
         extra = kDistanceExtra[distanceSymbol];
         const size_t back = kDistanceBase[distanceSymbol] + (bits & ((1u << extra) - 1));
         consume(extra);
         if (back > outPos) {
-            result = kErrDistanceTooFar;
+            result = PngError::DistanceTooFar;
             break;
         }
         copyMatch(out + outPos, back, length);
@@ -633,34 +614,34 @@ int32_t Inflater::fastSymbols(const HuffmanTable& literalTable, const HuffmanTab
 
 // One literal or match with every end-of-data and output check, for the tails of the input and
 // the output that the hot loop leaves.
-int32_t Inflater::carefulSymbol(const HuffmanTable& literal, const HuffmanTable& distance) {
+PngError Inflater::carefulSymbol(const HuffmanTable& literal, const HuffmanTable& distance) {
     refill();
     uint32_t entry = literal.lookup(bits_);
     unsigned count = (entry >> 16) & 0xff;
     if (count > realBits()) {
-        return kErrEndInsideCode;
+        return PngError::EndInsideCode;
     }
     if (entry & kInvalid) {
-        return kErrInvalidCode;
+        return PngError::InvalidCode;
     }
     consume(count);
     const unsigned symbol = entry & 0xffff;
     if (symbol < 256) {
-        if (int32_t error = reserve(1)) {
+        if (PngError error = reserve(1); error != PngError::None) {
             return error;
         }
         out_[outPos_++] = static_cast<uint8_t>(symbol);
         return kMore;
     }
     if (symbol == 256) {
-        return 0;
+        return PngError::None;
     }
     if (symbol > 285) {
-        return kErrLengthSymbol;
+        return PngError::LengthSymbol;
     }
     unsigned extra = kLengthExtra[symbol - 257];
     if (extra > realBits()) {
-        return kErrEndInExtraBits;
+        return PngError::EndInExtraBits;
     }
     const size_t length = kLengthBase[symbol - 257] + (bits_ & ((1u << extra) - 1));
     consume(extra);
@@ -669,26 +650,26 @@ int32_t Inflater::carefulSymbol(const HuffmanTable& literal, const HuffmanTable&
     entry = distance.lookup(bits_);
     count = (entry >> 16) & 0xff;
     if (count > realBits()) {
-        return kErrEndInsideCode;
+        return PngError::EndInsideCode;
     }
     if (entry & kInvalid) {
-        return kErrInvalidCode;
+        return PngError::InvalidCode;
     }
     consume(count);
     const unsigned distanceSymbol = entry & 0xffff;
     if (distanceSymbol > 29) {
-        return kErrDistanceSymbol;
+        return PngError::DistanceSymbol;
     }
     extra = kDistanceExtra[distanceSymbol];
     if (extra > realBits()) {
-        return kErrEndInExtraBits;
+        return PngError::EndInExtraBits;
     }
     const size_t back = kDistanceBase[distanceSymbol] + (bits_ & ((1u << extra) - 1));
     consume(extra);
     if (back > outPos_) {
-        return kErrDistanceTooFar;
+        return PngError::DistanceTooFar;
     }
-    if (int32_t error = reserve(length)) {
+    if (PngError error = reserve(length); error != PngError::None) {
         return error;
     }
     copyMatch(out_.data() + outPos_, back, length);
@@ -698,10 +679,11 @@ int32_t Inflater::carefulSymbol(const HuffmanTable& literal, const HuffmanTable&
 
 } // namespace
 
-int32_t inflateZlib(const uint8_t* data, size_t size, std::vector<uint8_t>& out, size_t maxOutput) {
+PngError inflateZlib(const uint8_t* data, size_t size, std::vector<uint8_t>& out,
+                     size_t maxOutput) {
     Inflater inflater(data, size, out, maxOutput);
-    const int32_t error = inflater.run();
-    if (error != 0) {
+    const PngError error = inflater.run();
+    if (error != PngError::None) {
         out.clear();
     }
     return error;

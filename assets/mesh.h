@@ -1,7 +1,9 @@
 #pragma once
-// Loaded OBJ geometry. Every array is one contiguous 16-byte aligned block owned
-// by its mesh; faces point into the mesh's material list (std::list nodes keep
-// their addresses) or at its defaultMaterial.
+// Loaded OBJ geometry. Every array is one contiguous block owned by its mesh,
+// starting on a 64-byte cache line (AlignedVector, sys/aligned.h); faces point into
+// the mesh's material list (std::list nodes keep their addresses) or at its
+// defaultMaterial. The text readers are in assets/obj.h; this file's loaders read
+// the files and the textures the materials name.
 
 #include "math/vec.h"
 #include "sys/aligned.h"
@@ -58,7 +60,6 @@ static_assert(offsetof(MeshFace, material) + sizeof(const Material*) <= 64,
               "the per-frame fields of a face stay in its first cache line");
 static_assert(sizeof(MeshFace) == 192, "a face record is three cache lines");
 
-
 struct Mesh {
     vec4 boxCorners[8];
     AlignedVector<MeshVertex> vertices;
@@ -78,8 +79,16 @@ struct Mesh {
     Mesh(const Mesh&) = delete;
     Mesh& operator=(const Mesh&) = delete;
 
-    // Builds the mesh from directory + fileName; MTL textures load into textures.
+    // Prints "---- loading [fileName]:" and builds the mesh, named fileName, from the
+    // file directory + fileName (parseObj; a missing file reads as empty). The
+    // libraries its "mtllib" lines name are read by loadMtl from the same directory.
     void loadObj(const std::string& directory, const std::string& fileName, TextureStore& textures);
+
+    // Fills in what follows from the positions and triangles: each triangle's unit
+    // normal (zero when it has no area), the adjacency (buildAdjacency), each vertex's
+    // normal (its triangles' normals summed, then made unit) and boxCorners. Every
+    // vertex index must lie inside vertices.
+    void deriveFromTriangles();
 
     // Fills edge, neighbour, the plane blocks and manifold from the triangles'
     // vertex indices and normals, printing a line per non-manifold side. Every
@@ -102,6 +111,9 @@ private:
     std::vector<std::unique_ptr<Mesh>> meshes_;
 };
 
+// The materials of the MTL file directory + fileName (parseMtl; a missing file reads
+// as empty). Each "map_Kd" texture prints "texture filename is [name]" and loads from
+// the same directory into textures, once per name.
 std::list<Material> loadMtl(const std::string& directory, const std::string& fileName,
                             TextureStore& textures);
 

@@ -16,15 +16,6 @@
 namespace lumo {
 namespace {
 
-constexpr int32_t kErrFilterType = 36;
-constexpr int32_t kErrPaletteIndex8 = 46;
-constexpr int32_t kErrPaletteIndexSmall = 47;
-constexpr int32_t kErrTooLarge = 90;
-constexpr int32_t kErrZeroSize = 91;
-constexpr int32_t kErrHeaderLength = 92;
-constexpr int32_t kErrPaletteLength = 93;
-constexpr int32_t kErrDataSize = 97;
-
 constexpr std::array<uint8_t, 8> kSignature = {137, 80, 78, 71, 13, 10, 26, 10};
 
 uint32_t readBigEndian32(const uint8_t* p) {
@@ -59,7 +50,7 @@ struct Pass {
     size_t rowBytes; // without the filter byte
 };
 
-int32_t checkHeader(const uint8_t* bytes, Header& h) {
+PngError checkHeader(const uint8_t* bytes, Header& h) {
     const uint8_t* data = bytes + 16;
     h.width = readBigEndian32(data);
     h.height = readBigEndian32(data + 4);
@@ -73,13 +64,13 @@ int32_t checkHeader(const uint8_t* bytes, Header& h) {
     case 0:
         h.channels = 1;
         if (h.depth != 1 && h.depth != 2 && h.depth != 4 && h.depth != 8 && h.depth != 16) {
-            return 37;
+            return PngError::BitDepth;
         }
         break;
     case 3:
         h.channels = 1;
         if (h.depth != 1 && h.depth != 2 && h.depth != 4 && h.depth != 8) {
-            return 37;
+            return PngError::BitDepth;
         }
         break;
     case 2:
@@ -87,52 +78,52 @@ int32_t checkHeader(const uint8_t* bytes, Header& h) {
     case 6:
         h.channels = h.colorType == 2 ? 3 : h.colorType == 4 ? 2 : 4;
         if (h.depth != 8 && h.depth != 16) {
-            return 37;
+            return PngError::BitDepth;
         }
         break;
     default:
-        return 31;
+        return PngError::ColorType;
     }
     if (compression != 0) {
-        return 32;
+        return PngError::CompressionMethod;
     }
     if (filter != 0) {
-        return 33;
+        return PngError::FilterMethod;
     }
     if (interlace > 1) {
-        return 34;
+        return PngError::InterlaceMethod;
     }
     if (readBigEndian32(bytes + 8) != 13) {
-        return kErrHeaderLength;
+        return PngError::HeaderLength;
     }
     if (h.width == 0 || h.height == 0) {
-        return kErrZeroSize;
+        return PngError::ZeroSize;
     }
     if (uint64_t{h.width} * h.height > kPngMaxPixels) {
-        return kErrTooLarge;
+        return PngError::TooLarge;
     }
     h.interlaced = interlace == 1;
     h.bitsPerPixel = h.channels * h.depth;
-    return 0;
+    return PngError::None;
 }
 
 // Walks the chunks after IHDR. `idat` receives the compressed data; when there is only one
 // IDAT chunk it is left empty and `single` points at that chunk's data instead, saving a copy.
-int32_t walkChunks(const uint8_t* bytes, size_t size, const Header& h, Transparency& t,
-                   std::vector<uint8_t>& idat, const uint8_t*& single, size_t& singleSize) {
+PngError walkChunks(const uint8_t* bytes, size_t size, const Header& h, Transparency& t,
+                    std::vector<uint8_t>& idat, const uint8_t*& single, size_t& singleSize) {
     size_t pos = 33;
     unsigned idatCount = 0;
     for (;;) {
         if (pos > size || size - pos < 8) { // a file of 29 to 32 bytes ends inside IHDR's CRC
-            return 30;
+            return PngError::ChunkHeaderPastEnd;
         }
         const uint32_t length = readBigEndian32(bytes + pos);
         const uint8_t* type = bytes + pos + 4;
         if (length > 0x7fffffffu) {
-            return 63;
+            return PngError::ChunkTooLong;
         }
         if (size - pos - 8 < size_t{length} + 4) {
-            return 35;
+            return PngError::ChunkPastEnd;
         }
         const uint8_t* data = bytes + pos + 8;
         pos += size_t{length} + 12;
@@ -153,10 +144,10 @@ int32_t walkChunks(const uint8_t* bytes, size_t size, const Header& h, Transpare
             ++idatCount;
         } else if (isType(type, "PLTE")) {
             if (length % 3 != 0) {
-                return kErrPaletteLength;
+                return PngError::PaletteLength;
             }
             if (length / 3 > 256) {
-                return 38;
+                return PngError::PaletteTooLong;
             }
             t.paletteSize = length / 3;
             for (unsigned i = 0; i < t.paletteSize; ++i) {
@@ -168,36 +159,36 @@ int32_t walkChunks(const uint8_t* bytes, size_t size, const Header& h, Transpare
         } else if (isType(type, "tRNS")) {
             if (h.colorType == 3) {
                 if (length > t.paletteSize) {
-                    return 39;
+                    return PngError::TransparencyTooLong;
                 }
                 for (unsigned i = 0; i < length; ++i) {
                     t.palette[i * 4 + 3] = data[i];
                 }
             } else if (h.colorType == 0) {
                 if (length != 2) {
-                    return 40;
+                    return PngError::GreyKeyLength;
                 }
                 t.hasKey = true;
                 t.key[0] = static_cast<uint16_t>(data[0] << 8 | data[1]);
             } else if (h.colorType == 2) {
                 if (length != 6) {
-                    return 41;
+                    return PngError::ColorKeyLength;
                 }
                 t.hasKey = true;
                 for (unsigned c = 0; c < 3; ++c) {
                     t.key[c] = static_cast<uint16_t>(data[c * 2] << 8 | data[c * 2 + 1]);
                 }
             } else {
-                return 42;
+                return PngError::TransparencyWithAlpha;
             }
         } else if ((type[0] & 0x20) == 0) {
-            return 69; // critical (upper-case first letter) and not one we know
+            return PngError::UnknownCriticalChunk;
         }
     }
     if (idatCount > 1) {
         single = nullptr;
     }
-    return 0;
+    return PngError::None;
 }
 
 // Origin and step of the seven Adam7 passes; a plain image is the single pass {0, 0, 1, 1}.
@@ -305,9 +296,9 @@ UnfilterFunction unfilterFor(size_t bpp) {
 }
 
 // Converts one unfiltered row of `count` pixels into RGBA, writing pixel x at dst + x * step.
-// Returns 0 or a palette error.
-int32_t convertRow(const Header& h, const Transparency& t, const uint8_t* src, uint32_t count,
-                   uint8_t* dst, size_t step) {
+// Returns None or a palette error.
+PngError convertRow(const Header& h, const Transparency& t, const uint8_t* src, uint32_t count,
+                    uint8_t* dst, size_t step) {
     const unsigned depth = h.depth;
     switch (h.colorType) {
     case 0:
@@ -333,7 +324,7 @@ int32_t convertRow(const Header& h, const Transparency& t, const uint8_t* src, u
                 dst[3] = t.hasKey && g == t.key[0] ? 0 : 255;
             }
         }
-        return 0;
+        return PngError::None;
     case 2:
         if (depth == 8) {
             for (uint32_t x = 0; x < count; ++x, dst += step, src += 3) {
@@ -355,12 +346,12 @@ int32_t convertRow(const Header& h, const Transparency& t, const uint8_t* src, u
                 dst[3] = keyed ? 0 : 255;
             }
         }
-        return 0;
+        return PngError::None;
     case 3:
         if (depth == 8) {
             for (uint32_t x = 0; x < count; ++x, dst += step) {
                 if (src[x] >= t.paletteSize) {
-                    return kErrPaletteIndex8;
+                    return PngError::PaletteIndexByte;
                 }
                 std::memcpy(dst, &t.palette[src[x] * 4], 4);
             }
@@ -370,19 +361,19 @@ int32_t convertRow(const Header& h, const Transparency& t, const uint8_t* src, u
                 const size_t bit = size_t{x} * depth;
                 const unsigned index = (src[bit >> 3] >> (8 - depth - (bit & 7))) & mask;
                 if (index >= t.paletteSize) {
-                    return kErrPaletteIndexSmall;
+                    return PngError::PaletteIndexPacked;
                 }
                 std::memcpy(dst, &t.palette[index * 4], 4);
             }
         }
-        return 0;
+        return PngError::None;
     case 4: {
         const size_t bytes = depth / 8; // the most significant byte comes first
         for (uint32_t x = 0; x < count; ++x, dst += step, src += 2 * bytes) {
             dst[0] = dst[1] = dst[2] = src[0];
             dst[3] = src[bytes];
         }
-        return 0;
+        return PngError::None;
     }
     default: // 6
         if (depth == 8) {
@@ -401,25 +392,25 @@ int32_t convertRow(const Header& h, const Transparency& t, const uint8_t* src, u
                 dst[3] = src[6];
             }
         }
-        return 0;
+        return PngError::None;
     }
 }
 
-int32_t decode(const uint8_t* bytes, size_t size, PngImage& image) {
+PngError decode(const uint8_t* bytes, size_t size, PngImage& image) {
     if (size == 0) {
-        return 48;
+        return PngError::EmptyFile;
     }
     if (size < 29) {
-        return 27;
+        return PngError::FileTooShort;
     }
     if (std::memcmp(bytes, kSignature.data(), 8) != 0) {
-        return 28;
+        return PngError::Signature;
     }
     if (!isType(bytes + 12, "IHDR")) {
-        return 29;
+        return PngError::FirstChunkNotHeader;
     }
     Header h;
-    if (int32_t error = checkHeader(bytes, h)) {
+    if (PngError error = checkHeader(bytes, h); error != PngError::None) {
         return error;
     }
 
@@ -427,7 +418,8 @@ int32_t decode(const uint8_t* bytes, size_t size, PngImage& image) {
     std::vector<uint8_t> idat;
     const uint8_t* single = nullptr;
     size_t singleSize = 0;
-    if (int32_t error = walkChunks(bytes, size, h, t, idat, single, singleSize)) {
+    if (PngError error = walkChunks(bytes, size, h, t, idat, single, singleSize);
+        error != PngError::None) {
         return error;
     }
 
@@ -441,11 +433,12 @@ int32_t decode(const uint8_t* bytes, size_t size, PngImage& image) {
     std::vector<uint8_t> raw;
     const uint8_t* zlib = single ? single : idat.data();
     const size_t zlibSize = single ? singleSize : idat.size();
-    if (int32_t error = inflateZlib(zlib, zlibSize, raw, static_cast<size_t>(expected))) {
+    if (PngError error = inflateZlib(zlib, zlibSize, raw, static_cast<size_t>(expected));
+        error != PngError::None) {
         return error;
     }
     if (raw.size() != expected) {
-        return kErrDataSize;
+        return PngError::DataSize;
     }
     std::vector<uint8_t>().swap(idat);
 
@@ -464,11 +457,12 @@ int32_t decode(const uint8_t* bytes, size_t size, PngImage& image) {
         for (uint32_t y = 0; y < p.height; ++y) {
             uint8_t* row = scan + 1;
             if (!unfilter(scan[0], row, prev, p.rowBytes)) {
-                return kErrFilterType;
+                return PngError::FilterType;
             }
             uint8_t* dst =
                 image.pixels.data() + ((size_t{p.y0} + size_t{y} * p.dy) * h.width + p.x0) * 4;
-            if (int32_t error = convertRow(h, t, row, p.width, dst, size_t{p.dx} * 4)) {
+            if (PngError error = convertRow(h, t, row, p.width, dst, size_t{p.dx} * 4);
+                error != PngError::None) {
                 return error;
             }
             prev = row;
@@ -477,15 +471,15 @@ int32_t decode(const uint8_t* bytes, size_t size, PngImage& image) {
     }
     image.width = h.width;
     image.height = h.height;
-    return 0;
+    return PngError::None;
 }
 
 } // namespace
 
-int32_t decodePng(const uint8_t* bytes, size_t byteCount, PngImage& image) {
+PngError decodePng(const uint8_t* bytes, size_t byteCount, PngImage& image) {
     image = PngImage{};
-    const int32_t error = decode(bytes, byteCount, image);
-    if (error != 0) {
+    const PngError error = decode(bytes, byteCount, image);
+    if (error != PngError::None) {
         image = PngImage{};
     }
     return error;

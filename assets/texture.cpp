@@ -2,6 +2,7 @@
 
 #include "assets/files.h"
 #include "assets/png.h"
+#include "sys/log.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,17 +15,20 @@ namespace lumo {
 
 namespace {
 
-// c / 255 exactly as the original conversion: in double precision, then to float.
-constexpr double kByteScale = 0.00392156862745098;
+// A byte c becomes the float nearest c / 255. The product with the double nearest 1/255,
+// rounded once to float, is that float for all 256 bytes (a float product with 1.0f / 255
+// is not, for about half of them), and a multiply costs less than a divide.
+constexpr double kByteScale = 1.0 / 255.0;
 
 float byteToFloat(uint8_t c) {
     return float(double(c) * kByteScale);
 }
 
-// Largest picture the platform road turns into float texels (16 bytes each): 1 GiB.
-constexpr uint64_t kMaxPlatformTexels = uint64_t(1) << 26;
+// Largest picture stb_image may turn into float texels (16 bytes each): 1 GiB.
+constexpr uint64_t kMaxOtherTexels = uint64_t(1) << 26;
 
 void waitForKeyAndExit() {
+    // The error line went to standard output through logPrintf: show it before waiting.
     std::fflush(stdout);
     // One byte stands for the key press; at end of input getchar returns at once, so
     // a run without a console does not hang here.
@@ -45,9 +49,9 @@ std::unique_ptr<Texture> loadPngTexture(const std::string& directory, const std:
     std::vector<uint8_t> bytes;
     readWholeFile(directory + name, bytes); // a missing file decodes as empty input
     PngImage png;
-    int32_t error = decodePng(bytes.data(), bytes.size(), png);
-    if (error != 0) {
-        std::printf("error(%d) decoding png from [%s]\n", int(error), name.c_str());
+    PngError error = decodePng(bytes.data(), bytes.size(), png);
+    if (error != PngError::None) {
+        logPrintf("error(%d) decoding png from [%s]\n", int(error), name.c_str());
         decodeFailureHandler();
         return emptyTexture(name);
     }
@@ -66,11 +70,10 @@ std::unique_ptr<Texture> loadPngTexture(const std::string& directory, const std:
     return texture;
 }
 
-// Stands in for the Windows picture decoder (BMP, JPEG, GIF and the like). That
-// decoder took no PNG data, and PNG data is ours to decode, so a PNG file under
-// another name gets the same answer as any undecodable file: an empty texture.
-std::unique_ptr<Texture> loadPlatformTexture(const std::string& directory,
-                                             const std::string& name) {
+// Every other picture format (BMP, JPEG, GIF and the like) goes to stb_image, as
+// opaque texels. PNG data is only ever ours to decode, so a PNG file under another
+// name gets the same answer as any undecodable file: an empty texture.
+std::unique_ptr<Texture> loadOtherTexture(const std::string& directory, const std::string& name) {
     static const uint8_t pngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
     auto texture = emptyTexture(name);
     std::vector<uint8_t> bytes;
@@ -82,7 +85,7 @@ std::unique_ptr<Texture> loadPlatformTexture(const std::string& directory,
     int width = 0, height = 0, channels = 0;
     int length = int(bytes.size());
     if (!stbi_info_from_memory(bytes.data(), length, &width, &height, &channels) || width <= 0 ||
-        height <= 0 || uint64_t(width) * uint64_t(height) > kMaxPlatformTexels) {
+        height <= 0 || uint64_t(width) * uint64_t(height) > kMaxOtherTexels) {
         return texture;
     }
     stbi_uc* rgb = stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, 3);
@@ -90,7 +93,7 @@ std::unique_ptr<Texture> loadPlatformTexture(const std::string& directory,
         return texture;
     }
     TextureImage& image = *texture->image;
-    if (width > 0 && height > 0 && uint64_t(width) * uint64_t(height) <= kMaxPlatformTexels) {
+    if (width > 0 && height > 0 && uint64_t(width) * uint64_t(height) <= kMaxOtherTexels) {
         image.width = width;
         image.height = height;
         size_t count = size_t(width) * size_t(height);
@@ -118,7 +121,7 @@ std::unique_ptr<Texture> loadTexture(const std::string& directory, const std::st
     if (name.size() >= 4 && endsWithIgnoringCase(name, ".png")) {
         return loadPngTexture(directory, name);
     }
-    return loadPlatformTexture(directory, name);
+    return loadOtherTexture(directory, name);
 }
 
 TextureStore::TextureStore() {
@@ -158,7 +161,7 @@ int TextureStore::findOrLoad(const std::string& directory, const std::string& na
 
 void TextureStore::loadDirectory(const std::string& directory) {
     for (const std::string& name : listFiles(directory, ".png")) {
-        std::printf("loading texture [%s]\n", name.c_str());
+        logPrintf("loading texture [%s]\n", name.c_str());
         if (find(name) == 0) {
             add(loadTexture(directory, name));
         }

@@ -39,7 +39,8 @@ private:
 };
 
 // Reads directory + name: ".png" (any case) by our own decoder, anything else by
-// the platform picture decoder.
+// stb_image. A file that does not decode gives an empty (0 x 0) texture; a PNG
+// once the decode failure handler below has returned.
 std::unique_ptr<Texture> loadTexture(const std::string& directory, const std::string& name);
 
 // Runs after a PNG could not be decoded and its error line is printed. The default

@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
     for (Source& s : sources) {
         s.file = writeImage(s.width, s.height, s.colorType);
         lumo::PngImage image;
-        if (lumo::decodePng(s.file.data(), s.file.size(), image) != 0 ||
+        if (lumo::decodePng(s.file.data(), s.file.size(), image) != lumo::PngError::None ||
             image.pixels != decodeWithLibpng(s.file)) {
             std::printf("%s: decoders disagree\n", s.name);
             return 1;

@@ -3,6 +3,7 @@
 // expect). PNG decode failures are counted instead of waiting for input and exiting.
 
 #include "assets/texture.h"
+#include "sys/log.h"
 
 #include <gtest/gtest.h>
 
@@ -33,12 +34,12 @@ protected:
     void write(const std::string& name, const std::string& bytes) {
         std::ofstream(root_ / name, std::ios::binary) << bytes;
     }
-    // What f prints.
+    // The console lines f logs.
     template <class F>
     static std::string printed(F f) {
-        ::testing::internal::CaptureStdout();
+        LogCapture log;
         f();
-        return ::testing::internal::GetCapturedStdout();
+        return log.text();
     }
 
     std::filesystem::path root_;

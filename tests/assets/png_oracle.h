@@ -3,11 +3,14 @@
 // values we choose (so the expected RGBA is computed independently), chunk-level editing with
 // fresh CRCs for crafting broken files, and a bit writer for hand-made DEFLATE streams.
 
+#include "assets/png.h"
+
 #include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -275,3 +278,12 @@ struct BitWriter {
 };
 
 } // namespace lumo::test
+
+namespace lumo {
+
+// A failed comparison shows the number the texture loader would print.
+inline void PrintTo(PngError error, std::ostream* out) {
+    *out << int(error);
+}
+
+} // namespace lumo

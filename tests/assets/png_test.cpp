@@ -12,15 +12,15 @@ namespace {
 using test::Chunk;
 using test::PngSpec;
 
-int32_t decode(const std::vector<uint8_t>& file, PngImage& image) {
+PngError decode(const std::vector<uint8_t>& file, PngImage& image) {
     return decodePng(file.data(), file.size(), image);
 }
 
-// The error code of a file; a failure leaves no image behind.
-int32_t decodeError(const std::vector<uint8_t>& file) {
+// The error of a file; a failure leaves no image behind.
+PngError decodeError(const std::vector<uint8_t>& file) {
     PngImage image;
-    const int32_t error = decode(file, image);
-    EXPECT_TRUE(error == 0 || (image.pixels.empty() && image.width == 0));
+    const PngError error = decode(file, image);
+    EXPECT_TRUE(error == PngError::None || (image.pixels.empty() && image.width == 0));
     return error;
 }
 
@@ -36,7 +36,7 @@ const Format kFormats[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 
 TEST(Png, EveryFormatAndFilterMatchesTheOracle) {
     auto expectDecodes = [](const PngSpec& spec) {
         PngImage image;
-        ASSERT_EQ(decode(test::writePng(spec), image), 0);
+        ASSERT_EQ(decode(test::writePng(spec), image), PngError::None);
         EXPECT_EQ(image.width, spec.width);
         EXPECT_EQ(image.height, spec.height);
         EXPECT_TRUE(image.pixels == test::expectedRgba(spec));
@@ -86,11 +86,11 @@ std::vector<Chunk> sampleChunks(int colorType = PNG_COLOR_TYPE_RGB, int depth = 
 TEST(Png, CorruptedCrcsAreIgnored) {
     auto file = test::joinChunks(sampleChunks());
     PngImage good, image;
-    ASSERT_EQ(decode(file, good), 0);
+    ASSERT_EQ(decode(file, good), PngError::None);
     for (size_t pos = 8; pos + 12 <= file.size(); pos += 12 + test::be32(&file[pos])) {
         file[pos + 11 + test::be32(&file[pos])] ^= 0x5a; // the last CRC byte of every chunk
     }
-    ASSERT_EQ(decode(file, image), 0);
+    ASSERT_EQ(decode(file, image), PngError::None);
     EXPECT_EQ(image.pixels, good.pixels);
 }
 
@@ -133,29 +133,31 @@ TEST(Png, EachKindOfBrokenFileHasItsError) {
     auto signature = edited(2, 8, [](auto&) {}), longChunk = signature;
     signature[1] = 'Q';
     longChunk[33] = 0x80; // the first chunk after IHDR claims 2^31 + its length
-    const std::pair<std::vector<uint8_t>, int32_t> cases[] = {
-        {signature, 28},
-        {edited(2, 8, [](auto& c) { c[0].type = "IHDX"; }), 29},
-        {ihdr(9, {7}), 31},
-        {ihdr(8, {16, 3}), 37}, // a depth valid for other colour types
+    const std::pair<std::vector<uint8_t>, PngError> cases[] = {
+        {signature, PngError::Signature},
+        {edited(2, 8, [](auto& c) { c[0].type = "IHDX"; }), PngError::FirstChunkNotHeader},
+        {ihdr(9, {7}), PngError::ColorType},
+        {ihdr(8, {16, 3}), PngError::BitDepth}, // a depth valid for other colour types
         // Size bounds; at the bound the header is accepted and the small data is too short.
-        {ihdr(0, {0, 0, 0, 0, 0, 0, 0, 5}), 91},
-        {ihdr(0, {0, 0, 0x40, 0, 0, 0, 0x40, 1}), 90},
-        {ihdr(0, {0, 0, 0x40, 0, 0, 0, 0x40, 0}), 97},
-        {withChunk(2, {"ZZZZ", {1, 2, 3}}), 69}, // unknown and critical
-        {withChunk(2, {"zZZZ", {1, 2, 3}}), 0},  // unknown and ancillary
-        {longChunk, 63},
-        {edited(3, 8, [](auto& c) { c[1].data.assign(257 * 3, 0); }), 38},
-        {withChunk(3, {"tRNS", {0}}), 39}, // before the palette
-        {withChunk(2, {"tRNS", {0, 0}}), 41},
-        {withChunk(6, {"tRNS", std::vector<uint8_t>(6)}), 42},
-        {beyondPalette(8, true), 46},
-        {beyondPalette(2, false), 47},
-        {edited(3, 1, [](auto& c) { c.erase(c.begin() + 1); }), 47}, // no palette
-        {scanlines(35, 5), 36},
-        {scanlines(34, 4), 97},
-        {scanlines(36, 4), 97},
-        {scanlines(35, 4, 0x79), 24}, // errors of the zlib stream reach the caller unchanged
+        {ihdr(0, {0, 0, 0, 0, 0, 0, 0, 5}), PngError::ZeroSize},
+        {ihdr(0, {0, 0, 0x40, 0, 0, 0, 0x40, 1}), PngError::TooLarge},
+        {ihdr(0, {0, 0, 0x40, 0, 0, 0, 0x40, 0}), PngError::DataSize},
+        {withChunk(2, {"ZZZZ", {1, 2, 3}}), PngError::UnknownCriticalChunk},
+        {withChunk(2, {"zZZZ", {1, 2, 3}}), PngError::None}, // unknown and ancillary
+        {longChunk, PngError::ChunkTooLong},
+        {edited(3, 8, [](auto& c) { c[1].data.assign(257 * 3, 0); }), PngError::PaletteTooLong},
+        {withChunk(3, {"tRNS", {0}}), PngError::TransparencyTooLong}, // before the palette
+        {withChunk(2, {"tRNS", {0, 0}}), PngError::ColorKeyLength},
+        {withChunk(6, {"tRNS", std::vector<uint8_t>(6)}), PngError::TransparencyWithAlpha},
+        {beyondPalette(8, true), PngError::PaletteIndexByte},
+        {beyondPalette(2, false), PngError::PaletteIndexPacked},
+        // No palette at all.
+        {edited(3, 1, [](auto& c) { c.erase(c.begin() + 1); }), PngError::PaletteIndexPacked},
+        {scanlines(35, 5), PngError::FilterType},
+        {scanlines(34, 4), PngError::DataSize},
+        {scanlines(36, 4), PngError::DataSize},
+        // Errors of the zlib stream reach the caller unchanged.
+        {scanlines(35, 4, 0x79), PngError::ZlibHeaderCheck},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(decodeError(cases[i].first), cases[i].second) << "case " << i;
@@ -170,7 +172,7 @@ TEST(Png, TruncatedFilesAlwaysFail) {
         PngImage image;
         for (size_t cut = 0; cut < file.size(); ++cut) {
             // A copy of exactly cut bytes, so that a sanitizer sees any read past the end.
-            EXPECT_NE(decode({file.begin(), file.begin() + cut}, image), 0);
+            EXPECT_NE(decode({file.begin(), file.begin() + cut}, image), PngError::None);
         }
     }
 }

@@ -1,4 +1,5 @@
 #include "assets/mesh.h"
+#include "sys/log.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@ namespace {
 using Tri = std::array<int, 3>;
 
 // A mesh with the given positions and triangles, triangle normals filled in the way
-// the loader fills them, then the adjacency pass; returns what the pass printed.
+// the loader fills them, then the adjacency pass; returns the lines the pass logged.
 std::string build(Mesh& mesh, const std::vector<vec4>& positions, const std::vector<Tri>& tris) {
     mesh.vertices.resize(positions.size());
     for (size_t i = 0; i < positions.size(); ++i) {
@@ -26,9 +27,9 @@ std::string build(Mesh& mesh, const std::vector<vec4>& positions, const std::vec
             normalize(cross(positions[t[1]] - positions[t[0]], positions[t[2]] - positions[t[0]]));
     }
     mesh.faceCount = int32_t(tris.size());
-    ::testing::internal::CaptureStdout();
+    LogCapture log;
     mesh.buildAdjacency();
-    return ::testing::internal::GetCapturedStdout();
+    return log.text();
 }
 
 const std::vector<vec4> kTetraPoints = {{0, 0, 0, 1}, {1, 0, 0, 1}, {0, 1, 0, 1}, {0, 0, 1, 1}};

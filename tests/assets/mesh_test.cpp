@@ -1,5 +1,7 @@
 #include "assets/mesh.h"
+#include "assets/obj.h"
 #include "assets/texture.h"
+#include "sys/log.h"
 
 #include "tests/assets/asset_dir.h"
 
@@ -8,10 +10,18 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace lumo {
 namespace {
+
+// Reads OBJ text into mesh, dropping the console lines.
+void parse(Mesh& mesh, std::string_view text, const MaterialLibraryResolver& library = {}) {
+    LogCapture quiet(false);
+    parseObj(text, library, mesh);
+}
 
 class MeshFiles : public test::AssetDir {
 protected:
@@ -41,11 +51,10 @@ Corners corners(const MeshFace& f) {
 
 const std::string kSquare = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0.5 1.5 0\n";
 
-TEST_F(MeshFiles, FansAndCornerForms) {
+TEST(ObjText, FansAndCornerForms) {
     Mesh m;
-    load(m, "a.obj",
-         kSquare + "vt 0.25 0.5\nvt 0.75 1\nvn 0 0 1\nvn 0 1 0\nvn 1 0 0\n"
-                   "f 1 2 3 4\nf 1/2/3 2/1 3//2 4 5\n");
+    parse(m, kSquare + "vt 0.25 0.5\nvt 0.75 1\nvn 0 0 1\nvn 0 1 0\nvn 1 0 0\n"
+                       "f 1 2 3 4\nf 1/2/3 2/1 3//2 4 5\n");
     EXPECT_EQ(m.texcoords[0], vec4(0, 0, 0, 0));
     EXPECT_EQ(m.normals[2], vec4(1, 0, 0, 0));
     ASSERT_EQ(m.faceCount, 5);
@@ -62,19 +71,18 @@ TEST_F(MeshFiles, FansAndCornerForms) {
     }
 }
 
-TEST_F(MeshFiles, BadCornersNeverIndex) {
+TEST(ObjText, BadCornersNeverIndex) {
     Mesh m;
-    load(m, "bad.obj",
-         kSquare + "vt 1 1\nvn 0 0 1\n"
-                   "f 1  2 3 # double blank and a blank before the comment\n"
-                   "f 1/9/7 2/-1/0 3/1/1\n" // bad texcoords and normals are dropped
-                   "f 1 2 0\n"              // vertex 0: whole face dropped
-                   "f 1 2 6 3\n"            // beyond the array: dropped
-                   "f -1 -2 -3\n"           // relative indices are not supported
-                   "f /1/1 2 3\n"           // no vertex at all
-                   "f 1 2\n"                // too few corners
-                   "f 99999999999999999999 2 3\n"
-                   "\tf\t3\t4\t5\n");
+    parse(m, kSquare + "vt 1 1\nvn 0 0 1\n"
+                       "f 1  2 3 # double blank and a blank before the comment\n"
+                       "f 1/9/7 2/-1/0 3/1/1\n" // bad texcoords and normals are dropped
+                       "f 1 2 0\n"              // vertex 0: whole face dropped
+                       "f 1 2 6 3\n"            // beyond the array: dropped
+                       "f -1 -2 -3\n"           // relative indices are not supported
+                       "f /1/1 2 3\n"           // no vertex at all
+                       "f 1 2\n"                // too few corners
+                       "f 99999999999999999999 2 3\n"
+                       "\tf\t3\t4\t5\n");
     ASSERT_EQ(m.faceCount, 3);
     EXPECT_EQ(corners(m.faces[0]), (Corners{0, 0, -1, 1, 0, -1, 2, 0, -1}));
     EXPECT_EQ(corners(m.faces[1]), (Corners{0, 0, -1, 1, 0, -1, 2, 1, 0}));
@@ -87,10 +95,11 @@ TEST_F(MeshFiles, MissingNumbersAndFilesReadAsZeroAndCrLfMatchesLf) {
     for (char c : lf) {
         crlf += c == '\n' ? "\r\n" : std::string(1, c);
     }
-    Mesh a, b;
-    load(a, "lf.obj", lf);
-    load(b, "crlf.obj", crlf);
-    for (const Mesh* m : {&a, &b}) {
+    Mesh a, b, c;
+    parse(a, lf);
+    parse(b, crlf);
+    load(c, "lf.obj", lf); // the file loader reads what the text reader reads
+    for (const Mesh* m : {&a, &b, &c}) {
         ASSERT_EQ(m->vertexCount, 3);
         EXPECT_EQ(m->vertices[0].position, vec4(1, 0, 0, 1));
         EXPECT_EQ(m->vertices[1].position, vec4(2, 3, 4, 1));
@@ -103,24 +112,40 @@ TEST_F(MeshFiles, MissingNumbersAndFilesReadAsZeroAndCrLfMatchesLf) {
         EXPECT_EQ(m->boxCorners[2], vec4(0, 3, 0, 0));
         EXPECT_EQ(m->boxCorners[5], vec4(2, 0, 4, 0));
     }
-    Mesh empty; // an unreadable file gives an empty mesh with an inside-out box
-    load(empty, "nothere.obj", "");
-    EXPECT_EQ(empty.vertexCount + empty.faceCount, 0);
-    EXPECT_EQ(empty.boxCorners[0], vec4(1e20f, 1e20f, 1e20f, 0));
-    EXPECT_EQ(empty.boxCorners[7], vec4(-1e20f, -1e20f, -1e20f, 0));
+    EXPECT_EQ(c.name, "lf.obj");
+    // An unreadable file gives an empty mesh with an inside-out box, and reading into a
+    // used mesh leaves nothing of what it held.
+    EXPECT_EQ(load(c, "nothere.obj", ""), "---- loading [nothere.obj]:\n");
+    EXPECT_EQ(c.name, "nothere.obj");
+    EXPECT_EQ(c.vertexCount + c.faceCount + c.normalCount, 0);
+    EXPECT_EQ(c.vertices.size() + c.faces.size() + c.normals.size(), 0u);
+    EXPECT_EQ(c.texcoordCount, 1);
+    EXPECT_EQ(c.boxCorners[0], vec4(1e20f, 1e20f, 1e20f, 0));
+    EXPECT_EQ(c.boxCorners[7], vec4(-1e20f, -1e20f, -1e20f, 0));
 }
 
-TEST_F(MeshFiles, MtlMaterialsAndResolution) {
-    write("m.mtl", "Ns 96.078\nd 0.5\nKd 1 1 1\n"
-                   "newmtl red\r\nKa 0.1 0.2 0.3\nKd 1 0 0\nKs 0.5 0.5 0.5\nillum 2\n"
-                   "newmtl blue\nKd 0 0 1\nNs 7\nd 0.25\n"
-                   "newmtl red\nKd 0.5 0 0\n");
+TEST(ObjText, MtlMaterialsAndResolution) {
+    const std::string mtl = "Ns 96.078\nd 0.5\nKd 1 1 1\n"
+                            "newmtl red\r\nKa 0.1 0.2 0.3\nKd 1 0 0\nKs 0.5 0.5 0.5\nillum 2\n"
+                            "newmtl blue\nKd 0 0 1\nNs 7\nd 0.25\nmap_Kd  b.png # comment\n"
+                            "newmtl red\nKd 0.5 0 0\n";
+    // The readers hand every name to the resolvers as written, in line order.
+    std::vector<std::string> asked;
+    auto library = [&](std::string_view name) {
+        asked.emplace_back(name);
+        return parseMtl(name == "m.mtl" ? mtl : "", [&](std::string_view texture) {
+            asked.emplace_back(texture);
+            return int32_t(asked.size());
+        });
+    };
     Mesh m;
-    load(m, "a.obj",
-         kSquare + "usemtl red\nf 1 2 3\n" // before mtllib: default material
-                   "mtllib m.mtl\n"
-                   "f 1 2 3\n" // current name is still red: the later red
-                   "usemtl blue\nf 1 2 3\nusemtl green\nf 1 2 3\n");
+    parse(m,
+          kSquare + "usemtl red\nf 1 2 3\n" // before mtllib: default material
+                    "mtllib m.mtl\n"
+                    "f 1 2 3\n" // current name is still red: the later red
+                    "usemtl blue\nf 1 2 3\nusemtl green\nf 1 2 3\n",
+          library);
+    EXPECT_EQ(asked, (std::vector<std::string>{"m.mtl", "b.png"}));
     ASSERT_EQ(m.materials.size(), 3u);
     auto it = m.materials.begin();
     const Material& red = *it++;
@@ -131,23 +156,34 @@ TEST_F(MeshFiles, MtlMaterialsAndResolution) {
     EXPECT_EQ(red2.dissolve, 0.25f); // Ns and d carry over to the next material
     EXPECT_EQ(red2.diffuse, vec4(0.5f, 0, 0, 0));
     EXPECT_EQ(red2.ambient, vec4(0, 0, 0, 0));
+    EXPECT_EQ(blue.textureIndex, 2); // what the resolver answered
+    EXPECT_EQ(red2.textureIndex, 0); // a new material starts without one
     ASSERT_EQ(m.faceCount, 4);
     const Material* used[] = {&m.defaultMaterial, &red2, &blue, &m.defaultMaterial};
     for (int f = 0; f < 4; ++f) {
         EXPECT_EQ(m.faces[f].material, used[f]) << f;
     }
 
-    // A missing file gives one material called "defaultmaterial".
-    std::list<Material> one = loadMtl(dir_, "nothere.mtl", textures_);
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(one.front().name, "defaultmaterial");
+    // Empty text, as a missing file reads, gives one material called "defaultmaterial";
+    // so does a "mtllib" line without a resolver. Without a texture resolver every
+    // texture is the placeholder, 0.
+    for (const std::list<Material>& one : {parseMtl(""), parseMtl("map_Kd a.png\n")}) {
+        ASSERT_EQ(one.size(), 1u);
+        EXPECT_EQ(one.front().name, "defaultmaterial");
+        EXPECT_EQ(one.front().textureIndex, 0);
+    }
+    parse(m, kSquare + "mtllib m.mtl\nusemtl defaultmaterial\nf 1 2 3\n");
+    ASSERT_EQ(m.materials.size(), 1u);
+    EXPECT_EQ(m.faces[0].material, &m.materials.front());
 }
 
-TEST_F(MeshFiles, SecondMtllibKeepsEarlierFacesMaterialsAlive) {
-    write("one.mtl", "newmtl stone\nKd 0.5 0.5 0.5\nnewmtl unused\n");
-    write("two.mtl", "newmtl stone\nKd 0.25 0 0\n");
+TEST(ObjText, SecondMtllibKeepsEarlierFacesMaterialsAlive) {
+    const std::map<std::string_view, std::string> files = {
+        {"one.mtl", "newmtl stone\nKd 0.5 0.5 0.5\nnewmtl unused\n"},
+        {"two.mtl", "newmtl stone\nKd 0.25 0 0\n"}};
     Mesh m;
-    load(m, "a.obj", kSquare + "mtllib one.mtl\nusemtl stone\nf 1 2 3\nmtllib two.mtl\nf 1 3 4\n");
+    parse(m, kSquare + "mtllib one.mtl\nusemtl stone\nf 1 2 3\nmtllib two.mtl\nf 1 3 4\n",
+          [&](std::string_view name) { return parseMtl(files.at(name)); });
     ASSERT_EQ(m.faceCount, 2);
     // The face read before the second mtllib keeps the material it was read with,
     // and that material is still owned by the mesh (ASan would flag a freed one).
@@ -158,18 +194,19 @@ TEST_F(MeshFiles, SecondMtllibKeepsEarlierFacesMaterialsAlive) {
     EXPECT_EQ(&m.materials.back(), m.faces[0].material);
 }
 
-TEST_F(MeshFiles, TriangleAndVertexNormals) {
+TEST(ObjText, TriangleAndVertexNormals) {
     // Two triangles of a folded strip, one degenerate triangle and an unused vertex; then
-    // triangles whose squared normal length leaves the float range either way (rescaled,
-    // not lost) and one holding a NaN (a zero normal).
+    // triangles whose squared normal length leaves the float range either way, or falls
+    // among the subnormals (rescaled, not lost or shortened), and one holding a NaN (a
+    // zero normal).
     Mesh m;
-    load(m, "n.obj",
-         "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 -3\nv 5 5 5\nv 1 0 0\nf 1 2 3\nf 1 3 4\nf 1 2 6\n"
-         "v 0 0 0\nv 3e15 0 0\nv 0 3e15 0\nv 1e-15 0 0\nv 0 1e-15 0\nv nan 0 0\n"
-         "f 7 8 9\nf 7 10 11\nf 12 2 3\n");
-    ASSERT_EQ(m.faceCount, 6);
-    const vec4 expected[] = {{0, 0, 1, 0}, {-1, 0, 0, 0}, {}, {0, 0, 1, 0}, {0, 0, 1, 0}, {}};
-    for (int f = 0; f < 6; ++f) {
+    parse(m, "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 -3\nv 5 5 5\nv 1 0 0\nf 1 2 3\nf 1 3 4\nf 1 2 6\n"
+             "v 0 0 0\nv 3e15 0 0\nv 0 3e15 0\nv 1e-15 0 0\nv 0 1e-15 0\nv nan 0 0\n"
+             "f 7 8 9\nf 7 10 11\nf 12 2 3\nv 1e-11 0 0\nv 0 3e-12 0\nf 7 13 14\n");
+    ASSERT_EQ(m.faceCount, 7);
+    const vec4 expected[] = {{0, 0, 1, 0}, {-1, 0, 0, 0}, {}, {0, 0, 1, 0}, {0, 0, 1, 0},
+                             {},           {0, 0, 1, 0}};
+    for (int f = 0; f < 7; ++f) {
         EXPECT_EQ(m.faces[f].normal, expected[f]) << f;
     }
     // Vertex 0: sum of the three unit normals in triangle order, then normalized.

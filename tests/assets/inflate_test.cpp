@@ -30,17 +30,17 @@ std::vector<uint8_t> sampleBytes(size_t size, uint32_t seed, bool repetitive = t
     return data;
 }
 
-// The error code of a stream; a failure leaves no output behind.
-int32_t inflateError(const std::vector<uint8_t>& z) {
+// The error of a stream; a failure leaves no output behind.
+PngError inflateError(const std::vector<uint8_t>& z) {
     std::vector<uint8_t> out;
-    const int32_t error = inflateZlib(z.data(), z.size(), out);
-    EXPECT_TRUE(error == 0 || out.empty());
+    const PngError error = inflateZlib(z.data(), z.size(), out);
+    EXPECT_TRUE(error == PngError::None || out.empty());
     return error;
 }
 
 std::string inflated(const std::vector<uint8_t>& z) {
     std::vector<uint8_t> out;
-    EXPECT_EQ(inflateZlib(z.data(), z.size(), out), 0);
+    EXPECT_EQ(inflateZlib(z.data(), z.size(), out), PngError::None);
     return std::string(out.begin(), out.end());
 }
 
@@ -48,7 +48,7 @@ TEST(Inflate, MatchesZlibAtEveryLevelAndStrategy) {
     auto roundTrip = [](const std::vector<uint8_t>& data, int level, int strategy, int memLevel) {
         const auto z = test::zlibCompress(data, level, strategy, memLevel);
         std::vector<uint8_t> out;
-        ASSERT_EQ(inflateZlib(z.data(), z.size(), out), 0);
+        ASSERT_EQ(inflateZlib(z.data(), z.size(), out), PngError::None);
         EXPECT_TRUE(out == data) << "size " << data.size() << " level " << level << " strategy "
                                  << strategy << " memLevel " << memLevel;
     };
@@ -105,7 +105,7 @@ TEST(Inflate, DynamicBlockWithASingleDistanceCode) {
 
 TEST(Inflate, EachKindOfMalformedStreamHasItsError) {
     std::vector<uint8_t> out;
-    EXPECT_EQ(inflateZlib(nullptr, 0, out), 53);
+    EXPECT_EQ(inflateZlib(nullptr, 0, out), PngError::ZlibTooShort);
     BitWriter reserved, badLength, farBack;
     reserved.block(true, 3);
     badLength.block(true, 1);
@@ -138,19 +138,19 @@ TEST(Inflate, EachKindOfMalformedStreamHasItsError) {
     cutCode.code(1, 1);
     const std::vector<uint8_t> badStored = {0x78, 0x01, 0x01, 0x03, 0x00,
                                             0xfd, 0xff, 'a',  'b',  'c'};
-    const std::pair<std::vector<uint8_t>, int32_t> cases[] = {
-        {{0x78, 0x00, 0x03, 0x00}, 24}, // header check
-        {{0x77, 0x09, 0x03, 0x00}, 25}, // method 7
-        {{0x78, 0x20, 0x03, 0x00}, 26}, // preset dictionary
-        {reserved.bytes, 20},
-        {badStored, 21}, // length and complement disagree
-        {badLength.bytes, 95},
-        {farBack.bytes, 94},
-        {lengthsOf({{16, 2}}), 96}, // nothing to repeat
-        {lengthsOf(overrun), 15},
-        {over.bytes, 55},
-        {badCode.bytes, 11},
-        {cutCode.bytes, 10},
+    const std::pair<std::vector<uint8_t>, PngError> cases[] = {
+        {{0x78, 0x00, 0x03, 0x00}, PngError::ZlibHeaderCheck},
+        {{0x77, 0x09, 0x03, 0x00}, PngError::ZlibMethod},     // method 7
+        {{0x78, 0x20, 0x03, 0x00}, PngError::ZlibDictionary}, // preset dictionary
+        {reserved.bytes, PngError::ReservedBlockType},
+        {badStored, PngError::StoredLengthComplement},
+        {badLength.bytes, PngError::LengthSymbol},
+        {farBack.bytes, PngError::DistanceTooFar},
+        {lengthsOf({{16, 2}}), PngError::RepeatWithoutPrevious}, // nothing to repeat
+        {lengthsOf(overrun), PngError::Repeat18PastEnd},
+        {over.bytes, PngError::Oversubscribed},
+        {badCode.bytes, PngError::InvalidCode},
+        {cutCode.bytes, PngError::EndInsideCode},
     };
     for (const auto& [z, error] : cases) {
         EXPECT_EQ(inflateError(z), error);
@@ -166,10 +166,11 @@ TEST(Inflate, EveryTruncationFailsButTheChecksumIsNotNeeded) {
                                    {0, Z_DEFAULT_STRATEGY}}) {
         const auto z = test::zlibCompress(data, level, strategy);
         for (size_t cut = 0; cut + 5 <= z.size(); ++cut) {
-            EXPECT_NE(inflateError({z.begin(), z.begin() + cut}), 0) << level << " " << cut;
+            EXPECT_NE(inflateError({z.begin(), z.begin() + cut}), PngError::None)
+                << level << " " << cut;
         }
         std::vector<uint8_t> out;
-        EXPECT_EQ(inflateZlib(z.data(), z.size() - 4, out), 0);
+        EXPECT_EQ(inflateZlib(z.data(), z.size() - 4, out), PngError::None);
         EXPECT_TRUE(out == data);
     }
 }
