@@ -2,6 +2,7 @@
 
 #include "audio/mp3.h"
 #include "audio/playclock.h"
+#include "sys/log.h"
 
 #include <SDL.h>
 #include <fcntl.h>
@@ -61,8 +62,9 @@ void mix(int16_t* out, const int16_t* in, size_t count, bool first) {
         std::memcpy(out, in, count * sizeof(int16_t));
         return;
     }
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < count; ++i) {
         out[i] = int16_t(std::clamp(int(out[i]) + int(in[i]), -32768, 32767));
+    }
 }
 
 void SDLCALL fillOutput(void*, Uint8* bytes, int len) {
@@ -72,8 +74,9 @@ void SDLCALL fillOutput(void*, Uint8* bytes, int len) {
     std::lock_guard guard(p.lock);
     bool first = true;
     for (auto& s : p.streams) {
-        if (!s || !s->playing)
+        if (!s || !s->playing) {
             continue;
+        }
         uint64_t total = s->pcm.byteCount();
         uint64_t start = s->consumed;
         uint64_t n = std::min<uint64_t>(uint64_t(len), total - start);
@@ -81,15 +84,17 @@ void SDLCALL fillOutput(void*, Uint8* bytes, int len) {
         first = false;
         s->consumed = start + n;
         s->clock.bufferTaken(start, s->consumed, now);
-        if (s->consumed >= total)
+        if (s->consumed >= total) {
             s->playing = false; // the clock still runs out the last buffer
+        }
     }
 }
 
 Stream* find(AudioStream h) {
     Player& p = player();
-    if (h == 0 || h > p.streams.size())
+    if (h == 0 || h > p.streams.size()) {
         return nullptr;
+    }
     return p.streams[h - 1].get();
 }
 
@@ -123,10 +128,12 @@ public:
         std::fflush(stderr);
         saved_ = ::dup(2);
         int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (saved_ >= 0 && null >= 0)
+        if (saved_ >= 0 && null >= 0) {
             ::dup2(null, 2);
-        if (null >= 0)
+        }
+        if (null >= 0) {
             ::close(null);
+        }
     }
     ~QuietStderr() {
         if (saved_ >= 0) {
@@ -145,10 +152,12 @@ private:
 
 bool audioInit(int device, uint32_t frequency) {
     Player& p = player();
-    if (p.initialised)
+    if (p.initialised) {
         return fail(AudioErrorAlready);
-    if (device != audioDefaultDevice || frequency != 44100)
+    }
+    if (device != audioDefaultDevice || frequency != 44100) {
         return fail(AudioErrorIllParam);
+    }
 
     std::string why;
     SDL_AudioDeviceID dev;
@@ -167,8 +176,9 @@ bool audioInit(int device, uint32_t frequency) {
         dev = openOutput(frequency, why2);
         // Back to the environment's choice for a later audioInit.
         SDL_ResetHint(SDL_HINT_AUDIODRIVER);
-        if (dev == 0)
+        if (dev == 0) {
             return fail(AudioErrorDevice);
+        }
         fellBack = true;
     }
     p.device = dev;
@@ -176,10 +186,11 @@ bool audioInit(int device, uint32_t frequency) {
     p.silent = p.driver == "dummy";
     p.initialised = true;
     p.started = false;
-    if (fellBack)
-        std::printf("no sound device (%s): playing silently, in time\n", why.c_str());
-    else if (p.silent)
-        std::printf("silent audio driver: playing silently, in time\n");
+    if (fellBack) {
+        logPrintf("no sound device (%s): playing silently, in time\n", why.c_str());
+    } else if (p.silent) {
+        logPrintf("silent audio driver: playing silently, in time\n");
+    }
     std::fflush(stdout);
     p.error = AudioOk;
     return true;
@@ -189,18 +200,25 @@ AudioStream audioStreamCreateFile(const char* path, uint64_t offset, uint64_t le
                                   uint32_t flags) {
     (void)flags; // decoding is always complete, so lengths are always exact
     Player& p = player();
-    if (!p.initialised)
-        return fail(AudioErrorInit), 0;
-    if (!path || offset != 0 || length != 0)
-        return fail(AudioErrorIllParam), 0;
+    if (!p.initialised) {
+        fail(AudioErrorInit);
+        return 0;
+    }
+    if (!path || offset != 0 || length != 0) {
+        fail(AudioErrorIllParam);
+        return 0;
+    }
     auto s = std::make_unique<Stream>();
-    if (int e = decodeMp3File(path, s->pcm); e != AudioOk)
-        return fail(e), 0;
+    if (int e = decodeMp3File(path, s->pcm); e != AudioOk) {
+        fail(e);
+        return 0;
+    }
     std::lock_guard guard(p.lock);
     // Reuse a freed slot so handles stay small.
     auto slot = std::find(p.streams.begin(), p.streams.end(), nullptr);
-    if (slot == p.streams.end())
+    if (slot == p.streams.end()) {
         slot = p.streams.insert(slot, nullptr);
+    }
     *slot = std::move(s);
     p.error = AudioOk;
     return AudioStream(slot - p.streams.begin() + 1);
@@ -212,8 +230,9 @@ int audioErrorCode() {
 
 bool audioStart() {
     Player& p = player();
-    if (!p.initialised)
+    if (!p.initialised) {
         return fail(AudioErrorInit);
+    }
     SDL_PauseAudioDevice(p.device, 0);
     p.started = true;
     p.error = AudioOk;
@@ -224,8 +243,9 @@ bool audioChannelPlay(AudioStream h, bool restart) {
     Player& p = player();
     std::lock_guard guard(p.lock);
     Stream* s = find(h);
-    if (!s)
+    if (!s) {
         return fail(AudioErrorHandle);
+    }
     if (restart || s->consumed >= s->pcm.byteCount()) {
         s->consumed = 0;
         s->clock.reset(0);
@@ -239,10 +259,14 @@ uint64_t audioChannelGetPosition(AudioStream h, int mode) {
     Player& p = player();
     std::lock_guard guard(p.lock);
     Stream* s = find(h);
-    if (!s)
-        return fail(AudioErrorHandle), UINT64_MAX;
-    if (mode != audioPositionBytes)
-        return fail(AudioErrorIllParam), UINT64_MAX;
+    if (!s) {
+        fail(AudioErrorHandle);
+        return UINT64_MAX;
+    }
+    if (mode != audioPositionBytes) {
+        fail(AudioErrorIllParam);
+        return UINT64_MAX;
+    }
     p.error = AudioOk;
     return std::min(s->clock.position(clockSeconds()), s->pcm.byteCount());
 }
@@ -251,8 +275,10 @@ uint64_t audioChannelGetLength(AudioStream h) {
     Player& p = player();
     std::lock_guard guard(p.lock);
     Stream* s = find(h);
-    if (!s)
-        return fail(AudioErrorHandle), UINT64_MAX;
+    if (!s) {
+        fail(AudioErrorHandle);
+        return UINT64_MAX;
+    }
     p.error = AudioOk;
     return s->pcm.byteCount();
 }
@@ -260,8 +286,10 @@ uint64_t audioChannelGetLength(AudioStream h) {
 double audioChannelBytes2Seconds(AudioStream h, uint64_t bytes) {
     Player& p = player();
     std::lock_guard guard(p.lock);
-    if (!find(h))
-        return fail(AudioErrorHandle), -1.0;
+    if (!find(h)) {
+        fail(AudioErrorHandle);
+        return -1.0;
+    }
     p.error = AudioOk;
     return double(bytes) / double(audioBytesPerSecond);
 }
@@ -269,10 +297,12 @@ double audioChannelBytes2Seconds(AudioStream h, uint64_t bytes) {
 bool audioUpdate(uint32_t length) {
     (void)length;
     Player& p = player();
-    if (!p.initialised)
+    if (!p.initialised) {
         return fail(AudioErrorInit);
-    if (!p.started)
+    }
+    if (!p.started) {
         return fail(AudioErrorStart);
+    }
     p.error = AudioOk;
     return true;
 }
@@ -282,8 +312,9 @@ bool audioStreamFree(AudioStream h) {
     std::unique_ptr<Stream> gone;
     {
         std::lock_guard guard(p.lock);
-        if (!find(h))
+        if (!find(h)) {
             return fail(AudioErrorHandle);
+        }
         gone = std::move(p.streams[h - 1]);
     }
     p.error = AudioOk;
@@ -292,8 +323,9 @@ bool audioStreamFree(AudioStream h) {
 
 bool audioFree() {
     Player& p = player();
-    if (!p.initialised)
+    if (!p.initialised) {
         return fail(AudioErrorInit);
+    }
     // Closing the device joins the output thread, so no callback runs afterwards.
     SDL_CloseAudioDevice(p.device);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);

@@ -21,20 +21,20 @@
 
 namespace lumo {
 
-enum AudioError : int {
-    AudioOk = 0,
-    AudioErrorMemory = 1,      // out of memory while decoding
-    AudioErrorFileOpen = 2,    // the file cannot be opened or read
-    AudioErrorHandle = 5,      // not a live stream handle
-    AudioErrorInit = 8,        // audioInit has not succeeded
-    AudioErrorStart = 9,       // audioStart has not been called
-    AudioErrorAlready = 14,    // audioInit called twice
-    AudioErrorIllParam = 20,   // an argument the player does not support
-    AudioErrorDevice = 23,     // no output could be opened, not even the silent one
-    AudioErrorFileFormat = 41, // the file is not an MP3 (no decodable frame)
-    AudioErrorCodec = 44,      // the decoder cannot give 44100 Hz 16-bit stereo
-    AudioErrorUnknown = -1,
-};
+// Error codes left for audioErrorCode(). Plain numbers, not an enum: the
+// program prints the number itself ("error (2) while creating stream").
+constexpr int AudioOk = 0;
+constexpr int AudioErrorMemory = 1;      // out of memory while decoding
+constexpr int AudioErrorFileOpen = 2;    // the file cannot be opened or read
+constexpr int AudioErrorHandle = 5;      // not a live stream handle
+constexpr int AudioErrorInit = 8;        // audioInit has not succeeded
+constexpr int AudioErrorStart = 9;       // audioStart has not been called
+constexpr int AudioErrorAlready = 14;    // audioInit called twice
+constexpr int AudioErrorIllParam = 20;   // an argument the player does not support
+constexpr int AudioErrorDevice = 23;     // no output could be opened, not even the silent one
+constexpr int AudioErrorFileFormat = 41; // the file is not an MP3 (no decodable frame)
+constexpr int AudioErrorCodec = 44;      // the decoder cannot give 44100 Hz 16-bit stereo
+constexpr int AudioErrorUnknown = -1;
 
 using AudioStream = uint32_t; // 0 is never a valid handle
 

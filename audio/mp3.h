@@ -18,9 +18,10 @@ struct DecodedAudio {
     uint64_t byteCount() const { return samples.size() * sizeof(int16_t); }
 };
 
-// Decodes path into out. Returns 0 (AudioOk) or an AudioError code: the file
+// Decodes path into out. Returns AudioOk or one of audio.h's error codes: the file
 // cannot be read (AudioErrorFileOpen), it holds no MP3 frame (AudioErrorFileFormat),
-// or the decoder cannot produce the output format (AudioErrorCodec).
+// the decoder cannot produce the output format (AudioErrorCodec), or memory runs
+// out (AudioErrorMemory).
 int decodeMp3File(const std::string& path, DecodedAudio& out);
 
 } // namespace lumo

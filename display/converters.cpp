@@ -64,10 +64,12 @@ float floatOf(u32 b) {
 template <int N>
 u32 floatChannel(float value) {
     u32 bits = bitsOf(value);
-    if (bits & 0x80000000u)
+    if (bits & 0x80000000u) {
         return 0;
-    if (bits >= 0x3F7FFFFFu)
+    }
+    if (bits >= 0x3F7FFFFFu) {
         return (1u << N) - 1;
+    }
     return (bitsOf(1.0f + value) >> (23 - N)) & ((1u << N) - 1);
 }
 
@@ -79,11 +81,11 @@ float byteToFloat(u32 byte) {
 
 template <int Destination>
 void storePixel(u8* d, Rgb c) {
-    if constexpr (Destination == FormatXRGB8888)
+    if constexpr (Destination == FormatXRGB8888) {
         storeWord(d, (c.r << 16) | (c.g << 8) | c.b);
-    else if constexpr (Destination == FormatXBGR8888)
+    } else if constexpr (Destination == FormatXBGR8888) {
         storeWord(d, (c.b << 16) | (c.g << 8) | c.r);
-    else if constexpr (Destination == FormatRGB888) {
+    } else if constexpr (Destination == FormatRGB888) {
         d[0] = u8(c.r);
         d[1] = u8(c.g);
         d[2] = u8(c.b);
@@ -91,14 +93,15 @@ void storePixel(u8* d, Rgb c) {
         d[0] = u8(c.b);
         d[1] = u8(c.g);
         d[2] = u8(c.r);
-    } else if constexpr (Destination == FormatRGB565)
+    } else if constexpr (Destination == FormatRGB565) {
         storeHalf(d, u16((c.r << 11) | (c.g << 5) | c.b));
-    else if constexpr (Destination == FormatBGR565)
+    } else if constexpr (Destination == FormatBGR565) {
         storeHalf(d, u16((c.b << 11) | (c.g << 5) | c.r));
-    else if constexpr (Destination == FormatXRGB1555)
+    } else if constexpr (Destination == FormatXRGB1555) {
         storeHalf(d, u16((c.r << 10) | (c.g << 5) | c.b));
-    else if constexpr (Destination == FormatXBGR1555)
+    } else if constexpr (Destination == FormatXBGR1555) {
         storeHalf(d, u16((c.b << 10) | (c.g << 5) | c.r));
+    }
 }
 
 // One pixel from an XRGB8888 word.
@@ -134,10 +137,11 @@ void fromFloats(const u8* s, u8* d) {
 
 template <int Source, int Destination>
 void convertOne(const u8* s, u8* d) {
-    if constexpr (Source == FormatXRGB8888)
+    if constexpr (Source == FormatXRGB8888) {
         fromWord<Destination>(s, d);
-    else
+    } else {
         fromFloats<Destination>(s, d);
+    }
 }
 
 constexpr int kPixelSizes[10] = {0, 4, 4, 3, 3, 2, 2, 2, 2, 16};
@@ -223,12 +227,15 @@ static_assert(sizeof kConverters / sizeof kConverters[0][0] == 18);
 } // namespace
 
 Converter* requestConverter(int sourceFormat, int destinationFormat) {
-    if (destinationFormat < 1 || destinationFormat > 9)
+    if (destinationFormat < 1 || destinationFormat > 9) {
         return nullptr;
-    if (sourceFormat == FormatXRGB8888)
+    }
+    if (sourceFormat == FormatXRGB8888) {
         return kConverters[0][destinationFormat - 1];
-    if (sourceFormat == FormatXBGRFFFF)
+    }
+    if (sourceFormat == FormatXBGRFFFF) {
         return kConverters[1][destinationFormat - 1];
+    }
     return nullptr;
 }
 

@@ -11,18 +11,18 @@
 
 namespace lumo::Framebuffer {
 
-enum PixelFormat : int {
-    FormatNone = 0,
-    FormatXRGB8888 = 1, // word: red 16-23, green 8-15, blue 0-7
-    FormatXBGR8888 = 2, // word: red 0-7, green 8-15, blue 16-23
-    FormatRGB888 = 3,   // bytes red, green, blue
-    FormatBGR888 = 4,   // bytes blue, green, red
-    FormatRGB565 = 5,   // 16-bit: red 11-15, green 5-10, blue 0-4
-    FormatBGR565 = 6,   // 16-bit: blue 11-15, green 5-10, red 0-4
-    FormatXRGB1555 = 7, // 16-bit: red 10-14, green 5-9, blue 0-4
-    FormatXBGR1555 = 8, // 16-bit: blue 10-14, green 5-9, red 0-4
-    FormatXBGRFFFF = 9, // floats red, green, blue, fourth
-};
+// Pixel format codes. Plain numbers, not an enum: FrameDescriptor::format
+// carries them as int and the converters are templates over them.
+constexpr int FormatNone = 0;
+constexpr int FormatXRGB8888 = 1; // word: red 16-23, green 8-15, blue 0-7
+constexpr int FormatXBGR8888 = 2; // word: red 0-7, green 8-15, blue 16-23
+constexpr int FormatRGB888 = 3;   // bytes red, green, blue
+constexpr int FormatBGR888 = 4;   // bytes blue, green, red
+constexpr int FormatRGB565 = 5;   // 16-bit: red 11-15, green 5-10, blue 0-4
+constexpr int FormatBGR565 = 6;   // 16-bit: blue 11-15, green 5-10, red 0-4
+constexpr int FormatXRGB1555 = 7; // 16-bit: red 10-14, green 5-9, blue 0-4
+constexpr int FormatXBGR1555 = 8; // 16-bit: blue 10-14, green 5-9, red 0-4
+constexpr int FormatXBGRFFFF = 9; // floats red, green, blue, fourth
 
 // Bytes per pixel of a format, 0 for an unknown code.
 int pixelSize(int format);

@@ -17,35 +17,42 @@ Display::~Display() {
 void Display::setImplementation(std::unique_ptr<DisplayInterface> implementation) {
     releaseImplementation();
     impl_ = std::move(implementation);
-    if (impl_)
+    if (impl_) {
         impl_->setOwner(this);
+    }
 }
 
 void Display::releaseImplementation() {
-    if (!impl_)
+    if (!impl_) {
         return;
+    }
     impl_->close();
     impl_.reset();
 }
 
 bool Display::open(const char* title, int width, int height, int output, int mode) {
-    if (!impl_)
+    if (!impl_) {
         return false;
-    if (!impl_->open(title, width, height, output, mode))
+    }
+    if (!impl_->open(title, width, height, output, mode)) {
         return false;
-    if (Listener* listener = impl_->listener())
+    }
+    if (Listener* listener = impl_->listener()) {
         listener->opened(this);
+    }
     return true;
 }
 
 void Display::close() {
-    if (impl_)
+    if (impl_) {
         impl_->close();
+    }
 }
 
 void Display::setListener(Listener* listener) {
-    if (impl_)
+    if (impl_) {
         impl_->setListener(listener);
+    }
 }
 
 FrameDescriptor* Display::lockFrame() {
@@ -53,8 +60,9 @@ FrameDescriptor* Display::lockFrame() {
 }
 
 void Display::present() {
-    if (impl_)
+    if (impl_) {
         impl_->present();
+    }
 }
 
 bool Display::isOpen() const {

@@ -22,8 +22,12 @@ namespace lumo::Framebuffer {
 
 class Display;
 
-enum : int { OutputWindow = 1, OutputFullscreen = 2 };
-enum : int { ModeTrueColor = 0, ModeFloat = 1 };
+// The output and mode arguments of open. Plain numbers, not an enum: open takes
+// them as int (0 is a window too) and refuses any other value with a reason.
+constexpr int OutputWindow = 1;
+constexpr int OutputFullscreen = 2;
+constexpr int ModeTrueColor = 0;
+constexpr int ModeFloat = 1;
 
 // Forced full-screen mode: written by the entry point before a display is opened
 // and read by the full-screen mode search. With forceFullscreenMode = 1 only a

@@ -7,14 +7,15 @@ namespace lumo::Framebuffer {
 
 KeyResult EventRouter::keyDown(int virtualKey, bool altHeld) {
     KeyResult result;
-    if (virtualKey < 0 || virtualKey > 255)
+    if (virtualKey < 0 || virtualKey > 255) {
         return result;
+    }
     // Window commands belong to the display; the listener never sees them.
     if (altHeld && virtualKey == VkReturn) {
         result.toggleFullscreen = true;
         return result;
     }
-    if (altHeld && shortcutCommand(virtualKey) != 0) {
+    if (altHeld && shortcutCommand(virtualKey) != WindowCommand::None) {
         result.command = shortcutCommand(virtualKey);
         return result;
     }
@@ -23,23 +24,27 @@ KeyResult EventRouter::keyDown(int virtualKey, bool altHeld) {
     if (!keysDown_[virtualKey]) {
         if (listener) {
             listener->keyDown(display_.owner(), key);
-            if (listener->handlesDefaultKeys() && virtualKey == VkEscape)
+            if (listener->handlesDefaultKeys() && virtualKey == VkEscape) {
                 result.closeWindow = true;
+            }
         } else if (virtualKey == VkEscape) {
             result.closeWindow = true;
         }
         keysDown_[virtualKey] = true;
     }
-    if (listener)
+    if (listener) {
         listener->keyStroke(display_.owner(), key);
+    }
     return result;
 }
 
 void EventRouter::keyUp(int virtualKey) {
-    if (virtualKey < 0 || virtualKey > 255)
+    if (virtualKey < 0 || virtualKey > 255) {
         return;
-    if (Listener* listener = display_.listener())
+    }
+    if (Listener* listener = display_.listener()) {
         listener->keyUp(display_.owner(), translateKey(virtualKey));
+    }
     keysDown_[virtualKey] = false;
 }
 
@@ -49,15 +54,17 @@ bool EventRouter::closeRequest() {
 }
 
 void EventRouter::activation(bool active) {
-    if (Listener* listener = display_.listener())
+    if (Listener* listener = display_.listener()) {
         listener->activated(display_.owner(), active);
+    }
 }
 
 void EventRouter::pointerMove(float x, float y) {
     mouse_.x = x;
     mouse_.y = y;
-    if (Listener* listener = display_.listener())
+    if (Listener* listener = display_.listener()) {
         listener->pointerMove(display_.owner(), mouse_);
+    }
 }
 
 int EventRouter::button(MouseButton which, bool down, float x, float y) {
@@ -70,15 +77,18 @@ int EventRouter::button(MouseButton which, bool down, float x, float y) {
     mouse_.y = y;
     bool anyAfter = mouse_.left || mouse_.middle || mouse_.right;
     if (Listener* listener = display_.listener()) {
-        if (down)
+        if (down) {
             listener->buttonDown(display_.owner(), mouse_);
-        else
+        } else {
             listener->buttonUp(display_.owner(), mouse_);
+        }
     }
-    if (!anyBefore && anyAfter)
+    if (!anyBefore && anyAfter) {
         return 1;
-    if (anyBefore && !anyAfter)
+    }
+    if (anyBefore && !anyAfter) {
         return -1;
+    }
     return 0;
 }
 

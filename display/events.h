@@ -2,9 +2,12 @@
 // The event rules shared by every display implementation: key marking, default
 // keys, close requests, mouse record and capture. Implementations translate
 // their platform events into these calls (on the main thread, inside lockFrame)
-// and carry out what the calls return.
+// and carry out what the calls return: FrameDisplay the close and the switch
+// between window and full screen, the platform the window commands and the
+// mouse capture.
 
 #include "display/display.h"
+#include "display/window_logic.h"
 
 #include <array>
 
@@ -15,7 +18,8 @@ enum class MouseButton { Left, Middle, Right };
 struct KeyResult {
     bool closeWindow = false;      // Escape with default keys handled
     bool toggleFullscreen = false; // Alt+Enter
-    int command = 0;               // an Alt shortcut's window command (not yet checked as offered)
+    // An Alt shortcut's window command, not yet checked as offered.
+    WindowCommand command = WindowCommand::None;
 };
 
 class EventRouter {

@@ -8,8 +8,9 @@ namespace {
 
 constexpr std::array<std::uint8_t, 256> buildKeyTable() {
     std::array<std::uint8_t, 256> table{};
-    for (int i = 0; i < 256; ++i)
+    for (int i = 0; i < 256; ++i) {
         table[i] = std::uint8_t(i);
+    }
     table[0x0D] = 0x0A; // Enter
     table[0x2D] = 0x9B; // Insert
     table[0x2E] = 0x7F; // Delete
@@ -62,22 +63,28 @@ const std::array<std::uint8_t, 256>& keyTable() {
 }
 
 int translateKey(int virtualKey) {
-    if (virtualKey < 0 || virtualKey > 255)
+    if (virtualKey < 0 || virtualKey > 255) {
         return -1;
+    }
     return kKeyTable[virtualKey];
 }
 
 int virtualKeyFromSdl(std::int32_t sdlKeycode) {
     // Letters arrive as their lower-case symbols; virtual keys are upper case.
-    if (sdlKeycode >= SDLK_a && sdlKeycode <= SDLK_z)
+    if (sdlKeycode >= SDLK_a && sdlKeycode <= SDLK_z) {
         return int(sdlKeycode) - 32;
-    if (sdlKeycode >= SDLK_0 && sdlKeycode <= SDLK_9)
+    }
+    if (sdlKeycode >= SDLK_0 && sdlKeycode <= SDLK_9) {
         return int(sdlKeycode);
-    if (sdlKeycode >= SDLK_F1 && sdlKeycode <= SDLK_F12)
+    }
+    if (sdlKeycode >= SDLK_F1 && sdlKeycode <= SDLK_F12) {
         return 0x70 + int(sdlKeycode - SDLK_F1);
-    for (const SdlKey& key : kSdlKeys)
-        if (key.sdl == sdlKeycode)
+    }
+    for (const SdlKey& key : kSdlKeys) {
+        if (key.sdl == sdlKeycode) {
             return key.vk;
+        }
+    }
     return -1;
 }
 

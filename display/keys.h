@@ -10,18 +10,19 @@
 
 namespace lumo::Framebuffer {
 
-enum VirtualKey : int {
-    VkBackspace = 0x08,
-    VkTab = 0x09,
-    VkReturn = 0x0D,
-    VkShift = 0x10,
-    VkControl = 0x11,
-    VkAlt = 0x12,
-    VkEscape = 0x1B,
-    VkSpace = 0x20,
-    VkInsert = 0x2D,
-    VkDelete = 0x2E,
-};
+// The virtual keys named in code; the others appear only as numbers in the
+// tables. Plain numbers, not an enum: they index the key table and arrive as
+// the int of a key-down.
+constexpr int VkBackspace = 0x08;
+constexpr int VkTab = 0x09;
+constexpr int VkReturn = 0x0D;
+constexpr int VkShift = 0x10;
+constexpr int VkControl = 0x11;
+constexpr int VkAlt = 0x12;
+constexpr int VkEscape = 0x1B;
+constexpr int VkSpace = 0x20;
+constexpr int VkInsert = 0x2D;
+constexpr int VkDelete = 0x2E;
 
 // Virtual key -> listener key code.
 const std::array<std::uint8_t, 256>& keyTable();

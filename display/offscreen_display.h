@@ -4,27 +4,19 @@
 // presented frame. Events are queued by the caller and delivered, in order, at
 // the next lockFrame, through the same rules as the window.
 
-#include "display/display.h"
 #include "display/events.h"
+#include "display/frame_display.h"
 
 #include <cstdint>
-#include <memory>
+#include <deque>
+#include <vector>
 
 namespace lumo::Framebuffer {
 
-class OffscreenDisplay final : public DisplayInterface {
+class OffscreenDisplay final : public FrameDisplay {
 public:
-    OffscreenDisplay();
+    OffscreenDisplay() = default;
     ~OffscreenDisplay() override;
-    OffscreenDisplay(const OffscreenDisplay&) = delete;
-    OffscreenDisplay& operator=(const OffscreenDisplay&) = delete;
-
-    bool open(const char* title, int width, int height, int output, int mode) override;
-    void close() override;
-    FrameDescriptor* lockFrame() override;
-    void present() override;
-    bool isOpen() const override;
-    const char* error() const override;
 
     // Queued events, delivered at the next lockFrame. Keys are virtual keys.
     void queueKeyDown(int virtualKey, bool altHeld = false);
@@ -34,22 +26,30 @@ public:
     void queuePointerMove(float x, float y);
     void queueButton(MouseButton which, bool down, float x, float y);
 
-    // Geometry of the last opened frame; kept after close so the presented
-    // frame stays readable.
-    int width() const;
-    int height() const;
-    int format() const; // pixel format code, 0 before the first open
-    int pitch() const;
-    bool isFullscreen() const;
-    bool isLocked() const;
     // Number of frames presented since open.
-    long presentCount() const;
-    // The last presented frame (height rows of pitch bytes), null before the first.
+    long presentCount() const { return presents_; }
+    // The last presented frame (height() rows of pitch() bytes), null before the
+    // first; it stays readable after close, for tools that read it last.
     const std::uint8_t* presentedPixels() const;
 
 private:
-    struct State;
-    std::unique_ptr<State> s_;
+    struct QueuedEvent {
+        enum class Kind { KeyDown, KeyUp, Close, Activation, Move, Button } kind;
+        int key = 0;
+        bool flag = false; // alt held, activation state or button down
+        MouseButton button = MouseButton::Left;
+        float x = 0.0f, y = 0.0f;
+    };
+
+    bool openOutput(const char* title, int output) override;
+    void closeOutput() override;
+    void switchOutput() override;
+    bool deliverEvents() override;
+    void showFrame() override;
+
+    std::deque<QueuedEvent> queue_;
+    std::vector<std::uint8_t> presented_;
+    long presents_ = 0;
 };
 
 } // namespace lumo::Framebuffer

@@ -1,8 +1,6 @@
 #include "display/sdl_display.h"
 
 #include "display/converters.h"
-#include "display/events.h"
-#include "display/frame_memory.h"
 #include "display/keys.h"
 #include "display/window_logic.h"
 
@@ -21,6 +19,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,16 +75,19 @@ bool initVideo(std::string& reason) {
     const char* requested = std::getenv("SDL_VIDEODRIVER");
     const char* x = std::getenv("DISPLAY");
     bool pinX11 = (!requested || !*requested) && x && *x && !SDL_WasInit(SDL_INIT_VIDEO);
-    if (pinX11)
+    if (pinX11) {
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    }
     bool up = false;
     for (int attempt = 0; attempt < (pinX11 ? 3 : 1) && !up; ++attempt) {
-        if (attempt > 0)
+        if (attempt > 0) {
             SDL_Delay(100);
+        }
         up = initVideoSubsystem() == 0;
     }
-    if (pinX11)
+    if (pinX11) {
         SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+    }
     if (!up) {
         reason = pinX11 ? std::string("no display: cannot use X display \"") + x +
                               "\": " + SDL_GetError()
@@ -104,31 +106,24 @@ bool initVideo(std::string& reason) {
 
 } // namespace
 
+// The SDL side of the display: what SDL made for it and where the window is.
+// Nested in SdlDisplay, so it reaches the frame and the event rules through
+// the display it belongs to.
 struct SdlDisplay::State {
-    explicit State(SdlDisplay& display) : router(display) {}
+    explicit State(SdlDisplay& owner) : display(owner) {}
 
-    EventRouter router;
+    SdlDisplay& display;
     bool videoUp = false;
     SDL_Window* window = nullptr;
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;
-
-    FrameMemory frame;
     std::vector<std::uint32_t> staging; // XRGB8888 copy of a float frame
-    FrameDescriptor descriptor;
-    int width = 0, height = 0;
 
-    bool open = false;
-    bool closeMarked = false;
-    bool locked = false;
-    bool fullscreen = false;
-    bool switchPending = false;
     bool captured = false;
     bool centred = true;
     int zoom = 1;
     // Where we last put the window, to tell our own moves and resizes from the user's.
     WindowRect placed;
-    std::string error;
 
     bool createPresentation();
     void destroyPresentation();
@@ -136,7 +131,7 @@ struct SdlDisplay::State {
     void leaveFullscreen();
     WindowState windowState() const;
     void place(const WindowRect& rect);
-    void runCommand(int command);
+    void runCommand(WindowCommand command);
     void handle(const SDL_Event& e);
     float frameX(int x) const;
     float frameY(int y) const;
@@ -146,24 +141,24 @@ bool SdlDisplay::State::createPresentation() {
     ForeignAllocations foreign;
     renderer = SDL_CreateRenderer(window, -1, 0);
     if (!renderer) {
-        error = std::string("cannot create an SDL renderer: ") + SDL_GetError();
-        return false;
+        return display.fail(std::string("cannot create an SDL renderer: ") + SDL_GetError());
     }
     texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
-                                width, height);
+                                display.width(), display.height());
     if (!texture) {
-        error = std::string("cannot create the frame texture: ") + SDL_GetError();
-        return false;
+        return display.fail(std::string("cannot create the frame texture: ") + SDL_GetError());
     }
     return true;
 }
 
 void SdlDisplay::State::destroyPresentation() {
     ForeignAllocations foreign;
-    if (texture)
+    if (texture) {
         SDL_DestroyTexture(texture);
-    if (renderer)
+    }
+    if (renderer) {
         SDL_DestroyRenderer(renderer);
+    }
     texture = nullptr;
     renderer = nullptr;
 }
@@ -171,12 +166,12 @@ void SdlDisplay::State::destroyPresentation() {
 WindowState SdlDisplay::State::windowState() const {
     WindowState state;
     Uint32 flags = SDL_GetWindowFlags(window);
-    state.fullscreen = fullscreen;
+    state.fullscreen = display.isFullscreen();
     state.minimized = (flags & SDL_WINDOW_MINIMIZED) != 0;
     state.maximized = (flags & SDL_WINDOW_MAXIMIZED) != 0;
     state.centred = centred;
-    state.frameWidth = width;
-    state.frameHeight = height;
+    state.frameWidth = display.width();
+    state.frameHeight = display.height();
     SDL_DisplayMode desktop;
     int index = std::max(0, SDL_GetWindowDisplayIndex(window));
     if (SDL_GetDesktopDisplayMode(index, &desktop) == 0) {
@@ -191,46 +186,48 @@ WindowState SdlDisplay::State::windowState() const {
 // down; reversed, the list runs smallest first like an adapter's enumeration,
 // so "the last of equal size" is the fastest refresh rate of that size.
 bool SdlDisplay::State::enterFullscreen() {
+    int width = display.width(), height = display.height();
     int index = std::max(0, SDL_GetWindowDisplayIndex(window));
     std::vector<SDL_DisplayMode> sdlModes;
     int count = SDL_GetNumDisplayModes(index);
     for (int i = 0; i < count; ++i) {
         SDL_DisplayMode m;
-        if (SDL_GetDisplayMode(index, i, &m) == 0 && SDL_BITSPERPIXEL(m.format) >= 24)
+        if (SDL_GetDisplayMode(index, i, &m) == 0 && SDL_BITSPERPIXEL(m.format) >= 24) {
             sdlModes.push_back(m);
+        }
     }
     std::reverse(sdlModes.begin(), sdlModes.end());
     std::vector<DisplayMode> modes;
-    for (const SDL_DisplayMode& m : sdlModes)
+    for (const SDL_DisplayMode& m : sdlModes) {
         modes.push_back({m.w, m.h, m.refresh_rate});
+    }
     int chosen = chooseFullscreenMode(modes, width, height);
     if (chosen < 0) {
-        if (forceFullscreenMode == 1)
-            error = "no " + std::to_string(forcedModeWidth) + "x" +
-                    std::to_string(forcedModeHeight) + " full-screen display mode";
-        else
-            error = "no full-screen display mode of at least " + std::to_string(width) + "x" +
-                    std::to_string(height);
-        return false;
+        if (forceFullscreenMode == 1) {
+            return display.fail("no " + std::to_string(forcedModeWidth) + "x" +
+                                std::to_string(forcedModeHeight) + " full-screen display mode");
+        }
+        return display.fail("no full-screen display mode of at least " + std::to_string(width) +
+                            "x" + std::to_string(height));
     }
     SDL_DisplayMode mode = sdlModes[chosen];
     if (SDL_SetWindowDisplayMode(window, &mode) != 0 ||
         SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN) != 0) {
-        error = std::string("cannot switch to full screen: ") + SDL_GetError();
+        display.fail(std::string("cannot switch to full screen: ") + SDL_GetError());
         SDL_SetWindowFullscreen(window, 0);
         return false;
     }
-    fullscreen = true;
+    display.setFullscreen(true);
     SDL_ShowCursor(SDL_DISABLE);
     return true;
 }
 
 void SdlDisplay::State::leaveFullscreen() {
     SDL_SetWindowFullscreen(window, 0);
-    fullscreen = false;
+    display.setFullscreen(false);
     SDL_ShowCursor(SDL_ENABLE);
     WindowState state = windowState();
-    place(centredRect(state.screenWidth, state.screenHeight, width, height));
+    place(centredRect(state.screenWidth, state.screenHeight, display.width(), display.height()));
     zoom = 1;
     centred = true;
 }
@@ -241,17 +238,18 @@ void SdlDisplay::State::place(const WindowRect& rect) {
     SDL_SetWindowPosition(window, rect.x, rect.y);
 }
 
-void SdlDisplay::State::runCommand(int command) {
-    if (!isOffered(windowState(), command))
+void SdlDisplay::State::runCommand(WindowCommand command) {
+    if (!isOffered(windowState(), command)) {
         return;
+    }
     if (int k = zoomOf(command)) {
         WindowRect current;
         SDL_GetWindowPosition(window, &current.x, &current.y);
         SDL_GetWindowSize(window, &current.width, &current.height);
-        place(zoomedRect(current, width, height, k));
+        place(zoomedRect(current, display.width(), display.height(), k));
         // Our own move: the centred state stays as it was (the centre is kept).
         zoom = k;
-    } else if (command == CommandCenter) {
+    } else if (command == WindowCommand::Center) {
         int w, h;
         SDL_GetWindowSize(window, &w, &h);
         WindowState state = windowState();
@@ -263,46 +261,44 @@ void SdlDisplay::State::runCommand(int command) {
 float SdlDisplay::State::frameX(int x) const {
     int w = 0, h = 0;
     SDL_GetWindowSize(window, &w, &h);
-    return toFramePixels(x, width, w);
+    return toFramePixels(x, display.width(), w);
 }
 
 float SdlDisplay::State::frameY(int y) const {
     int w = 0, h = 0;
     SDL_GetWindowSize(window, &w, &h);
-    return toFramePixels(y, height, h);
+    return toFramePixels(y, display.height(), h);
 }
 
 void SdlDisplay::State::handle(const SDL_Event& e) {
+    EventRouter& router = display.router();
     switch (e.type) {
     case SDL_KEYDOWN: {
         int vk = virtualKeyFromSdl(e.key.keysym.sym);
-        if (vk < 0)
+        if (vk < 0) {
             break;
+        }
         bool alt = (e.key.keysym.mod & KMOD_ALT) != 0;
-        KeyResult r = router.keyDown(vk, alt);
-        if (r.closeWindow)
-            closeMarked = true;
-        if (r.toggleFullscreen)
-            switchPending = !switchPending;
-        if (r.command)
-            runCommand(r.command);
+        WindowCommand command = display.deliverKeyDown(vk, alt);
+        if (command != WindowCommand::None) {
+            runCommand(command);
+        }
         break;
     }
     case SDL_KEYUP: {
         int vk = virtualKeyFromSdl(e.key.keysym.sym);
-        if (vk >= 0)
+        if (vk >= 0) {
             router.keyUp(vk);
+        }
         break;
     }
     case SDL_QUIT:
-        if (router.closeRequest())
-            closeMarked = true;
+        display.deliverCloseRequest();
         break;
     case SDL_WINDOWEVENT:
         switch (e.window.event) {
         case SDL_WINDOWEVENT_CLOSE:
-            if (router.closeRequest())
-                closeMarked = true;
+            display.deliverCloseRequest();
             break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
             router.activation(true);
@@ -311,14 +307,15 @@ void SdlDisplay::State::handle(const SDL_Event& e) {
             router.activation(false);
             break;
         case SDL_WINDOWEVENT_MOVED:
-            if (!fullscreen && (e.window.data1 != placed.x || e.window.data2 != placed.y)) {
+            if (!display.isFullscreen() &&
+                (e.window.data1 != placed.x || e.window.data2 != placed.y)) {
                 centred = false;
                 placed.x = e.window.data1;
                 placed.y = e.window.data2;
             }
             break;
         case SDL_WINDOWEVENT_RESIZED:
-            if (!fullscreen &&
+            if (!display.isFullscreen() &&
                 (e.window.data1 != placed.width || e.window.data2 != placed.height)) {
                 zoom = 0;
                 placed.width = e.window.data1;
@@ -335,20 +332,21 @@ void SdlDisplay::State::handle(const SDL_Event& e) {
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
         MouseButton which;
-        if (e.button.button == SDL_BUTTON_LEFT)
+        if (e.button.button == SDL_BUTTON_LEFT) {
             which = MouseButton::Left;
-        else if (e.button.button == SDL_BUTTON_MIDDLE)
+        } else if (e.button.button == SDL_BUTTON_MIDDLE) {
             which = MouseButton::Middle;
-        else if (e.button.button == SDL_BUTTON_RIGHT)
+        } else if (e.button.button == SDL_BUTTON_RIGHT) {
             which = MouseButton::Right;
-        else
+        } else {
             break;
+        }
         int capture = router.button(which, e.type == SDL_MOUSEBUTTONDOWN, frameX(e.button.x),
                                     frameY(e.button.y));
         // Capture keeps the button-up coming when it is released outside the window.
-        if (capture > 0 && SDL_CaptureMouse(SDL_TRUE) == 0)
+        if (capture > 0 && SDL_CaptureMouse(SDL_TRUE) == 0) {
             captured = true;
-        else if (capture < 0 && captured) {
+        } else if (capture < 0 && captured) {
             SDL_CaptureMouse(SDL_FALSE);
             captured = false;
         }
@@ -365,60 +363,36 @@ SdlDisplay::~SdlDisplay() {
     close();
 }
 
-bool SdlDisplay::open(const char* title, int width, int height, int output, int mode) {
-    close();
+bool SdlDisplay::openOutput(const char* title, int output) {
     State& s = *s_;
-    s.error.clear();
-    if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide) {
-        s.error = "frame size " + std::to_string(width) + "x" + std::to_string(height) +
-                  " is out of range";
-        return false;
+    std::string reason;
+    if (!initVideo(reason)) {
+        return fail(reason);
     }
-    if (output < 0 || output > OutputFullscreen) {
-        s.error = "unknown display output " + std::to_string(output);
-        return false;
-    }
-    if (mode != ModeTrueColor && mode != ModeFloat) {
-        s.error = "unknown display mode " + std::to_string(mode);
-        return false;
-    }
-    if (!initVideo(s.error))
-        return false;
     s.videoUp = true;
-    s.width = width;
-    s.height = height;
 
     SDL_DisplayMode desktop{};
     SDL_GetDesktopDisplayMode(0, &desktop);
-    WindowRect rect = centredRect(desktop.w, desktop.h, width, height);
+    WindowRect rect = centredRect(desktop.w, desktop.h, width(), height());
     {
         ForeignAllocations foreign;
-        s.window = SDL_CreateWindow(title ? title : "", rect.x, rect.y, width, height,
+        s.window = SDL_CreateWindow(title ? title : "", rect.x, rect.y, width(), height(),
                                     SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN);
     }
     if (!s.window) {
-        s.error = std::string("cannot create a window: ") + SDL_GetError();
-        close();
-        return false;
+        return fail(std::string("cannot create a window: ") + SDL_GetError());
     }
     s.placed = rect;
     if (!s.createPresentation() || (output == OutputFullscreen && !s.enterFullscreen())) {
-        std::string reason = s.error;
-        close();
-        s.error = reason;
         return false;
     }
-
-    int format = mode == ModeFloat ? FormatXBGRFFFF : FormatXRGB8888;
-    int pitch = width * pixelSize(format);
-    if (!s.frame.allocate(std::size_t(pitch) * std::size_t(height))) {
-        close();
-        s.error = "cannot allocate the frame memory";
-        return false;
+    if (format() != FormatXRGB8888) {
+        try {
+            s.staging.assign(std::size_t(width()) * std::size_t(height()), 0);
+        } catch (const std::bad_alloc&) {
+            return fail("cannot allocate the frame memory");
+        }
     }
-    if (format != FormatXRGB8888)
-        s.staging.assign(std::size_t(width) * std::size_t(height), 0);
-    s.descriptor = {format, s.frame.data(), pitch};
 
     ForeignAllocations foreign;
     SDL_ShowWindow(s.window);
@@ -429,97 +403,76 @@ bool SdlDisplay::open(const char* title, int width, int height, int output, int 
     SDL_RenderPresent(s.renderer);
     s.zoom = 1;
     s.centred = true;
-    s.open = true;
     return true;
 }
 
-void SdlDisplay::close() {
+void SdlDisplay::closeOutput() {
     State& s = *s_;
-    if (s.captured)
+    if (s.captured) {
         SDL_CaptureMouse(SDL_FALSE);
+    }
     s.captured = false;
-    if (s.fullscreen)
+    if (isFullscreen()) {
         SDL_ShowCursor(SDL_ENABLE);
+    }
     s.destroyPresentation();
-    if (s.window)
+    if (s.window) {
         SDL_DestroyWindow(s.window);
+    }
     s.window = nullptr;
-    if (s.videoUp)
+    if (s.videoUp) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    }
     s.videoUp = false;
-    s.open = s.closeMarked = s.locked = s.fullscreen = s.switchPending = false;
-    s.router.reset();
-    s.frame.release();
-    s.staging.clear();
-    s.descriptor = {};
+    std::vector<std::uint32_t>().swap(s.staging);
 }
 
-FrameDescriptor* SdlDisplay::lockFrame() {
+void SdlDisplay::switchOutput() {
+    if (isFullscreen()) {
+        s_->leaveFullscreen();
+    } else {
+        s_->enterFullscreen();
+    }
+}
+
+bool SdlDisplay::deliverEvents() {
     State& s = *s_;
-    if (!s.open)
-        return nullptr;
-    if (s.closeMarked) {
-        close();
-        return nullptr;
-    }
-    if (s.switchPending) {
-        s.switchPending = false;
-        // A failed switch keeps the window (error() says why) rather than closing it.
-        if (s.fullscreen)
-            s.leaveFullscreen();
-        else
-            s.enterFullscreen();
-    }
     SDL_Event e;
     while (SDL_PollEvent(&e)) {
         if (e.type == SDL_RENDER_DEVICE_RESET) {
             s.destroyPresentation();
-            if (!s.createPresentation())
-                return nullptr;
+            if (!s.createPresentation()) {
+                return false;
+            }
         }
         s.handle(e);
         std::this_thread::yield();
     }
     if (!s.renderer || !s.texture) {
         s.destroyPresentation();
-        if (!s.createPresentation())
-            return nullptr;
+        if (!s.createPresentation()) {
+            return false;
+        }
     }
-    s.locked = true;
-    return &s.descriptor;
+    return true;
 }
 
-void SdlDisplay::present() {
+void SdlDisplay::showFrame() {
     State& s = *s_;
-    if (!s.locked)
-        return;
-    s.locked = false;
-    const void* pixels = s.frame.data();
-    int pitch = s.descriptor.pitch;
-    if (s.descriptor.format != FormatXRGB8888) {
-        Converter* converter = requestConverter(s.descriptor.format, FormatXRGB8888);
+    const void* pixels = frame().data();
+    int rowBytes = pitch();
+    if (format() != FormatXRGB8888) {
+        Converter* converter = requestConverter(format(), FormatXRGB8888);
         converter->begin();
-        converter->convert(s.frame.data(), s.staging.data(), s.width * s.height);
+        converter->convert(frame().data(), s.staging.data(), width() * height());
         pixels = s.staging.data();
-        pitch = s.width * 4;
+        rowBytes = width() * 4;
     }
     ForeignAllocations foreign;
-    SDL_UpdateTexture(s.texture, nullptr, pixels, pitch);
+    SDL_UpdateTexture(s.texture, nullptr, pixels, rowBytes);
     SDL_RenderClear(s.renderer);
     SDL_RenderCopy(s.renderer, s.texture, nullptr, nullptr);
     SDL_RenderPresent(s.renderer);
-}
-
-bool SdlDisplay::isOpen() const {
-    return s_->open && !s_->closeMarked;
-}
-
-const char* SdlDisplay::error() const {
-    return s_->error.c_str();
-}
-
-bool SdlDisplay::isFullscreen() const {
-    return s_->open && s_->fullscreen;
 }
 
 int SdlDisplay::zoom() const {
@@ -529,8 +482,9 @@ int SdlDisplay::zoom() const {
 bool SdlDisplay::videoAvailable(std::string* reason) {
     std::string why;
     if (!initVideo(why)) {
-        if (reason)
+        if (reason) {
             *reason = why;
+        }
         return false;
     }
     SDL_QuitSubSystem(SDL_INIT_VIDEO);

@@ -34,11 +34,13 @@ double SteadyTimer::resolution() const {
 
 void SteadyTimer::wait(double seconds) {
     // NaN fails the comparison; a huge value would overflow the conversion.
-    if (!(seconds > 0.0) || seconds > 1.0e6)
+    if (!(seconds > 0.0) || seconds > 1.0e6) {
         return;
+    }
     long long milliseconds = std::llround(seconds * 1000.0);
-    if (milliseconds > 0)
+    if (milliseconds > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
 }
 
 } // namespace lumo::Framebuffer

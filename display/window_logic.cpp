@@ -1,7 +1,6 @@
 #include "display/window_logic.h"
 
 #include "display/display.h"
-#include "display/keys.h"
 
 #include <algorithm>
 
@@ -12,12 +11,15 @@ int chooseFullscreenMode(std::span<const DisplayMode> modes, int frameWidth, int
     int chosen = -1;
     for (int i = 0; i < int(modes.size()); ++i) {
         const DisplayMode& m = modes[i];
-        if (m.width < frameWidth || m.height < frameHeight)
+        if (m.width < frameWidth || m.height < frameHeight) {
             continue;
-        if (forced && (m.width != forcedWidth || m.height != forcedHeight))
+        }
+        if (forced && (m.width != forcedWidth || m.height != forcedHeight)) {
             continue;
-        if (chosen >= 0 && (m.width > modes[chosen].width || m.height > modes[chosen].height))
+        }
+        if (chosen >= 0 && (m.width > modes[chosen].width || m.height > modes[chosen].height)) {
             continue;
+        }
         chosen = i;
     }
     return chosen;
@@ -28,58 +30,61 @@ int chooseFullscreenMode(std::span<const DisplayMode> modes, int frameWidth, int
                                 forcedModeWidth, forcedModeHeight);
 }
 
-int zoomOf(int command) {
+int zoomOf(WindowCommand command) {
     switch (command) {
-    case CommandOriginalSize:
+    case WindowCommand::OriginalSize:
         return 1;
-    case CommandZoom2:
+    case WindowCommand::Zoom2:
         return 2;
-    case CommandZoom4:
+    case WindowCommand::Zoom4:
         return 4;
-    case CommandZoom8:
+    case WindowCommand::Zoom8:
         return 8;
     default:
         return 0;
     }
 }
 
-std::vector<int> offeredCommands(const WindowState& state) {
-    std::vector<int> commands;
+std::vector<WindowCommand> offeredCommands(const WindowState& state) {
+    std::vector<WindowCommand> commands;
     if (!state.fullscreen && !state.minimized && !state.maximized) {
-        commands.push_back(CommandOriginalSize);
-        for (int command : {CommandZoom2, CommandZoom4, CommandZoom8}) {
+        commands.push_back(WindowCommand::OriginalSize);
+        for (WindowCommand command :
+             {WindowCommand::Zoom2, WindowCommand::Zoom4, WindowCommand::Zoom8}) {
             // In 64 bits: a huge frame times 8 must not wrap round into "fits".
             long long k = zoomOf(command);
             if (k * state.frameWidth < state.screenWidth &&
-                k * state.frameHeight < state.screenHeight)
+                k * state.frameHeight < state.screenHeight) {
                 commands.push_back(command);
+            }
         }
     }
-    commands.push_back(state.fullscreen ? CommandWindowed : CommandFullscreen);
-    if (!state.fullscreen && !state.centred)
-        commands.push_back(CommandCenter);
+    commands.push_back(state.fullscreen ? WindowCommand::Windowed : WindowCommand::Fullscreen);
+    if (!state.fullscreen && !state.centred) {
+        commands.push_back(WindowCommand::Center);
+    }
     return commands;
 }
 
-bool isOffered(const WindowState& state, int command) {
-    std::vector<int> commands = offeredCommands(state);
+bool isOffered(const WindowState& state, WindowCommand command) {
+    std::vector<WindowCommand> commands = offeredCommands(state);
     return std::find(commands.begin(), commands.end(), command) != commands.end();
 }
 
-int shortcutCommand(int virtualKey) {
+WindowCommand shortcutCommand(int virtualKey) {
     switch (virtualKey) {
     case '1':
-        return CommandOriginalSize;
+        return WindowCommand::OriginalSize;
     case '2':
-        return CommandZoom2;
+        return WindowCommand::Zoom2;
     case '4':
-        return CommandZoom4;
+        return WindowCommand::Zoom4;
     case '8':
-        return CommandZoom8;
+        return WindowCommand::Zoom8;
     case 'C':
-        return CommandCenter;
+        return WindowCommand::Center;
     default:
-        return 0;
+        return WindowCommand::None;
     }
 }
 
@@ -95,8 +100,9 @@ WindowRect zoomedRect(const WindowRect& current, int frameWidth, int frameHeight
 }
 
 float toFramePixels(int coordinate, int frameSize, int clientSize) {
-    if (clientSize <= 0)
+    if (clientSize <= 0) {
         return 0.0f;
+    }
     return float(coordinate) * float(frameSize) / float(clientSize);
 }
 

@@ -24,15 +24,21 @@ int chooseFullscreenMode(std::span<const DisplayMode> modes, int frameWidth, int
 // The same with the process-wide forced-mode values of display.h.
 int chooseFullscreenMode(std::span<const DisplayMode> modes, int frameWidth, int frameHeight);
 
-// Window commands (the numbers are the entry ids of the original system menu).
-enum WindowCommand : int {
-    CommandOriginalSize = 2,
-    CommandZoom2 = 3,
-    CommandZoom4 = 4,
-    CommandZoom8 = 5,
-    CommandWindowed = 7,
-    CommandFullscreen = 8,
-    CommandCenter = 10,
+// What the window offers besides showing the frame, reached by the Alt
+// shortcuts below (Windowed and Fullscreen by Alt+Enter). The numbers give the order in which
+// offeredCommands lists the commands: the four sizes (2-5), the window/full-screen pair (7, 8),
+// then Center (10); 6 and 9 are skipped where one group ends and the next begins. Nothing computes
+// with them; they are written out so that the order a list of commands must have can be read off
+// here.
+enum class WindowCommand {
+    None = 0,
+    OriginalSize = 2, // zoom 1: the client area is the frame's own width x height
+    Zoom2 = 3,
+    Zoom4 = 4,
+    Zoom8 = 5,
+    Windowed = 7,
+    Fullscreen = 8,
+    Center = 10,
 };
 
 struct WindowState {
@@ -46,19 +52,21 @@ struct WindowState {
     int screenHeight = 0;
 };
 
-// Commands offered in this state, in menu order. Sizes only in a window that is
-// neither minimized nor maximized, zoom k only when k times the frame is smaller
-// than the screen both ways; Fullscreen in a window, Windowed in full screen;
-// Center in a window that has moved since it was last centred.
-std::vector<int> offeredCommands(const WindowState& state);
-bool isOffered(const WindowState& state, int command);
+// Commands offered in this state, in rising order. Sizes only in a window that
+// is neither minimized nor maximized, zoom k only when k times the frame is
+// smaller than the screen both ways; Fullscreen in a window, Windowed in full
+// screen; Center in a window that has moved since it was last centred.
+std::vector<WindowCommand> offeredCommands(const WindowState& state);
+bool isOffered(const WindowState& state, WindowCommand command);
 // Zoom factor of a size command (1, 2, 4, 8), 0 for other commands.
-int zoomOf(int command);
+int zoomOf(WindowCommand command);
 
-// The Alt shortcut keys that stand in for the menu: Alt+1 original size,
-// Alt+2/4/8 zoom, Alt+C center. Returns the command of a virtual key, or 0.
-// (Alt+Enter, the window/full-screen switch, is handled on its own.)
-int shortcutCommand(int virtualKey);
+// The Alt shortcut keys: Alt+1 sets the client area to the frame's own size
+// (OriginalSize), Alt+2/4/8 to two, four or eight times it, Alt+C centres the
+// window. Returns the command of a virtual key, None for other keys. Alt+Enter,
+// the window/full-screen switch, is handled on its own and takes effect at the
+// next lockFrame.
+WindowCommand shortcutCommand(int virtualKey);
 
 struct WindowRect {
     int x = 0;

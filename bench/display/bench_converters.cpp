@@ -19,12 +19,14 @@ void convertPicture(benchmark::State& state) {
     std::vector<std::uint8_t> in(std::size_t(kPixels) * pixelSize(source));
     std::vector<std::uint8_t> out(std::size_t(kPixels) * pixelSize(destination));
     if (source == FormatXRGB8888) {
-        for (std::size_t i = 0; i < in.size(); ++i)
+        for (std::size_t i = 0; i < in.size(); ++i) {
             in[i] = std::uint8_t(i * 37);
+        }
     } else {
         auto* f = reinterpret_cast<float*>(in.data());
-        for (int i = 0; i < kPixels * 4; ++i)
+        for (int i = 0; i < kPixels * 4; ++i) {
             f[i] = float(i % 1000) / 900.0f - 0.05f;
+        }
     }
     Converter* converter = requestConverter(source, destination);
     for (auto _ : state) {

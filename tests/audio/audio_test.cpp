@@ -1,5 +1,6 @@
 #include "audio/audio.h"
 #include "audio/mp3.h"
+#include "sys/log.h"
 #include "tests/e2e/testmp3.h"
 
 #include <gtest/gtest.h>
@@ -50,11 +51,13 @@ TEST_F(Mp3Decode, GaplessLengthIsExactAndTheToneIsInPlace) {
         return std::sqrt(err / (frames - 4000));
     };
     double best = rmsAt(0);
-    for (int shift : {-2, -1, 1, 2})
+    for (int shift : {-2, -1, 1, 2}) {
         EXPECT_LT(best, rmsAt(shift)) << "shift " << shift;
+    }
     EXPECT_LT(best, 1000.0); // a tone of amplitude 8000, not noise
-    for (uint32_t i = 0; i < frames; ++i)
+    for (uint32_t i = 0; i < frames; ++i) {
         ASSERT_EQ(pcm.samples[2 * i], pcm.samples[2 * i + 1]);
+    }
 }
 
 TEST_F(Mp3Decode, MonoAtAnotherRateBecomes44100Stereo) {
@@ -131,9 +134,9 @@ TEST_F(Player, CallsBeforeInitFail) {
 TEST_F(Player, FallsBackToSilentOutputWithOneLine) {
     // An output driver that does not exist stands for a machine without sound.
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
-    ::testing::internal::CaptureStdout();
+    LogCapture log;
     bool ok = audioInit(audioDefaultDevice, 44100);
-    std::string out = ::testing::internal::GetCapturedStdout();
+    std::string out = log.text();
     setenv("SDL_AUDIODRIVER", "dummy", 1); // as ctest runs the others
     ASSERT_TRUE(ok);
     EXPECT_TRUE(audioIsSilent());

@@ -19,10 +19,12 @@ namespace {
 // A float channel in n bits: floor((1 + v - 1) * 2^n), clamped as the display
 // does; 1 + v - 1 is exact (Sterbenz), so this is the mantissa rule restated.
 std::uint32_t refChannel(float v, int n) {
-    if (std::signbit(v))
+    if (std::signbit(v)) {
         return 0;
-    if (std::isnan(v) || v >= 0.99999994f)
+    }
+    if (std::isnan(v) || v >= 0.99999994f) {
         return (1u << n) - 1;
+    }
     return std::uint32_t(std::floor(double((1.0f + v) - 1.0f) * double(1u << n)));
 }
 
@@ -70,8 +72,9 @@ void referenceConvert(int src, int dst, const std::uint8_t* in, std::uint8_t* ou
 std::vector<std::uint8_t> randomSource(int src, int count, std::mt19937& rng) {
     std::vector<std::uint8_t> data(std::size_t(count) * pixelSize(src));
     if (src == 1) {
-        for (auto& b : data)
+        for (auto& b : data) {
             b = std::uint8_t(rng());
+        }
         return data;
     }
     const float inf = std::numeric_limits<float>::infinity();
@@ -97,11 +100,12 @@ Out convertOne(int src, int dst, In in) {
 } // namespace
 
 TEST(Converters, RequestCoversExactlyTheEighteenPairs) {
-    for (int src = -1; src <= 10; ++src)
+    for (int src = -1; src <= 10; ++src) {
         for (int dst = -1; dst <= 10; ++dst) {
             bool exists = (src == 1 || src == 9) && dst >= 1 && dst <= 9;
             EXPECT_EQ(requestConverter(src, dst) != nullptr, exists) << src << " -> " << dst;
         }
+    }
 }
 
 // The documented examples, independent of the reference below.
@@ -124,16 +128,17 @@ TEST(Converters, DocumentedExamples) {
 // offset, with a guard after the run.
 TEST(Converters, AllPairsMatchThePerPixelReference) {
     std::mt19937 rng(1234);
-    for (int src : {1, 9})
-        for (int dst = 1; dst <= 9; ++dst)
+    for (int src : {1, 9}) {
+        for (int dst = 1; dst <= 9; ++dst) {
             for (int count : {-3, 0, 1, 2, 3, 4, 5, 7, 8, 999}) {
                 const int n = std::max(count, 0);
                 std::vector<std::uint8_t> in = randomSource(src, n, rng);
                 // The destination starts with the same random bytes in both, so
                 // bytes a converter leaves alone (the fourth float) must agree.
                 std::vector<std::uint8_t> got(std::size_t(n) * pixelSize(dst) + 1 + 16);
-                for (auto& b : got)
+                for (auto& b : got) {
                     b = std::uint8_t(rng());
+                }
                 std::vector<std::uint8_t> want = got;
                 Converter* converter = requestConverter(src, dst);
                 converter->begin();
@@ -141,4 +146,6 @@ TEST(Converters, AllPairsMatchThePerPixelReference) {
                 referenceConvert(src, dst, in.data(), want.data() + 1, count);
                 ASSERT_EQ(got, want) << src << " -> " << dst << ", " << count << " pixels";
             }
+        }
+    }
 }

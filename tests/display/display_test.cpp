@@ -7,8 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
+#include <string>
 #include <tuple>
 
 using namespace lumo::Framebuffer;
@@ -30,6 +36,24 @@ struct OffscreenFixture : ::testing::Test {
         listener.calls.clear();
     }
 };
+
+// Run in a child process: limits the address space to what is mapped so far
+// plus 256 MiB, far less than the 4 GiB of the largest float frame, and opens
+// one. 0 when the open failed with the reason for it.
+int openLargestFrameInLittleMemory() {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlim_t bytes = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(256) << 20);
+    rlimit limit{bytes, bytes};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) {
+        return 2;
+    }
+    OffscreenDisplay display;
+    if (display.open("t", kMaxFrameSide, kMaxFrameSide, OutputWindow, ModeFloat)) {
+        return 1;
+    }
+    return std::string(display.error()) == "cannot allocate the frame memory" ? 0 : 1;
+}
 
 } // namespace
 
@@ -73,8 +97,9 @@ TEST_F(OffscreenFixture, LockAndPresent) {
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(frame->pixels) % 64, 0u);
     auto* pixels = static_cast<std::uint32_t*>(frame->pixels);
     EXPECT_EQ(pixels[0], 0u); // starts black
-    for (int i = 0; i < 64 * 48; ++i)
+    for (int i = 0; i < 64 * 48; ++i) {
         pixels[i] = std::uint32_t(i) * 2654435761u;
+    }
     display.present();
     display.present(); // a second present without a lock does nothing
     EXPECT_EQ(offscreen->presentCount(), 1);
@@ -94,6 +119,36 @@ TEST_F(OffscreenFixture, LockAndPresent) {
     EXPECT_EQ(frame->format, FormatXBGRFFFF);
     EXPECT_EQ(frame->pitch, 10 * 16);
     EXPECT_TRUE(offscreen->isFullscreen());
+
+    // Alt+Enter belongs to the display: it switches at the lock after the one
+    // that delivered it, and two before that lock cancel out.
+    offscreen->queueKeyDown(VkReturn, true);
+    display.lockFrame();
+    EXPECT_TRUE(offscreen->isFullscreen());
+    display.lockFrame();
+    EXPECT_FALSE(offscreen->isFullscreen());
+    offscreen->queueKeyDown(VkReturn, true);
+    offscreen->queueKeyDown(VkReturn, true);
+    display.lockFrame();
+    display.lockFrame();
+    EXPECT_FALSE(offscreen->isFullscreen());
+
+    // The last presented frame and its geometry outlive the display.
+    display.present();
+    display.close();
+    EXPECT_EQ(std::tuple(offscreen->width(), offscreen->height(), offscreen->pitch()),
+              std::tuple(10, 3, 160));
+    EXPECT_NE(offscreen->presentedPixels(), nullptr);
+    EXPECT_EQ(display.lockFrame(), nullptr);
+}
+
+// A frame the memory cannot hold fails the open with a reason instead of ending
+// the program. The address space is limited in a child process only.
+TEST(OffscreenMemory, AFrameThatCannotBeAllocatedFailsTheOpen) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit leaves";
+#endif
+    EXPECT_EXIT(std::exit(openLargestFrameInLittleMemory()), ::testing::ExitedWithCode(0), "");
 }
 
 // Events arrive in order inside lockFrame only; a held key gives one down,
@@ -101,8 +156,9 @@ TEST_F(OffscreenFixture, LockAndPresent) {
 TEST_F(OffscreenFixture, EventsArriveInOrderInsideLockFrame) {
     openWithListener();
     offscreen->queueActivation(false);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         offscreen->queueKeyDown('W'); // auto-repeat
+    }
     offscreen->queueKeyUp('W');
     offscreen->queueKeyDown(0xBB); // through the key table
     offscreen->queueKeyDown(300);  // out of range: ignored
@@ -130,10 +186,11 @@ TEST_F(OffscreenFixture, EscapeAndCloseRequests) {
     for (const auto& c : cases) {
         openWithListener(c.listening);
         listener.defaultKeys = listener.allowClose = c.agrees;
-        if (c.escape)
+        if (c.escape) {
             offscreen->queueKeyDown(VkEscape);
-        else
+        } else {
             offscreen->queueClose();
+        }
         offscreen->queueKeyDown('A'); // after a close the window is gone: not delivered
         EXPECT_NE(display.lockFrame(), nullptr);
         display.present();
@@ -166,6 +223,7 @@ TEST(SteadyTimer, CountsForwardAndInvalidWaitsReturnAtOnce) {
     EXPECT_GT(timer.delta(), 0.0);
     // None of these may sleep or raise: a hang here times the test out.
     for (double bad : {-1.0, std::numeric_limits<double>::quiet_NaN(),
-                       std::numeric_limits<double>::infinity(), 1.0e300})
+                       std::numeric_limits<double>::infinity(), 1.0e300}) {
         timer.wait(bad);
+    }
 }

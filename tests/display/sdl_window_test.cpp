@@ -18,14 +18,17 @@ namespace {
 // A real window needs an X server (the Xvfb test provides one); without it SDL
 // would fall back to drawing into nothing.
 #define SKIP_WITHOUT_WINDOW()                                                                      \
-    if (std::string why; std::getenv("SDL_VIDEODRIVER") || !SdlDisplay::videoAvailable(&why))      \
-    GTEST_SKIP() << (why.empty() ? "SDL_VIDEODRIVER is set" : why)
+    if (std::string why; std::getenv("SDL_VIDEODRIVER") || !SdlDisplay::videoAvailable(&why)) {    \
+        GTEST_SKIP() << (why.empty() ? "SDL_VIDEODRIVER is set" : why);                            \
+    }
 
 // The window SDL made for the display (the only one in this process).
 SDL_Window* onlyWindow() {
-    for (Uint32 id = 1; id < 64; ++id)
-        if (SDL_Window* w = SDL_GetWindowFromID(id))
+    for (Uint32 id = 1; id < 64; ++id) {
+        if (SDL_Window* w = SDL_GetWindowFromID(id)) {
             return w;
+        }
+    }
     return nullptr;
 }
 
@@ -51,8 +54,9 @@ TEST(SdlWindow, OpensLocksPresentsAndReadsBack) {
     EXPECT_EQ(std::pair(w, h), std::pair(640, 480));
 
     std::vector<std::uint32_t> expected(640 * 480), got(640 * 480);
-    for (std::size_t i = 0; i < expected.size(); ++i)
+    for (std::size_t i = 0; i < expected.size(); ++i) {
         expected[i] = std::uint32_t(i * 2654435761u) >> 8;
+    }
     for (int frame = 0; frame < 3; ++frame) {
         FrameDescriptor* fd = display.lockFrame();
         ASSERT_NE(fd, nullptr);
@@ -63,10 +67,12 @@ TEST(SdlWindow, OpensLocksPresentsAndReadsBack) {
     }
     // Read back what the renderer drew; the X bits are not compared.
     SDL_Renderer* renderer = SDL_GetRenderer(onlyWindow());
-    if (SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_RGB888, got.data(), 640 * 4) != 0)
+    if (SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_RGB888, got.data(), 640 * 4) != 0) {
         GTEST_SKIP() << "renderer cannot read back: " << SDL_GetError();
-    for (auto& p : got)
+    }
+    for (auto& p : got) {
         p &= 0xFFFFFF;
+    }
     EXPECT_TRUE(got == expected);
 
     ASSERT_TRUE(display.open("lumo float", 64, 32, OutputWindow, ModeFloat)) << display.error();
@@ -75,8 +81,9 @@ TEST(SdlWindow, OpensLocksPresentsAndReadsBack) {
     EXPECT_EQ(fd->format, FormatXBGRFFFF);
     EXPECT_EQ(fd->pitch, 64 * 16);
     const float rgb[3] = {0.5f, 1.0f, -1.0f};
-    for (int i = 0; i < 64 * 32; ++i)
+    for (int i = 0; i < 64 * 32; ++i) {
         std::memcpy(static_cast<float*>(fd->pixels) + i * 4, rgb, sizeof rgb);
+    }
     display.present();
     SDL_Rect one{10, 10, 1, 1};
     ASSERT_EQ(SDL_RenderReadPixels(SDL_GetRenderer(onlyWindow()), &one, SDL_PIXELFORMAT_RGB888,
@@ -101,8 +108,9 @@ TEST(SdlDisplayHeadless, RefusesTheSilentOffscreenFallbackButNotARequestedOne) {
     EXPECT_EQ(display.lockFrame(), nullptr);
 
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    if (!display.open("t", 64, 48, OutputWindow, ModeTrueColor))
+    if (!display.open("t", 64, 48, OutputWindow, ModeTrueColor)) {
         GTEST_SKIP() << "SDL offscreen driver unavailable: " << display.error();
+    }
     for (int i = 0; i < 2; ++i) {
         FrameDescriptor* fd = display.lockFrame();
         ASSERT_NE(fd, nullptr);

@@ -9,10 +9,14 @@ using namespace lumo::Framebuffer;
 
 namespace {
 
+using Command = WindowCommand;
+using Commands = std::vector<WindowCommand>;
+
 std::vector<DisplayMode> modes(std::initializer_list<std::pair<int, int>> sizes) {
     std::vector<DisplayMode> list;
-    for (auto [w, h] : sizes)
+    for (auto [w, h] : sizes) {
         list.push_back({w, h, 60});
+    }
     return list;
 }
 
@@ -46,30 +50,32 @@ TEST(WindowMenu, CommandsPerStateAndZoomNeedsBothSidesStrictlySmaller) {
     WindowState s{.frameWidth = 640, .frameHeight = 480, .screenWidth = 1920, .screenHeight = 1080};
     // A full HD screen offers 2x zoom only.
     EXPECT_EQ(offeredCommands(s),
-              (std::vector<int>{CommandOriginalSize, CommandZoom2, CommandFullscreen}));
+              (Commands{Command::OriginalSize, Command::Zoom2, Command::Fullscreen}));
     s.centred = false;
     s.maximized = true;
-    EXPECT_EQ(offeredCommands(s), (std::vector<int>{CommandFullscreen, CommandCenter}));
+    EXPECT_EQ(offeredCommands(s), (Commands{Command::Fullscreen, Command::Center}));
     s.maximized = false;
     s.minimized = true;
-    EXPECT_EQ(offeredCommands(s), (std::vector<int>{CommandFullscreen, CommandCenter}));
+    EXPECT_EQ(offeredCommands(s), (Commands{Command::Fullscreen, Command::Center}));
     s.fullscreen = true;
-    EXPECT_EQ(offeredCommands(s), (std::vector<int>{CommandWindowed}));
+    EXPECT_EQ(offeredCommands(s), (Commands{Command::Windowed}));
 
     s = {.frameWidth = 640, .frameHeight = 360, .screenWidth = 1280, .screenHeight = 1024};
-    EXPECT_FALSE(isOffered(s, CommandZoom2)); // 1280 is not smaller
+    EXPECT_FALSE(isOffered(s, Command::Zoom2)); // 1280 is not smaller
     s.screenWidth = 1281;
-    EXPECT_TRUE(isOffered(s, CommandZoom2));
+    EXPECT_TRUE(isOffered(s, Command::Zoom2));
     // A huge frame does not wrap around into fitting.
     s.frameWidth = s.frameHeight = 1 << 29;
-    EXPECT_FALSE(isOffered(s, CommandZoom8));
+    EXPECT_FALSE(isOffered(s, Command::Zoom8));
 }
 
 TEST(WindowMenu, Shortcuts) {
     const int keys[] = {'1', '8', 'C', '3', '\r'};
-    const int commands[] = {CommandOriginalSize, CommandZoom8, CommandCenter, 0, 0};
-    for (int i = 0; i < 5; ++i)
+    const Command commands[] = {Command::OriginalSize, Command::Zoom8, Command::Center,
+                                Command::None, Command::None};
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(shortcutCommand(keys[i]), commands[i]) << char(keys[i]);
+    }
 }
 
 TEST(WindowPlacement, CentredAndZoomedRectanglesAndMouseScaling) {
