@@ -1,7 +1,6 @@
 #include "app/application.h"
 
 #include "app/debug_keys.h"
-#include "app/mainloop.h"
 #include "display/keys.h"
 #include "display/sdl_display.h"
 
@@ -18,8 +17,9 @@ Application::~Application() {
 }
 
 void Application::keyDown(Framebuffer::Display*, int key) {
-    if (key == Framebuffer::VkEscape)
+    if (key == Framebuffer::VkEscape) {
         quitRequested = true;
+    }
 }
 
 void Application::keyStroke(Framebuffer::Display*, int key) {

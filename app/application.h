@@ -33,8 +33,10 @@ public:
     vec4 cameraPosition{0.0f, 0.0f, 0.0f, 0.0f};
     vec4 cameraAngles{0.0f, 0.0f, 0.0f, 0.0f};
     bool freeCamera = false;
-    // Shown by a debug key; never set otherwise, so it starts from 0.
+    // Debug counters, stepped and printed by debug keys; nothing else reads
+    // them. duid starts from 0 once; the main loop sets gtn to 3.9 at its start.
     int32_t duid = 0;
+    float gtn = 3.9f;
     int32_t renderWidth = 640;
     int32_t renderHeight = 360;
     int32_t windowWidth = 640;

@@ -1,10 +1,9 @@
 #include "app/benchmark.h"
 
-#include "app/camera.h"
-#include "app/capture.h"
 #include "app/headless.h"
-#include "app/mainloop.h"
+#include "app/timeline.h"
 #include "audio/mp3.h"
+#include "math/statistics.h"
 #include "params/track.h"
 #include "render/renderer.h"
 #include "sys/threads.h"
@@ -103,24 +102,6 @@ std::map<int, std::vector<double>> benchPositions(const SyncTrack* scene, double
     return positions;
 }
 
-double medianOf(std::vector<double> values) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
-double percentile95Of(std::vector<double> values) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    size_t rank = size_t(std::ceil(0.95 * double(values.size())));
-    return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
-}
-
 std::string benchJson(int framesPerPosition, const std::vector<SceneResult>& scenes,
                       const std::vector<TimelineResult>& timeline) {
     std::string j =
@@ -214,8 +195,8 @@ int benchCommand(const std::string& dataDirectory, const BenchSettings& settings
                 r.triangles += c.triangles / double(list.size());
                 r.shadowVolumeTriangles += c.shadowVolumeTriangles / double(list.size());
             }
-            r.medianMs = medianOf(ms);
-            r.p95Ms = percentile95Of(ms);
+            r.medianMs = median(ms);
+            r.p95Ms = percentile(ms, 95.0);
             r.fps = r.medianMs > 0.0 ? 1000.0 / r.medianMs : 0.0;
             results.push_back(r);
         }

@@ -33,10 +33,6 @@ struct BenchSettings {
 std::map<int, std::vector<double>> benchPositions(const SyncTrack* scene, double seconds,
                                                   int perScene);
 
-// Median and nearest-rank 95th percentile of the values (0 for none).
-double medianOf(std::vector<double> values);
-double percentile95Of(std::vector<double> values);
-
 struct SceneResult {
     int scene = 0;
     int threads = 0;

@@ -2,17 +2,18 @@
 // The demo's cameras. A camera key is a translation and Euler angles, exactly
 // the two arguments of eulerTranslation: view = Rz * Ry * Rx * T(t), so the eye
 // sits at -t. The timeline blends two keys (tracks "cam_a", "cam_b", "cam_t");
-// the free debug camera flies from the keyboard and wobbles with a smooth noise.
+// the free debug camera flies from the keyboard and wobbles with a smooth noise
+// whose speed and amplitudes are tweak variables.
 
 #include "math/random.h"
 #include "math/vec.h"
 
+#include <span>
 #include <vector>
 
 namespace lumo {
 
 class SyncTrack;
-class VarPile;
 
 struct CameraKey {
     float tx = 0, ty = 0, tz = 0;
@@ -22,19 +23,8 @@ struct CameraKey {
     vec4 angles() const { return {ax, ay, az, 0.0f}; }
 };
 
-// Process-wide: filled once at start-up, lives until the process ends.
-extern std::vector<CameraKey> cameraKeys;
-
-void addcam(const CameraKey& key);
-
-// Appends the 23 fixed keys, in order.
-void addDefaultCameraKeys();
-
-// Integer choices from tracks: trunc(v + 0.5) in single precision. Values
-// beyond the int range saturate instead of converting with undefined behaviour.
-int roundChoice(float v);
-// trunc(v) with the same saturation (counts and positions from tweak values).
-int truncChoice(float v);
+// The 23 fixed keys, in order.
+std::vector<CameraKey> defaultCameraKeys();
 
 // The wobble added to the free camera: three noise tables sampled at different
 // rates, scaled per axis by "camfloat_amp_x/y/z".
@@ -45,18 +35,21 @@ public:
 
     // Builds the three tables in order (each restarts the shared generator).
     void build();
-    // cameraFloat at time now; finite whatever "camfloat_speedfactor" is.
-    vec4 cameraFloat(double now, VarPile& vars) const;
+    // The wobble at time now: the tables read at now / speedFactor times their
+    // rates, scaled by amplitude per axis; finite whatever speedFactor is.
+    vec4 cameraFloat(double now, float speedFactor, const vec4& amplitude) const;
 
     NoiseTable tables[3];
 };
 
 // Blends key a and key b by t: translation and angles = b * t + a * (1 - t).
-// Indices outside the key list are clamped to it.
-mat44 keyframeView(int a, int b, float t);
+// Indices outside the key list are clamped to it; no keys is the identity.
+mat44 keyframeView(std::span<const CameraKey> keys, int a, int b, float t);
 
-// The keyframe camera at the frame's row.
-mat44 keyframeView(const SyncTrack* camA, const SyncTrack* camB, const SyncTrack* camT, double row);
+// The keyframe camera at the frame's row: keys roundChoice(cam_a) and
+// roundChoice(cam_b) blended by cam_t.
+mat44 keyframeView(std::span<const CameraKey> keys, const SyncTrack* camA, const SyncTrack* camB,
+                   const SyncTrack* camT, double row);
 
 // The free camera: eulerTranslation(angles, position + noise).
 mat44 freeView(const vec4& position, const vec4& angles, const vec4& noise);

@@ -3,80 +3,21 @@
 #include "app/headless.h"
 #include "app/png_writer.h"
 #include "audio/mp3.h"
-
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "sys/process.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 
-extern char** environ;
-
 namespace lumo {
 
 namespace fs = std::filesystem;
-
-bool planCapture(double from, double to, int fps, double musicSeconds, uint32_t sampleRate,
-                 CapturePlan& plan, std::string& error) {
-    char line[256];
-    if (fps < 1 || sampleRate == 0) {
-        error = "the frame rate must be at least 1";
-        return false;
-    }
-    if (!(from >= 0.0) || !(from < musicSeconds)) {
-        std::snprintf(line, sizeof line, "--from %.3f is beyond the end of the demo (%.3f s)", from,
-                      musicSeconds);
-        error = line;
-        return false;
-    }
-    plan = CapturePlan{};
-    plan.fps = fps;
-    plan.from = from;
-    plan.to = to < 0.0 ? musicSeconds : to;
-    if (plan.to > musicSeconds) {
-        plan.to = musicSeconds;
-        plan.clamped = true;
-    }
-    if (!(plan.to > from)) {
-        error = "--to must come after --from";
-        return false;
-    }
-    // Frames at from + k / fps for every k that lands before `to`; the tolerance
-    // keeps 1.5 s at 10 fps at 15 frames despite the rounding of the product.
-    double count = std::ceil((plan.to - from) * double(fps) - 1e-9);
-    if (count > 1e8) {
-        error = "that is more frames than one capture can hold";
-        return false;
-    }
-    plan.frameCount = std::max(1, int(count));
-    plan.sampleRate = sampleRate;
-    plan.firstSample = uint64_t(std::llround(from * double(sampleRate)));
-    plan.sampleCount = plan.samplesForFrames(plan.frameCount);
-    return true;
-}
-
-std::vector<int16_t> audioSpan(const DecodedAudio& audio, uint64_t first, uint64_t count) {
-    const uint64_t channels = audio.channels;
-    std::vector<int16_t> span(size_t(count * channels), int16_t(0));
-    const uint64_t available = audio.frameCount();
-    if (first < available) {
-        uint64_t n = std::min(count, available - first);
-        std::copy_n(audio.samples.begin() + ptrdiff_t(first * channels), size_t(n * channels),
-                    span.begin());
-    }
-    return span;
-}
 
 namespace {
 
@@ -193,71 +134,28 @@ std::vector<std::string> ffmpegArguments(const std::string& ffmpeg, int fps,
             "mp4",        out};
 }
 
-std::string findInPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    if (!path || name.empty()) {
-        return {};
+bool CaptureFiles::writePng(const std::string& path, const uint32_t* pixels, int width, int height,
+                            std::string& error) {
+    return writeXrgbPng(path, pixels, width, height, width, error);
+}
+
+bool CaptureFiles::writeWav(const std::string& path, const std::vector<int16_t>& samples,
+                            uint32_t sampleRate, uint32_t channels, std::string& error) {
+    return lumo::writeWav(path, samples.data(), samples.size() / channels, sampleRate, channels,
+                          error);
+}
+
+bool CaptureFiles::rename(const std::string& from, const std::string& to, std::string& error) {
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    if (ec) {
+        error = ec.message();
+        return false;
     }
-    std::string_view rest(path);
-    while (true) {
-        size_t colon = rest.find(':');
-        std::string directory(rest.substr(0, colon));
-        if (directory.empty()) {
-            directory = ".";
-        }
-        std::string candidate = directory + "/" + name;
-        std::error_code ec;
-        if (fs::is_regular_file(candidate, ec) && ::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        if (colon == std::string_view::npos) {
-            return {};
-        }
-        rest.remove_prefix(colon + 1);
-    }
+    return true;
 }
 
 namespace {
-
-volatile std::sig_atomic_t interruptRequested = 0;
-
-extern "C" void onInterrupt(int) {
-    interruptRequested = 1;
-}
-
-// While a capture runs: Ctrl+C (and SIGTERM) only raise a flag, checked between
-// frames, and a closed ffmpeg pipe is an error from write() instead of a
-// signal. A second Ctrl+C ends the program at once (SA_RESETHAND).
-class InterruptGuard {
-public:
-    InterruptGuard() {
-        interruptRequested = 0;
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
-        sigaction(SIGINT, &action, &oldInt_);
-        sigaction(SIGTERM, &action, &oldTerm_);
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigemptyset(&ignore.sa_mask);
-        sigaction(SIGPIPE, &ignore, &oldPipe_);
-    }
-    ~InterruptGuard() {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-        sigaction(SIGPIPE, &oldPipe_, nullptr);
-    }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-    bool interrupted() const { return interruptRequested != 0; }
-
-private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-    struct sigaction oldPipe_ {};
-};
 
 std::string describe(const std::error_code& ec) {
     return ec.message();
@@ -266,7 +164,7 @@ std::string describe(const std::error_code& ec) {
 // Writes `final` through a ".part" file that is renamed into place once whole,
 // so a file under the final name is always complete.
 template <typename Write>
-bool writeWhole(const std::string& final, Write write, std::string& error) {
+bool writeWhole(CaptureFiles& files, const std::string& final, Write write, std::string& error) {
     const std::string part = final + ".part";
     std::string why;
     if (!write(part, why)) {
@@ -274,11 +172,9 @@ bool writeWhole(const std::string& final, Write write, std::string& error) {
         error = "cannot write " + final + ": " + why;
         return false;
     }
-    std::error_code ec;
-    fs::rename(part, final, ec);
-    if (ec) {
+    if (!files.rename(part, final, why)) {
         std::remove(part.c_str());
-        error = "cannot write " + final + ": " + describe(ec);
+        error = "cannot write " + final + ": " + why;
         return false;
     }
     return true;
@@ -316,8 +212,9 @@ bool isCaptureFileName(const std::string& name) {
 
 class DirectoryOutput : public FrameOutput {
 public:
-    DirectoryOutput(std::string directory, const CapturePlan& plan, const DecodedAudio& music)
-        : directory_(std::move(directory)), plan_(plan), music_(music) {}
+    DirectoryOutput(std::string directory, const CapturePlan& plan, const DecodedAudio& music,
+                    CaptureFiles& files)
+        : directory_(std::move(directory)), plan_(plan), music_(music), files_(files) {}
 
     bool begin(std::string& error) override {
         std::error_code ec;
@@ -363,9 +260,9 @@ public:
     bool frame(int k, const uint32_t* pixels, int width, int height, std::string& error) override {
         const std::string final = path(captureFrameName(k));
         auto png = [&](const std::string& part, std::string& why) {
-            return writeXrgbPng(part, pixels, width, height, width, why);
+            return files_.writePng(part, pixels, width, height, why);
         };
-        if (!writeWhole(final, png, error)) {
+        if (!writeWhole(files_, final, png, error)) {
             return false;
         }
         written_.push_back(final);
@@ -378,10 +275,9 @@ public:
         std::vector<int16_t> samples =
             audioSpan(music_, plan_.firstSample, plan_.samplesForFrames(frames));
         auto wav = [&](const std::string& part, std::string& why) {
-            return writeWav(part, samples.data(), samples.size() / music_.channels, music_.rate,
-                            music_.channels, why);
+            return files_.writeWav(part, samples, music_.rate, music_.channels, why);
         };
-        return writeWhole(path("audio.wav"), wav, error);
+        return writeWhole(files_, path("audio.wav"), wav, error);
     }
 
     void abandon() override {
@@ -406,25 +302,19 @@ private:
     std::string directory_;
     const CapturePlan& plan_;
     const DecodedAudio& music_;
+    CaptureFiles& files_;
     std::vector<std::string> written_;
     bool created_ = false;
 };
 
-std::string exitDescription(int status) {
-    if (WIFEXITED(status)) {
-        return "exit status " + std::to_string(WEXITSTATUS(status));
-    }
-    if (WIFSIGNALED(status)) {
-        return std::string("killed by ") + strsignal(WTERMSIG(status));
-    }
-    return "status " + std::to_string(status);
-}
-
+// The frames go to ffmpeg's standard input as they come; the audio of the whole
+// plan is a WAV beside the output for ffmpeg's second input (trimmed to the
+// frames by -shortest) and goes when ffmpeg is done.
 class VideoOutput : public FrameOutput {
 public:
     VideoOutput(std::string ffmpeg, std::string out, const CapturePlan& plan,
                 const DecodedAudio& music)
-        : ffmpeg_(std::move(ffmpeg)), out_(std::move(out)), part_(out_ + ".part"),
+        : ffmpegPath_(std::move(ffmpeg)), out_(std::move(out)), part_(out_ + ".part"),
           audio_(out_ + ".wav.part"), plan_(plan), music_(music) {}
 
     ~VideoOutput() override { abandon(); }
@@ -439,73 +329,25 @@ public:
             return false;
         }
         audioWritten_ = true;
-
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) {
-            error = std::string("cannot start ffmpeg: ") + std::strerror(errno);
-            return false;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        // Its own process group: Ctrl+C on the terminal reaches only lumo, which
-        // then ends the stream properly instead of ffmpeg dying mid-file. The
-        // ignored SIGPIPE must not be inherited.
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-
-        std::vector<std::string> arguments = ffmpegArguments(ffmpeg_, plan_.fps, audio_, part_);
-        std::vector<char*> argv;
-        for (std::string& a : arguments) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        int result =
-            posix_spawn(&child_, ffmpeg_.c_str(), &actions, &attributes, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        ::close(fds[0]);
-        if (result != 0) {
-            ::close(fds[1]);
-            child_ = -1;
-            error = "cannot start " + ffmpeg_ + ": " + std::strerror(result);
-            return false;
-        }
-        pipe_ = fds[1];
-        return true;
+        return process_.start(ffmpegArguments(ffmpegPath_, plan_.fps, audio_, part_), error);
     }
 
     bool frame(int, const uint32_t* pixels, int width, int height, std::string& error) override {
-        const char* bytes = reinterpret_cast<const char*>(pixels);
-        size_t left = size_t(width) * size_t(height) * sizeof(uint32_t);
-        while (left > 0) {
-            ssize_t n = ::write(pipe_, bytes, left);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                int status = waitChild();
-                error = "ffmpeg stopped early (" + exitDescription(status) + "); " + out_ +
-                        " was not written";
-                return false;
-            }
-            bytes += n;
-            left -= size_t(n);
+        if (!process_.write(pixels, size_t(width) * size_t(height) * sizeof(uint32_t))) {
+            int status = process_.wait();
+            error = "ffmpeg stopped early (" + sys::describeExitStatus(status) + "); " + out_ +
+                    " was not written";
+            return false;
         }
         return true;
     }
 
     bool finish(int, std::string& error) override {
-        closePipe();
-        int status = waitChild();
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            error = "ffmpeg failed (" + exitDescription(status) + "); " + out_ + " was not written";
+        process_.closeInput();
+        int status = process_.wait();
+        if (!sys::exitedSuccessfully(status)) {
+            error = "ffmpeg failed (" + sys::describeExitStatus(status) + "); " + out_ +
+                    " was not written";
             return false;
         }
         std::error_code ec;
@@ -519,11 +361,7 @@ public:
     }
 
     void abandon() override {
-        closePipe();
-        if (child_ > 0) {
-            ::kill(child_, SIGTERM);
-            waitChild();
-        }
+        process_.terminate();
         std::remove(part_.c_str());
         removeAudio();
     }
@@ -531,25 +369,6 @@ public:
     std::string name() const override { return out_; }
 
 private:
-    void closePipe() {
-        if (pipe_ >= 0) {
-            ::close(pipe_);
-            pipe_ = -1;
-        }
-    }
-
-    int waitChild() {
-        if (child_ <= 0) {
-            return lastStatus_;
-        }
-        int status = 0;
-        while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-        }
-        child_ = -1;
-        lastStatus_ = status;
-        return status;
-    }
-
     void removeAudio() {
         if (audioWritten_) {
             std::remove(audio_.c_str());
@@ -557,12 +376,10 @@ private:
         }
     }
 
-    std::string ffmpeg_, out_, part_, audio_;
+    std::string ffmpegPath_, out_, part_, audio_;
     const CapturePlan& plan_;
     const DecodedAudio& music_;
-    pid_t child_ = -1;
-    int pipe_ = -1;
-    int lastStatus_ = 0;
+    sys::ChildProcess process_;
     bool audioWritten_ = false;
 };
 
@@ -570,7 +387,7 @@ private:
 // noise, so there only the summary appears.
 class Progress {
 public:
-    explicit Progress(int total) : total_(total), terminal_(::isatty(STDERR_FILENO) != 0) {}
+    explicit Progress(int total) : total_(total), terminal_(sys::standardErrorIsTerminal()) {}
 
     void update(int done, double elapsed) {
         if (!terminal_ || (elapsed - lastShown_ < 0.1 && done < total_)) {
@@ -599,28 +416,11 @@ private:
 
 } // namespace
 
-int planOverMusic(const std::string& dataDirectory, double from, double to, int fps,
-                  DecodedAudio& music, CapturePlan& plan) {
-    const std::string musicPath = dataDirectory + "j2.mp3";
-    if (int code = decodeMp3File(musicPath, music); code != 0) {
-        std::fprintf(stderr, "lumo: cannot decode the music %s (error %d)\n", musicPath.c_str(),
-                     code);
-        return 1;
-    }
-    const double musicSeconds = double(music.frameCount()) / double(music.rate);
-    std::string error;
-    if (!planCapture(from, to, fps, musicSeconds, music.rate, plan, error)) {
-        std::fprintf(stderr, "lumo: %s\n", error.c_str());
-        return 2;
-    }
-    return 0;
-}
-
 int captureCommand(const std::string& dataDirectory, const CaptureSettings& settings) {
     const bool video = !settings.video.empty();
     std::string ffmpeg;
     if (video) {
-        ffmpeg = findInPath("ffmpeg");
+        ffmpeg = sys::findInPath("ffmpeg");
         if (ffmpeg.empty()) {
             std::fprintf(stderr,
                          "lumo: --video needs ffmpeg, which is not installed (not found on "
@@ -640,15 +440,17 @@ int captureCommand(const std::string& dataDirectory, const CaptureSettings& sett
                     plan.to);
     }
 
+    CaptureFiles realFiles;
     std::unique_ptr<FrameOutput> output;
     if (video) {
         output = std::make_unique<VideoOutput>(ffmpeg, settings.video, plan, music);
     } else {
-        output = std::make_unique<DirectoryOutput>(settings.directory, plan, music);
+        output = std::make_unique<DirectoryOutput>(settings.directory, plan, music,
+                                                   settings.files ? *settings.files : realFiles);
     }
 
     // From here on Ctrl+C is answered by cleaning up, not by dying half-way.
-    InterruptGuard guard;
+    sys::InterruptGuard guard;
     std::string error;
     if (!output->begin(error)) {
         std::fprintf(stderr, "lumo: %s\n", error.c_str());

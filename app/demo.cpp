@@ -41,16 +41,22 @@ bool DemoSession::createTracks() {
 
 void DemoSession::prepareScenes() {
     noise.build();
-    scenes.fillGreetingNames();
+    scenes.prepare(*vars, *meshes, *textures);
 }
 
 int DemoSession::renderFrame(double row, double now, double distance, const CameraInput& camera,
                              Canvas* canvas, int windowHeight, SceneSink* sink) {
-    // The noise is computed every frame, whichever camera is in use.
-    vec4 wobble = noise.cameraFloat(now, *vars);
-    mat44 view = camera.freeCamera ? freeView(camera.position, camera.angles, wobble)
-                                   : keyframeView(tracks.camA, tracks.camB, tracks.camT, row);
     SceneFrame frame{*vars, *meshes, *textures, tracks, scenes};
+    if (!scenes.prepared()) {
+        scenes.prepare(*vars, *meshes, *textures);
+    }
+    // The noise is computed every frame, whichever camera is in use.
+    const FrameVariables& v = *scenes.variables;
+    vec4 wobble = noise.cameraFloat(now, v.camfloatSpeedFactor,
+                                    {v.camfloatAmpX, v.camfloatAmpY, v.camfloatAmpZ, 0.0f});
+    mat44 view = camera.freeCamera
+                     ? freeView(camera.position, camera.angles, wobble)
+                     : keyframeView(cameraKeys, tracks.camA, tracks.camB, tracks.camT, row);
     frame.row = row;
     frame.now = now;
     frame.distance = distance;
@@ -82,7 +88,9 @@ void DemoSession::releaseRenderer() {
 }
 
 void DemoSession::releaseAssets() {
-    scenes.buildingBoxes.clear();
+    // The scene state holds mesh indices, building boxes and references to the
+    // tweak variables: it goes before the stores and the variables.
+    scenes = SceneState();
     meshes.reset();
     textures.reset();
 }

@@ -16,6 +16,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace lumo {
 
@@ -41,10 +42,12 @@ public:
     void loadAssets();                // textures and meshes stores, then both directories
     void createRenderer(int threads); // buffers, then the renderer pointed at them
     bool createTracks();              // false: the set could not be made
-    void prepareScenes();             // noise tables and greeting names
+    void prepareScenes();             // noise tables; the names the scenes use, resolved
 
     // Camera, then the selected scene into canvas (rows offset by 60 when the
-    // window is 480 rows high). distance is the integral of "speed" so far.
+    // window is 480 rows high). now is the frame's time in seconds (the camera
+    // wobble and the scenes' own motion follow it), distance the integral of
+    // "speed" so far.
     // Returns the scene number drawn, 0 for none. The scenes go through `sink`
     // when one is given (it must render, as RendererSink does), else straight
     // to the renderer.
@@ -65,6 +68,7 @@ public:
     std::unique_ptr<DepthBuffer> depth;
     std::unique_ptr<StencilBuffer> stencil;
     std::unique_ptr<Renderer> renderer;
+    std::vector<CameraKey> cameraKeys = defaultCameraKeys();
     SyncTrackSet* trackSet = nullptr;
     DemoTracks tracks;
     CameraNoise noise;

@@ -32,8 +32,9 @@ std::string findDataDirectory(const std::string& programDirectory) {
     if (!programDirectory.empty()) {
         std::error_code ec;
         std::filesystem::path beside = std::filesystem::path(programDirectory) / "data";
-        if (std::filesystem::is_directory(beside, ec))
+        if (std::filesystem::is_directory(beside, ec)) {
             return beside.string() + "/";
+        }
     }
     return "data/";
 }
@@ -49,8 +50,9 @@ namespace {
 bool hasDisplayVariable() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* v = std::getenv(name);
-        if (v && *v)
+        if (v && *v) {
             return true;
+        }
     }
     return false;
 }
@@ -104,8 +106,9 @@ int runLumo(int argc, char** argv) {
             std::fprintf(stderr, "lumo: no display: %s\n", whyNot.c_str());
             return 1;
         }
-        if (!results.startRequested)
+        if (!results.startRequested) {
             return 0;
+        }
     } else {
         // Without this check SDL would fall back to its offscreen driver and the
         // demo would play to nobody.

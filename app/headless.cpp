@@ -1,7 +1,7 @@
 #include "app/headless.h"
 
-#include "app/mainloop.h"
 #include "app/png_writer.h"
+#include "app/timeline.h"
 #include "math/random.h"
 
 #include <algorithm>
@@ -12,12 +12,9 @@ namespace lumo {
 HeadlessDemo::HeadlessDemo(const std::string& dataDirectory, int threads)
     : demo_(dataDirectory),
       picture_(size_t(DemoSession::kRenderWidth) * DemoSession::kRenderHeight, 0u) {
-    if (cameraKeys.empty()) {
-        addDefaultCameraKeys();
-    }
     demo_.loadVariables();
     MersenneTwister random(103458469);
-    (void)random;
+    (void)random; // seeds the shared generator state, as the live run does
     demo_.loadAssets();
     demo_.createRenderer(threads);
     demo_.createTracks();

@@ -1,10 +1,11 @@
 #pragma once
 // The demo without a window or a sound device: single frames at a timeline
 // position. A headless frame depends only on its position: now is the position
-// in seconds and the distance is distanceAt(speed, position), so every headless
-// mode draws the same picture for the same position.
+// in seconds and the distance is distanceAt(speed, position) (app/timeline.h),
+// so every headless mode draws the same picture for the same position.
 
 #include "app/demo.h"
+#include "app/timeline.h"
 
 #include <cstdint>
 #include <memory>

@@ -10,27 +10,28 @@ const char* const launcherGpuEntries[6] = {
 };
 
 bool launcherProcedure(LauncherResults& results, LauncherView& view, LauncherMessage message,
-                       int control) {
+                       LauncherControl control) {
     switch (message) {
     case LauncherMessage::Initialise:
-        for (const char* entry : launcherGpuEntries)
-            view.addListEntry(LauncherGpuList, entry);
-        view.selectListEntry(LauncherGpuList, 0);
+        for (const char* entry : launcherGpuEntries) {
+            view.addListEntry(LauncherControl::GpuList, entry);
+        }
+        view.selectListEntry(LauncherControl::GpuList, 0);
         return false;
     case LauncherMessage::Command:
-        if (control == LauncherDemo) {
+        if (control == LauncherControl::Demo) {
             results.startRequested = true;
             view.sendClose();
             return true;
         }
-        if (control == LauncherCancel) {
+        if (control == LauncherControl::Cancel) {
             view.sendClose();
             return true;
         }
         return false;
     case LauncherMessage::Close:
-        results.fullScreen = view.checkState(LauncherFullScreen) > 0;
-        results.force720p = view.checkState(LauncherForce720p) > 0;
+        results.fullScreen = view.checkState(LauncherControl::FullScreen) > 0;
+        results.force720p = view.checkState(LauncherControl::Force720p) > 0;
         view.destroy();
         return true;
     case LauncherMessage::Destroy:

@@ -15,17 +15,19 @@ struct LauncherResults {
     bool force720p = false;      // "force 720p" was ticked when the dialog closed
 };
 
-enum LauncherControl : int {
-    LauncherDemo = 1,   // the default push button
-    LauncherCancel = 2, // what Escape sends
-    LauncherFullScreen = 1002,
-    LauncherGpuList = 1003,
-    LauncherForce720p = 1004,
+// The dialog's controls by their resource ids.
+enum class LauncherControl : int {
+    None = 0,
+    Demo = 1,   // the default push button
+    Cancel = 2, // what Escape sends
+    FullScreen = 1002,
+    GpuList = 1003,
+    Force720p = 1004,
 };
 
 enum class LauncherMessage {
     Initialise, // the dialog's controls exist, before it is shown
-    Command,    // a control (or Escape, as LauncherCancel) was activated
+    Command,    // a control (or Escape, as LauncherControl::Cancel) was activated
     Close,      // close asked for: title-bar button, or sent by the procedure
     Destroy,    // the dialog is gone
 };
@@ -34,12 +36,12 @@ enum class LauncherMessage {
 class LauncherView {
 public:
     virtual ~LauncherView() = default;
-    virtual void addListEntry(int control, const char* text) = 0;
-    virtual void selectListEntry(int control, int index) = 0;
+    virtual void addListEntry(LauncherControl control, const char* text) = 0;
+    virtual void selectListEntry(LauncherControl control, int index) = 0;
     // Queues a Close message for the dialog.
     virtual void sendClose() = 0;
     // The check state of a check box: greater than 0 means ticked.
-    virtual int checkState(int control) = 0;
+    virtual int checkState(LauncherControl control) = 0;
     // Destroys the dialog; a Destroy message follows.
     virtual void destroy() = 0;
     // Ends the launcher's event loop with the given code.
@@ -52,6 +54,6 @@ extern const char* const launcherGpuEntries[6];
 // Handles one message; control is the command's control id (ignored otherwise).
 // Returns true when the message was handled.
 bool launcherProcedure(LauncherResults& results, LauncherView& view, LauncherMessage message,
-                       int control = 0);
+                       LauncherControl control = LauncherControl::None);
 
 } // namespace lumo

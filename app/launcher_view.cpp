@@ -59,17 +59,17 @@ public:
         gtk_widget_grab_focus(demo_);
     }
 
-    void addListEntry(int, const char* text) override {
+    void addListEntry(LauncherControl, const char* text) override {
         gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(gpuList_), text);
     }
-    void selectListEntry(int, int index) override {
+    void selectListEntry(LauncherControl, int index) override {
         gtk_combo_box_set_active(GTK_COMBO_BOX(gpuList_), index);
     }
     void sendClose() override { launcherProcedure(results_, *this, LauncherMessage::Close); }
-    int checkState(int control) override {
-        GtkWidget* box = control == LauncherFullScreen  ? fullScreen_
-                         : control == LauncherForce720p ? force720p_
-                                                        : nullptr;
+    int checkState(LauncherControl control) override {
+        GtkWidget* box = control == LauncherControl::FullScreen  ? fullScreen_
+                         : control == LauncherControl::Force720p ? force720p_
+                                                                 : nullptr;
         return box && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(box)) ? 1 : 0;
     }
     void destroy() override {
@@ -89,7 +89,7 @@ private:
 
     static void onDemoClicked(GtkButton*, gpointer self) {
         auto* v = static_cast<GtkLauncherView*>(self);
-        launcherProcedure(v->results_, *v, LauncherMessage::Command, LauncherDemo);
+        launcherProcedure(v->results_, *v, LauncherMessage::Command, LauncherControl::Demo);
     }
 
     // Handled on the window before the focused control sees the key: Return must
@@ -98,12 +98,12 @@ private:
         auto* v = static_cast<GtkLauncherView*>(self);
         switch (event->keyval) {
         case GDK_KEY_Escape:
-            launcherProcedure(v->results_, *v, LauncherMessage::Command, LauncherCancel);
+            launcherProcedure(v->results_, *v, LauncherMessage::Command, LauncherControl::Cancel);
             return TRUE;
         case GDK_KEY_Return:
         case GDK_KEY_KP_Enter:
         case GDK_KEY_ISO_Enter:
-            launcherProcedure(v->results_, *v, LauncherMessage::Command, LauncherDemo);
+            launcherProcedure(v->results_, *v, LauncherMessage::Command, LauncherControl::Demo);
             return TRUE;
         default:
             return FALSE;
@@ -148,8 +148,9 @@ bool runLauncherDialog(LauncherResults& results, std::string& whyNot) {
     view.build();
     gtk_main();
     // Let the server see the dialog go before the demo window opens.
-    while (gtk_events_pending())
+    while (gtk_events_pending()) {
         gtk_main_iteration();
+    }
     gdk_display_flush(gdk_display_get_default());
     return true;
 }

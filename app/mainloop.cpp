@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/demo.h"
 #include "app/render_statistics.h"
+#include "app/timeline.h"
 #include "assets/mesh.h"
 #include "assets/texture.h"
 #include "audio/audio.h"
@@ -16,14 +17,6 @@
 #include <memory>
 
 namespace lumo {
-
-double now = 0.0;
-double frameDelta = 0.0;
-float gtn = 3.9f;
-
-double rowFromSeconds(double seconds) {
-    return seconds * rowsPerSecond;
-}
 
 FrameCheck checkFrame(const Framebuffer::FrameDescriptor& frame, int windowWidth) {
     FrameCheck c;
@@ -43,62 +36,93 @@ bool FrameStatistics::frameDone(double frameTime, double now) {
 
 namespace {
 
-// The release after a start-up failure: everything made before the audio, then
-// the audio library itself, which the loop's early exits would otherwise leave
-// playing nothing on an open device.
-void releaseLoaded(DemoSession& demo) {
-    demo.releaseRenderer();
-    demo.releaseAssets();
-    demo.releaseVariables();
+// The live run's sound and the timeline that follows it: the audio library,
+// the music stream and the track set, made in that order. However the run
+// ends, the destructor releases what was made: the tracks, then the music,
+// then the library.
+class AudioSession {
+public:
+    explicit AudioSession(DemoSession& demo) : demo_(demo) {}
+    ~AudioSession() {
+        demo_.releaseTracks();
+        if (music_ != 0) {
+            audioStreamFree(music_);
+        }
+        if (initialised_) {
+            audioFree();
+        }
+    }
+    AudioSession(const AudioSession&) = delete;
+    AudioSession& operator=(const AudioSession&) = delete;
+
+    bool init() {
+        initialised_ = audioInit(audioDefaultDevice, 44100);
+        return initialised_;
+    }
+    bool openMusic(const std::string& path) {
+        music_ = audioStreamCreateFile(path.c_str(), 0, 0, audioStreamPrescan);
+        return music_ != 0;
+    }
+    bool createTracks() { return demo_.createTracks(); }
+
+    void play() {
+        audioStart();
+        audioChannelPlay(music_, false);
+    }
+    // The music's playback position.
+    double seconds() const {
+        uint64_t position = audioChannelGetPosition(music_, audioPositionBytes);
+        return audioChannelBytes2Seconds(music_, position);
+    }
+    void update() { audioUpdate(0); }
+
+private:
+    DemoSession& demo_;
+    AudioStream music_ = 0;
+    bool initialised_ = false;
+};
+
+void sayNow(const char* line) {
+    std::printf("%s", line);
+    std::fflush(stdout);
 }
 
-} // namespace
-
-int demoMainLoop(Application& app, const std::string& dataDirectory, int threads) {
+// The stop order is the order of the declarations below, reversed: the audio
+// session (tracks, music, audio library), the timer, then the demo session's
+// renderer, buffers, mesh store, texture store and tweak variables. The
+// display is the application's and goes after all of them.
+int playDemo(Application& app, const std::string& dataDirectory, int threads) {
     DemoSession demo(dataDirectory);
     std::unique_ptr<Framebuffer::TimerInterface> timer;
-    AudioStream music = 0;
-    double distance = 0.0; // integral of the "speed" track over real time
+    AudioSession audio(demo);
 
-    if (cameraKeys.empty()) {
-        addDefaultCameraKeys();
-    }
     demo.loadVariables();
     app.freeCamera = false;
     MersenneTwister random(103458469);
     (void)random; // seeds the shared generator state
-    gtn = 3.9f;
+    app.gtn = 3.9f;
     sys::pinToFirstProcessor();
 
     demo.loadAssets();
     demo.createRenderer(threads);
 
-    if (!audioInit(audioDefaultDevice, 44100)) {
-        std::printf("audio init error\n");
-        std::fflush(stdout);
-        releaseLoaded(demo);
+    if (!audio.init()) {
+        sayNow("audio init error\n");
         return 1;
     }
-    std::string musicPath = dataDirectory + "j2.mp3";
-    music = audioStreamCreateFile(musicPath.c_str(), 0, 0, audioStreamPrescan);
-    if (music == 0) {
+    if (!audio.openMusic(dataDirectory + "j2.mp3")) {
         std::printf("error (%d) while creating stream\n", audioErrorCode());
         std::fflush(stdout);
-        audioFree();
-        releaseLoaded(demo);
         return 1;
     }
-    if (!demo.createTracks()) {
-        std::printf("track set failed, out of memory?");
-        std::fflush(stdout);
-        audioStreamFree(music);
-        audioFree();
-        releaseLoaded(demo);
+    if (!audio.createTracks()) {
+        sayNow("track set failed, out of memory?");
         return 1;
     }
 
-    if (Framebuffer::forceFullscreenMode)
+    if (Framebuffer::forceFullscreenMode) {
         app.windowHeight = 360;
+    }
     int status = 0;
     int output = app.fullScreen ? Framebuffer::OutputFullscreen : Framebuffer::OutputWindow;
     if (!app.display.open("lumo ^_^", app.windowWidth, app.windowHeight, output,
@@ -111,32 +135,34 @@ int demoMainLoop(Application& app, const std::string& dataDirectory, int threads
     app.display.setListener(&app);
 
     timer = std::make_unique<Framebuffer::SteadyTimer>();
-    now = timer->time();
+    double now = timer->time(); // the frame's time, read at the start of each frame
     app.cameraPosition = vec4(0.0f, -32.0f, -160.0f, 0.0f);
     app.cameraAngles = vec4(0.0f, 0.0f, 0.0f, 0.0f);
     demo.prepareScenes();
 
     // The music starts only now, so loading time does not shift the timeline.
-    audioStart();
-    audioChannelPlay(music, false);
+    audio.play();
 
     const float& showStatistics = demo.vars->get("show_statistics");
     FrameStatistics statistics;
+    LiveDistance distance;
     while (app.display.isOpen()) {
         double frameStart = timer->time();
         now = timer->time();
-        frameDelta = timer->delta();
-        uint64_t position = audioChannelGetPosition(music, audioPositionBytes);
-        double row = rowFromSeconds(audioChannelBytes2Seconds(music, position));
+        double frameDelta = timer->delta();
+        double row = rowFromSeconds(audio.seconds());
 
         Framebuffer::FrameDescriptor* frame = app.display.lockFrame();
-        if (!frame)
+        if (!frame) {
             break;
+        }
         FrameCheck check = checkFrame(*frame, app.windowWidth);
-        if (check.notTrueColor)
+        if (check.notTrueColor) {
             std::printf("!!!! the display framebuffer is not truecolor !!!!\n");
-        if (check.unexpectedStride)
+        }
+        if (check.unexpectedStride) {
             std::printf("!!!! unexpected display framebuffer stride !!!!\n");
+        }
         if (!check.ok()) {
             // Rendering into a frame of another shape would write out of bounds:
             // stop here and release everything through the normal shutdown.
@@ -145,10 +171,11 @@ int demoMainLoop(Application& app, const std::string& dataDirectory, int threads
             break;
         }
 
-        distance += double(demo.tracks.speed->valueAt(row)) * frameDelta;
+        distance.advance(demo.tracks.speed, row, frameDelta);
         Canvas canvas{static_cast<uint32_t*>(frame->pixels), app.windowWidth, app.windowHeight};
-        demo.renderFrame(row, now, distance, {app.freeCamera, app.cameraPosition, app.cameraAngles},
-                         &canvas, app.windowHeight);
+        demo.renderFrame(row, now, distance.value(),
+                         {app.freeCamera, app.cameraPosition, app.cameraAngles}, &canvas,
+                         app.windowHeight);
 
         if (showStatistics > 0.0f) {
             if (statistics.frameDone(timer->time() - frameStart, now)) {
@@ -158,17 +185,16 @@ int demoMainLoop(Application& app, const std::string& dataDirectory, int threads
             }
         }
         app.display.present();
-        audioUpdate(0);
+        audio.update();
     }
+    return status;
+}
 
-    demo.releaseTracks();
-    audioStreamFree(music);
-    audioFree();
-    demo.scenes.greetingNames.clear();
-    timer.reset();
-    demo.releaseRenderer();
-    demo.releaseAssets();
-    demo.releaseVariables();
+} // namespace
+
+int demoMainLoop(Application& app, const std::string& dataDirectory, int threads) {
+    int status = playDemo(app, dataDirectory, threads);
+    // What the releases said is out before the caller goes on.
     std::fflush(stdout);
     return status;
 }

@@ -2,7 +2,10 @@
 // The demo main loop: sets everything up in a fixed order, starts the music
 // and renders one frame per iteration until the display closes. The music's
 // playback position is the clock: every frame it becomes one fractional track
-// row, and every track of that frame is evaluated at that row.
+// row (app/timeline.h), and every track of that frame is evaluated at that
+// row. The frame's time (the timer's, read at the start of the frame) moves
+// the camera wobble and the scenes' own motion; the timer's delta advances the
+// distance.
 
 #include "display/display.h"
 
@@ -11,16 +14,6 @@
 namespace lumo {
 
 class Application;
-
-// Process-wide values of the running demo, read by the scene code.
-extern double now;        // timer time at the start of the current frame, seconds
-extern double frameDelta; // timer delta at the start of the current frame, seconds
-extern float gtn;         // 3.9 at start; changed by debug keys only
-
-// 44/3 rows per second: at 110 beats per minute, 8 rows a beat.
-constexpr double rowsPerSecond = 14.666666666666666;
-
-double rowFromSeconds(double seconds);
 
 // What is wrong with a locked frame for a window of that width; the loop
 // needs 32-bit true colour rows of exactly windowWidth * 4 bytes.

@@ -1,5 +1,6 @@
 #include "app/scenes.h"
 
+#include "app/timeline.h"
 #include "assets/texture.h"
 #include "params/track.h"
 #include "params/varpile.h"
@@ -7,7 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
+#include <iterator>
 
 namespace lumo {
 
@@ -18,16 +19,14 @@ namespace {
 constexpr int kMaxPlacedPerList = 4096;
 constexpr float kHalfPi = 1.5707964f;
 
-// Lights and instances of one frame. A deque never moves its elements, so the
-// pointers handed to the renderer stay valid while the frame grows.
-struct FrameObjects {
-    std::deque<Light> lights;
-    std::deque<MeshInstance> instances;
-};
-
 class Scene {
 public:
-    Scene(SceneFrame& frame, SceneSink& sink) : f_(frame), sink_(sink) {}
+    Scene(SceneFrame& frame, SceneSink& sink)
+        : f_(frame), sink_(sink), v_(*frame.state.variables), assets_(frame.state.assets) {
+        // The previous frame is drawn: its lights and instances are free again.
+        f_.state.lights.clear();
+        f_.state.instances.clear();
+    }
 
     // Steps 1 to 6 of a scene pass; the ambient and the content follow.
     void beginPass(bool first, bool toCanvas) {
@@ -37,7 +36,7 @@ public:
         }
         setOutput(toCanvas);
         sink_.setViewMatrix(f_.view);
-        sink_.setShowThreads(var("show_threads") > 0.0f);
+        sink_.setShowThreads(v_.showThreads > 0.0f);
         sink_.setOutputBias(track(f_.tracks.expos));
     }
 
@@ -54,58 +53,58 @@ public:
     }
 
     Light& addLight(const Light& light) {
-        objects_.lights.push_back(light);
-        sink_.addLight(&objects_.lights.back());
-        return objects_.lights.back();
+        Light& kept = f_.state.lights.push(light);
+        sink_.addLight(&kept);
+        return kept;
     }
 
-    MeshInstance& place(const std::string& mesh, float scale, const vec4& position,
-                        const vec4& angles, bool shadow) {
-        objects_.instances.push_back(
-            MeshInstance::placeInstance(&f_.meshes, mesh, scale, position, angles));
-        objects_.instances.back().castsShadow = shadow;
-        return objects_.instances.back();
+    // The mesh placed as MeshInstance::placeInstance places it, by index.
+    void addPlaced(int mesh, float scale, const vec4& position, const vec4& angles, bool shadow) {
+        MeshInstance& instance = f_.state.instances.push(MeshInstance(mesh, &f_.meshes));
+        instance.scale = scale;
+        instance.placement.m[12] = position.x;
+        instance.placement.m[13] = position.y;
+        instance.placement.m[14] = position.z;
+        instance.placement.m[15] = 1.0f;
+        instance.rotation = eulerRotation(angles);
+        instance.castsShadow = shadow;
+        sink_.addInstance(&instance);
     }
 
     void add(MeshInstance& instance) { sink_.addInstance(&instance); }
-
-    void addPlaced(const std::string& mesh, float scale, const vec4& position, const vec4& angles,
-                   bool shadow) {
-        add(place(mesh, scale, position, angles, shadow));
-    }
 
     // A light with the standard colours of the scenes, casting shadows.
     Light standardLight(const vec4& position) {
         Light light;
         light.position = position;
-        float c = var("light_d_color");
+        float c = v_.lightDColor;
         light.color = {c, c, c, 0.0f};
-        light.diffuse = var("light_d_power");
-        float s = var("light_s_color");
+        light.diffuse = v_.lightDPower;
+        float s = v_.lightSColor;
         light.specularColor = {s, s, s, 0.0f};
-        light.specular = var("light_s_power");
+        light.specular = v_.lightSPower;
         light.castsShadow = true;
         return light;
     }
 
     // A small tetrahedron where the light is, so its position can be seen.
     void marker(const Light& light) {
-        addPlaced("tetra6.obj", 1.0f, light.position, {0, 0, 0}, false);
+        addPlaced(assets_.marker, 1.0f, light.position, {0, 0, 0}, false);
     }
 
     void skyBox(const vec4& angles = {0, 0, 0}) {
-        addPlaced("spacebox1.obj", 100.0f, {0, 0, 0}, angles, false);
+        addPlaced(assets_.skyBox, 100.0f, {0, 0, 0}, angles, false);
     }
 
-    void overlay(const std::string& textureName, int x, int y, float fade) {
-        sink_.compositeOverlay(f_.textures.find(textureName), x, y, fade);
+    void overlay(int texture, int x, int y, float fade) {
+        sink_.compositeOverlay(texture, x, y, fade);
     }
 
-    float var(const std::string& name) { return f_.vars.get(name); }
-    vec4 vec(const std::string& name) { return f_.vars.getVec(name); }
     float track(const SyncTrack* t) const { return f_.track(t); }
     double now() const { return f_.now; }
     double distance() const { return f_.distance; }
+    const FrameVariables& vars() const { return v_; }
+    const SceneAssets& assets() const { return assets_; }
     SceneFrame& frame() { return f_; }
     SceneSink& sink() { return sink_; }
 
@@ -116,56 +115,54 @@ private:
 
     SceneFrame& f_;
     SceneSink& sink_;
-    FrameObjects objects_;
+    const FrameVariables& v_;
+    const SceneAssets& assets_;
 };
 
 // The tube turning around its axis, two lights, the end texts.
 void sceneTube(Scene& s) {
     const double now = s.now();
+    const FrameVariables& v = s.vars();
+    const SceneAssets& a = s.assets();
     s.beginPass(true, false);
-    s.sink().setAmbient(s.var("tube_ambient"));
+    s.sink().setAmbient(v.tubeAmbient);
 
     Light rising = s.standardLight({0, 0, 0, 1});
     // The light climbs and wraps around: the fraction keeps the product's sign.
-    float climb = float(double(s.var("light_speed")) * now);
+    float climb = float(double(v.lightSpeed) * now);
     float fraction = climb - std::trunc(climb);
-    rising.position = {s.var("light_x"), fraction * s.var("light_max_y"), s.var("light_z"), 1.0f};
+    rising.position = {v.lightX, fraction * v.lightMaxY, v.lightZ, 1.0f};
     rising.castsShadow = false;
     s.marker(s.addLight(rising));
 
     Light swinging;
-    swinging.position = {s.var("light2_x"), float((std::sin(now * 0.3) + 1.0) * 100.0 + 120.0),
-                         s.var("light2_z"), 1.0f};
+    swinging.position = {v.light2X, float((std::sin(now * 0.3) + 1.0) * 100.0 + 120.0), v.light2Z,
+                         1.0f};
     swinging.color = {1, 1, 1, 0};
-    swinging.diffuse = s.var("light2_d_power");
+    swinging.diffuse = v.light2DPower;
     swinging.specularColor = {1, 1, 1, 0};
-    swinging.specular = s.var("light2_s_power");
+    swinging.specular = v.light2SPower;
     swinging.castsShadow = true;
     s.addLight(swinging);
 
-    float segments = s.var("tube_segments");
-    std::vector<MeshInstance*> tube;
-    for (int i = 0; float(i) < segments && i < kMaxPlacedPerList; ++i) {
-        float y = float(i) * s.var("tube_y_inc");
-        float turn = float(double(float(i) * s.var("tube_rot_factor")) + s.distance());
-        tube.push_back(&s.place("tube4a.obj", s.var("tube_scale"), {0, y, 0}, {0, turn, 0}, true));
-    }
-    for (MeshInstance* segment : tube) {
-        s.add(*segment);
+    for (int i = 0; float(i) < v.tubeSegments && i < kMaxPlacedPerList; ++i) {
+        float y = float(i) * v.tubeYInc;
+        float turn = float(double(float(i) * v.tubeRotFactor) + s.distance());
+        s.addPlaced(a.tube, v.tubeScale, {0, y, 0}, {0, turn, 0}, true);
     }
 
     s.skyBox({0, float(now * 0.05), float(now * 0.005)});
-    if (s.var("enable_plane") > 0.0f) {
-        s.addPlaced("testplane.obj", 1.0f, {0, 0, 0}, {0, 0, 0}, false);
+    if (v.enablePlane > 0.0f) {
+        s.addPlaced(a.testPlane, 1.0f, {0, 0, 0}, {0, 0, 0}, false);
     }
-    s.addPlaced("testobj.obj", 1.0f, {0, 2, 0},
-                {float(s.distance() * 1.29), float(s.distance()), 0}, true);
+    s.addPlaced(a.testObject, 1.0f, {0, 2, 0}, {float(s.distance() * 1.29), float(s.distance()), 0},
+                true);
     s.endPass();
 
     int e = roundChoice(s.track(s.frame().tracks.ec));
     if (e >= 1 && e <= 3) {
-        s.overlay("e_" + std::to_string(e) + ".png", truncChoice(s.var("endtext_x")),
-                  truncChoice(s.var("endtext_y")), s.track(s.frame().tracks.ea));
+        s.overlay(a.endTexts[e - 1], truncChoice(v.endtextX), truncChoice(v.endtextY),
+                  s.track(s.frame().tracks.ea));
     }
     s.outputPass();
 }
@@ -175,22 +172,23 @@ void sceneTube(Scene& s) {
 void beginLitScene(Scene& s, const vec4& lightPosition, bool setAmbient) {
     s.beginPass(true, true);
     if (setAmbient) {
-        s.sink().setAmbient(s.var("global_ambient"));
+        s.sink().setAmbient(s.vars().globalAmbient);
     }
     s.marker(s.addLight(s.standardLight(lightPosition)));
 }
 
 void sceneLogo(Scene& s) {
+    const FrameVariables& v = s.vars();
     beginLitScene(s, {0, 100, 0, 1}, false);
-    s.addPlaced("t1.obj", s.var("t1_scale"), {0, s.var("t1_ypos"), 0}, {0, 0, 0}, true);
+    s.addPlaced(s.assets().logo, v.t1Scale, {0, v.t1Ypos, 0}, {0, 0, 0}, true);
     s.skyBox();
-    s.addPlaced("kestrel.obj", 2.0f, {60, 60, 20}, {0, 0, 0}, true);
+    s.addPlaced(s.assets().kestrel, 2.0f, {60, 60, 20}, {0, 0, 0}, true);
     s.endPass();
 }
 
 void sceneKg(Scene& s) {
     beginLitScene(s, {100, 50, 100, 1}, false);
-    s.addPlaced("kg2.obj", s.var("kg_scale"), {0, 0, 0}, {0, float(s.distance()), 0}, true);
+    s.addPlaced(s.assets().kg, s.vars().kgScale, {0, 0, 0}, {0, float(s.distance()), 0}, true);
     s.skyBox();
     s.endPass();
 }
@@ -198,53 +196,50 @@ void sceneKg(Scene& s) {
 void sceneSomethingElse(Scene& s) {
     beginLitScene(s, {100, 50, 100, 1}, false);
     const DemoTracks& t = s.frame().tracks;
-    s.addPlaced("somethingelse.obj", s.var("somethingelse_scale"), {0, 0, 0},
+    s.addPlaced(s.assets().somethingElse, s.vars().somethingelseScale, {0, 0, 0},
                 {s.track(t.x), s.track(t.y), s.track(t.z)}, true);
     s.skyBox();
     s.endPass();
 }
 
 void sceneSb1(Scene& s) {
+    const FrameVariables& v = s.vars();
     beginLitScene(s, {100, 50, 100, 1}, true);
     double d = s.distance();
-    s.addPlaced("sb1.obj", s.var("sb1_scale"), {0, s.var("sb1_y_pos"), 0},
+    s.addPlaced(s.assets().sb1, v.sb1Scale, {0, v.sb1YPos, 0},
                 {float(d * 0.78), float(d), float(d * 0.03)}, true);
     s.skyBox();
-    s.addPlaced("sb1area.obj", s.var("sb1area_scale"), {0, 0, 0}, {0, 0, 0}, true);
+    s.addPlaced(s.assets().sb1Area, v.sb1areaScale, {0, 0, 0}, {0, 0, 0}, true);
     s.endPass();
 }
 
 void sceneTiles(Scene& s) {
+    const FrameVariables& v = s.vars();
+    const SceneAssets& a = s.assets();
     beginLitScene(s, {100, 50, 100, 1}, true);
     const DemoTracks& t = s.frame().tracks;
     float tilt = s.track(t.tilyrot);
-    std::vector<MeshInstance*> tiles;
     for (int i = 0; i <= 4; ++i) {
         for (int j = 0; j <= 9; ++j) {
-            tiles.push_back(&s.place("tile4.obj", s.var("tile_scale"),
-                                     {10.0f * float(j), 10.0f * float(i), 0}, {tilt, tilt, 0},
-                                     false));
+            s.addPlaced(a.tile, v.tileScale, {10.0f * float(j), 10.0f * float(i), 0},
+                        {tilt, tilt, 0}, false);
         }
-    }
-    for (MeshInstance* tile : tiles) {
-        s.add(*tile);
     }
 
     int g = roundChoice(s.track(t.greet));
-    const std::vector<std::string>& names = s.frame().state.greetingNames;
-    if (g >= 0 && g < int(names.size())) {
-        vec4 position = s.vec("greet_pos");
+    if (g >= 0 && g < int(std::size(a.greetings))) {
+        vec4 position(v.greetPosX, v.greetPosY, v.greetPosZ, 0.0f);
         position.x = s.track(t.greetPos);
         if (g == 4) {
-            position.z = s.var("mossplume_z");
+            position.z = v.mossplumeZ;
         }
-        s.addPlaced(names[g], s.var("greet_scale"), position, {kHalfPi, 0, 0}, true);
+        s.addPlaced(a.greetings[g], v.greetScale, position, {kHalfPi, 0, 0}, true);
     } else if (g < -100) {
         double st = s.track(t.scenetime);
         vec4 position(float((std::sin(0.4 * st) + 1.0) * 20.0 + 10.0),
                       float((std::sin(0.3 * st) + 1.0) * 15.0 + 10.0), 15.0f);
         double now = s.now();
-        s.addPlaced("octo.obj", s.track(t.octoscale), position,
+        s.addPlaced(a.octo, s.track(t.octoscale), position,
                     {float(now * 0.13), float(now * 0.9), float(now * 1.1)}, true);
     }
     s.skyBox();
@@ -257,30 +252,31 @@ void createBuildingBoxes(SceneFrame& f) {
         f.state.buildingBoxes.push_back(
             {MeshInstance::placeInstance(&f.meshes, "bldg_box" + std::to_string(i + 1) + ".obj",
                                          1.0f, {0, 0, 0}, {0, 0, 0}),
-             "bldg_y_" + std::to_string(i)});
+             &f.vars.get("bldg_y_" + std::to_string(i))});
     }
 }
 
 void sceneBuildings(Scene& s) {
     SceneFrame& f = s.frame();
+    const FrameVariables& v = s.vars();
+    const SceneAssets& a = s.assets();
     const double now = s.now();
     s.beginPass(true, false);
-    s.sink().setAmbient(s.var("global_ambient"));
+    s.sink().setAmbient(v.globalAmbient);
     s.addLight(s.standardLight({float((std::sin(now * 0.1) + 1.0) * 25.0 + 50.0),
                                 float(std::sin(now * 0.25) * 200.0 - 200.0), 60.0f, 1.0f}));
     float rise = s.track(f.tracks.scenetime);
     for (BuildingBox& box : f.state.buildingBoxes) {
         box.instance.placement.m[12] = 0.0f;
-        box.instance.placement.m[13] = rise * s.var(box.heightName);
+        box.instance.placement.m[13] = rise * *box.height;
         box.instance.placement.m[14] = 0.0f;
         box.instance.placement.m[15] = 1.0f;
         box.instance.castsShadow = true;
         s.add(box.instance);
     }
-    vec4 where = s.vec("bldg1_pos");
-    float scale = s.var("bldg1_scale");
-    for (const char* chunk :
-         {"bldg_chunk1.obj", "bldg_chunk2.obj", "bldg_chunk3.obj", "bldg_chunk4.obj"}) {
+    const vec4 where(v.bldg1PosX, v.bldg1PosY, v.bldg1PosZ, 0.0f);
+    const float scale = v.bldg1Scale;
+    for (int chunk : a.chunks) {
         s.addPlaced(chunk, scale, where, {0, 0, 0}, true);
     }
     s.endPass();
@@ -288,19 +284,19 @@ void sceneBuildings(Scene& s) {
     // The facade pass keeps the first pass's depth and draws unlit.
     s.beginPass(false, true);
     s.sink().setAmbient(1.0f);
-    for (const char* part : {"bldg_side.obj", "bldg_roof.obj", "bldg_cap.obj"}) {
+    for (int part : a.facade) {
         s.addPlaced(part, scale, where, {0, 0, 0}, false);
     }
     s.skyBox();
     s.endPass();
 
     s.sink().blur(truncChoice(s.track(f.tracks.blur)));
-    const std::pair<const SyncTrack*, const char*> titles[] = {{f.tracks.t1Y, "t1.png"},
-                                                               {f.tracks.t2Y, "t2.png"}};
+    const std::pair<const SyncTrack*, int> titles[] = {{f.tracks.t1Y, a.titles[0]},
+                                                       {f.tracks.t2Y, a.titles[1]}};
     for (auto [position, texture] : titles) {
-        int v = roundChoice(s.track(position));
-        if (v > 0 && v < 360) {
-            s.overlay(texture, 0, v, 1.0f);
+        int y = roundChoice(s.track(position));
+        if (y > 0 && y < 360) {
+            s.overlay(texture, 0, y, 1.0f);
         }
     }
     s.outputPass();
@@ -317,9 +313,64 @@ void DemoTracks::request(SyncTrackSet& set) {
     }
 }
 
-void SceneState::fillGreetingNames() {
-    greetingNames = {"g_glimmerfog.obj", "g_vantle.obj", "g_sorrel.obj", "g_kestrelcrew.obj",
-                     "g_mossplumetree.obj"};
+FrameVariables::FrameVariables(VarPile& v)
+    : camfloatSpeedFactor(v.get("camfloat_speedfactor")), camfloatAmpX(v.get("camfloat_amp_x")),
+      camfloatAmpY(v.get("camfloat_amp_y")), camfloatAmpZ(v.get("camfloat_amp_z")),
+      showThreads(v.get("show_threads")), globalAmbient(v.get("global_ambient")),
+      lightDColor(v.get("light_d_color")), lightDPower(v.get("light_d_power")),
+      lightSColor(v.get("light_s_color")), lightSPower(v.get("light_s_power")),
+      tubeAmbient(v.get("tube_ambient")), tubeSegments(v.get("tube_segments")),
+      tubeYInc(v.get("tube_y_inc")), tubeRotFactor(v.get("tube_rot_factor")),
+      tubeScale(v.get("tube_scale")), enablePlane(v.get("enable_plane")),
+      lightSpeed(v.get("light_speed")), lightX(v.get("light_x")), lightMaxY(v.get("light_max_y")),
+      lightZ(v.get("light_z")), light2X(v.get("light2_x")), light2Z(v.get("light2_z")),
+      light2DPower(v.get("light2_d_power")), light2SPower(v.get("light2_s_power")),
+      endtextX(v.get("endtext_x")), endtextY(v.get("endtext_y")), t1Scale(v.get("t1_scale")),
+      t1Ypos(v.get("t1_ypos")), kgScale(v.get("kg_scale")),
+      somethingelseScale(v.get("somethingelse_scale")), sb1Scale(v.get("sb1_scale")),
+      sb1YPos(v.get("sb1_y_pos")), sb1areaScale(v.get("sb1area_scale")),
+      tileScale(v.get("tile_scale")), greetPosX(v.get("greet_pos_x")),
+      greetPosY(v.get("greet_pos_y")), greetPosZ(v.get("greet_pos_z")),
+      mossplumeZ(v.get("mossplume_z")), greetScale(v.get("greet_scale")),
+      bldg1PosX(v.get("bldg1_pos_x")), bldg1PosY(v.get("bldg1_pos_y")),
+      bldg1PosZ(v.get("bldg1_pos_z")), bldg1Scale(v.get("bldg1_scale")) {}
+
+void SceneAssets::resolve(const MeshStore& meshes, const TextureStore& textures) {
+    marker = meshes.find("tetra6.obj");
+    skyBox = meshes.find("spacebox1.obj");
+    tube = meshes.find("tube4a.obj");
+    testPlane = meshes.find("testplane.obj");
+    testObject = meshes.find("testobj.obj");
+    logo = meshes.find("t1.obj");
+    kestrel = meshes.find("kestrel.obj");
+    kg = meshes.find("kg2.obj");
+    somethingElse = meshes.find("somethingelse.obj");
+    sb1 = meshes.find("sb1.obj");
+    sb1Area = meshes.find("sb1area.obj");
+    tile = meshes.find("tile4.obj");
+    octo = meshes.find("octo.obj");
+    for (size_t i = 0; i < std::size(greetings); ++i) {
+        greetings[i] = meshes.find(kGreetings[i]);
+    }
+    const char* chunkNames[] = {"bldg_chunk1.obj", "bldg_chunk2.obj", "bldg_chunk3.obj",
+                                "bldg_chunk4.obj"};
+    for (size_t i = 0; i < std::size(chunks); ++i) {
+        chunks[i] = meshes.find(chunkNames[i]);
+    }
+    const char* facadeNames[] = {"bldg_side.obj", "bldg_roof.obj", "bldg_cap.obj"};
+    for (size_t i = 0; i < std::size(facade); ++i) {
+        facade[i] = meshes.find(facadeNames[i]);
+    }
+    for (size_t i = 0; i < std::size(endTexts); ++i) {
+        endTexts[i] = textures.find("e_" + std::to_string(i + 1) + ".png");
+    }
+    titles[0] = textures.find("t1.png");
+    titles[1] = textures.find("t2.png");
+}
+
+void SceneState::prepare(VarPile& vars, const MeshStore& meshes, const TextureStore& textures) {
+    variables = std::make_unique<FrameVariables>(vars);
+    assets.resolve(meshes, textures);
 }
 
 float SceneFrame::track(const SyncTrack* t) const {
@@ -331,6 +382,9 @@ float SceneFrame::var(const std::string& name) const {
 }
 
 int renderScenes(SceneFrame& frame, SceneSink& sink) {
+    if (!frame.state.prepared()) {
+        frame.state.prepare(frame.vars, frame.meshes, frame.textures);
+    }
     int selected = roundChoice(frame.track(frame.tracks.scene));
     Scene scene(frame, sink);
     switch (selected) {
@@ -363,47 +417,6 @@ int renderScenes(SceneFrame& frame, SceneSink& sink) {
         sceneBuildings(scene);
     }
     return selected >= 1 && selected <= 7 ? selected : 0;
-}
-
-namespace {
-constexpr double kDistanceStep = 1.0 / 240.0;
-constexpr long kMaxDistanceSteps = 24L * 3600 * 240;
-} // namespace
-
-double distanceAt(const SyncTrack* speed, double seconds) {
-    DistanceClock clock;
-    return clock.at(speed, seconds);
-}
-
-double DistanceClock::at(const SyncTrack* speed, double seconds) {
-    if (!(seconds > 0.0) || !speed) {
-        return 0.0;
-    }
-    if (speed != speed_ || double(steps_) * kDistanceStep > seconds) {
-        speed_ = speed;
-        steps_ = 0;
-        sum_ = 0.0;
-    }
-    // Whole steps: each adds the speed at its end times its length, as the live
-    // loop adds the speed at the frame's row times the frame's length. Past the
-    // last key the speed is constant, so the steps stop one beyond it (and a
-    // day in at most) and the rest is one product: far positions cost no time.
-    long lastStep = kMaxDistanceSteps;
-    if (speed->keyCount > 0) {
-        double lastKey = double(speed->keys[speed->keyCount - 1].row) / 14.666666666666666;
-        lastStep = long(
-            std::clamp(std::ceil(lastKey / kDistanceStep) + 1.0, 0.0, double(kMaxDistanceSteps)));
-    }
-    while (steps_ < lastStep && double(steps_ + 1) * kDistanceStep <= seconds) {
-        ++steps_;
-        double t = double(steps_) * kDistanceStep;
-        sum_ += double(speed->valueAt(t * 14.666666666666666)) * kDistanceStep;
-    }
-    double covered = double(steps_) * kDistanceStep;
-    if (covered >= seconds) {
-        return sum_;
-    }
-    return sum_ + double(speed->valueAt(seconds * 14.666666666666666)) * (seconds - covered);
 }
 
 void RendererSink::beginFrame() {

@@ -11,6 +11,7 @@
 #include "app/camera.h"
 #include "render/scene.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,18 +83,95 @@ struct DemoTracks {
     void request(SyncTrackSet& set);
 };
 
-struct BuildingBox {
-    MeshInstance instance;
-    std::string heightName;
+// Storage whose elements never move, for what a frame hands the renderer by
+// pointer. clear() keeps the blocks, so a frame no larger than an earlier one
+// allocates nothing.
+template <typename T>
+class StablePool {
+public:
+    T& push(const T& value) {
+        const size_t block = count_ / kBlock, slot = count_ % kBlock;
+        if (block == blocks_.size()) {
+            blocks_.push_back(std::make_unique<std::vector<T>>());
+            blocks_.back()->reserve(kBlock);
+        }
+        std::vector<T>& b = *blocks_[block];
+        if (slot < b.size()) {
+            b[slot] = value;
+        } else {
+            b.push_back(value); // within the reserved block: nothing moves
+        }
+        ++count_;
+        return b[slot];
+    }
+    void clear() { count_ = 0; }
+    size_t size() const { return count_; }
+
+private:
+    static constexpr size_t kBlock = 64;
+    std::vector<std::unique_ptr<std::vector<T>>> blocks_;
+    size_t count_ = 0;
 };
 
-// What outlives a frame: the building boxes, created once on the first frame.
+// The tweak variables a frame reads, looked up once: a VarPile value never
+// moves, and a name it lacks is added as 0, as a lookup each frame would add it.
+struct FrameVariables {
+    explicit FrameVariables(VarPile& vars);
+
+    // The free camera's wobble.
+    float &camfloatSpeedFactor, &camfloatAmpX, &camfloatAmpY, &camfloatAmpZ;
+    // Every scene.
+    float &showThreads, &globalAmbient;
+    float &lightDColor, &lightDPower, &lightSColor, &lightSPower;
+    // Scene 1, the tube.
+    float &tubeAmbient, &tubeSegments, &tubeYInc, &tubeRotFactor, &tubeScale, &enablePlane;
+    float &lightSpeed, &lightX, &lightMaxY, &lightZ;
+    float &light2X, &light2Z, &light2DPower, &light2SPower;
+    float &endtextX, &endtextY;
+    // Scenes 2 to 6.
+    float &t1Scale, &t1Ypos, &kgScale, &somethingelseScale, &sb1Scale, &sb1YPos, &sb1areaScale;
+    float &tileScale, &greetPosX, &greetPosY, &greetPosZ, &mossplumeZ, &greetScale;
+    // Scene 7, the buildings.
+    float &bldg1PosX, &bldg1PosY, &bldg1PosZ, &bldg1Scale;
+};
+
+// The meshes and textures the scenes draw, found by name once; a name the
+// stores lack is index 0, the placeholder, as a lookup each frame would find.
+struct SceneAssets {
+    static constexpr const char* kGreetings[5] = {"g_glimmerfog.obj", "g_vantle.obj",
+                                                  "g_sorrel.obj", "g_kestrelcrew.obj",
+                                                  "g_mossplumetree.obj"};
+
+    int marker = 0, skyBox = 0;
+    int tube = 0, testPlane = 0, testObject = 0;
+    int logo = 0, kestrel = 0, kg = 0, somethingElse = 0, sb1 = 0, sb1Area = 0;
+    int tile = 0, octo = 0, greetings[5] = {};
+    int chunks[4] = {}, facade[3] = {}; // the buildings: first pass, then side, roof, cap
+    int endTexts[3] = {};               // textures e_1.png to e_3.png
+    int titles[2] = {};                 // textures t1.png, t2.png
+
+    void resolve(const MeshStore& meshes, const TextureStore& textures);
+};
+
+struct BuildingBox {
+    MeshInstance instance;
+    float* height = nullptr; // the tweak variable "bldg_y_<i>"
+};
+
+// What outlives a frame: the names resolved once, the building boxes created on
+// the first frame, and the storage of a frame's lights and instances.
 struct SceneState {
     std::vector<BuildingBox> buildingBoxes;
     bool firstFrameDone = false;
-    std::vector<std::string> greetingNames;
+    SceneAssets assets;
+    std::unique_ptr<FrameVariables> variables; // null until prepared
+    StablePool<Light> lights;
+    StablePool<MeshInstance> instances;
 
-    void fillGreetingNames();
+    // Resolves the variables and assets; a state never prepared is prepared on
+    // its first frame.
+    void prepare(VarPile& vars, const MeshStore& meshes, const TextureStore& textures);
+    bool prepared() const { return variables != nullptr; }
 };
 
 // Everything one frame of the scenes reads.
@@ -118,23 +196,5 @@ struct SceneFrame {
 // building boxes created before the block of scene 7 on the first frame. Returns
 // the scene number drawn, 0 when none.
 int renderScenes(SceneFrame& frame, SceneSink& sink);
-
-// The integral of the "speed" track from 0 to `seconds`, by fixed steps of
-// 1/240 s (the last one partial): the one rule every headless mode uses, so a
-// frame depends only on its position.
-double distanceAt(const SyncTrack* speed, double seconds);
-
-// distanceAt for a sequence of positions: a later position continues the sum
-// of whole steps where the previous one stopped (an earlier one starts again),
-// so every answer is bit for bit distanceAt's.
-class DistanceClock {
-public:
-    double at(const SyncTrack* speed, double seconds);
-
-private:
-    const SyncTrack* speed_ = nullptr;
-    long steps_ = 0;   // whole steps summed so far
-    double sum_ = 0.0; // their sum
-};
 
 } // namespace lumo

@@ -219,7 +219,7 @@ void Renderer::renderFrame() {
 
 void Renderer::blur(int radius) {
     if (state_->targets.color) {
-        blurColorBuffer(*state_->targets.color, radius);
+        blurColorBuffer(*state_->targets.color, radius, state_->blurScratch);
     }
 }
 

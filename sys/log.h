@@ -1,6 +1,6 @@
 #pragma once
-// The one sink for the console lines of the core libraries (math, params,
-// assets, render). By default a line goes to standard output exactly as printf
+// The one sink for the console lines of the libraries beneath app/ (math,
+// params, assets, render, and audio's fallback line). By default a line goes to standard output exactly as printf
 // would write it, in order with the program's own printf lines; a test or a
 // fuzz target installs another sink instead of redirecting file descriptors.
 //

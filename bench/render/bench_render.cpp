@@ -20,6 +20,7 @@
 
 #include "assets/mesh.h"
 #include "assets/texture.h"
+#include "math/statistics.h"
 #include "render/renderer.h"
 #include "sys/log.h"
 #include "sys/threads.h"
@@ -340,14 +341,10 @@ public:
             writePpm(pictureDir + "/" + scene_.name + (shadows_ ? "" : "-noshadows") + ".ppm",
                      canvasPixels_, width_, height_);
         }
-        auto median = [](std::vector<double> v) {
-            std::sort(v.begin(), v.end());
-            return v[v.size() / 2];
-        };
         Result result;
-        result.median = median(times_);
-        result.cpu = median(cpuTimes_);
-        result.critical = median(criticalTimes_);
+        result.median = lumo::median(times_);
+        result.cpu = lumo::median(cpuTimes_);
+        result.critical = lumo::median(criticalTimes_);
         result.best = *std::min_element(times_.begin(), times_.end());
         result.worst = *std::max_element(times_.begin(), times_.end());
         const double n = double(measured_);
@@ -566,17 +563,15 @@ int main(int argc, char** argv) {
             }
             for (size_t k = 0; k < sceneRuns.size(); ++k) {
                 const Result r = sceneRuns[k]->result(pictureDir);
-                std::sort(ratios[k].begin(), ratios[k].end());
-                std::sort(criticalRatios[k].begin(), criticalRatios[k].end());
                 char spread[64];
                 std::snprintf(spread, sizeof spread, "%.2f..%.2f", r.best, r.worst);
                 std::printf("%-8s %7s %7d %9.3f %15s %7.1f %6.0f %9.1f %7.2fx %8.3f %9.3f %7.2fx "
                             "%8.3f %9.0f %8d  %-22s  %s\n",
                             scene.name.c_str(), shadows ? "on" : "off", threadCounts[k], r.median,
                             spread, 1000.0 / r.median, r.faces, r.pixels / r.median / 1000.0,
-                            ratios[k][ratios[k].size() / 2], r.cpu, r.critical,
-                            criticalRatios[k][criticalRatios[k].size() / 2], r.mainCpu,
-                            r.volumeTriangles, r.binMark, r.bins.c_str(), r.workers.c_str());
+                            lumo::median(ratios[k]), r.cpu, r.critical,
+                            lumo::median(criticalRatios[k]), r.mainCpu, r.volumeTriangles,
+                            r.binMark, r.bins.c_str(), r.workers.c_str());
             }
             std::fflush(stdout);
         }

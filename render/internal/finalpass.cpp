@@ -133,25 +133,37 @@ void tentLine(const vec4* in, vec4* out, int count, size_t stride, int r, vec4* 
 
 } // namespace
 
-bool blurColorBuffer(ColorBuffer& color, int radius) {
+bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch) {
     if (radius < 1 || color.width <= 0 || color.height <= 0) {
         return radius < 1;
     }
     const size_t count = size_t(color.width) * color.height;
-    std::unique_ptr<vec4[]> temp(new (std::nothrow) vec4[count]);
-    std::unique_ptr<vec4[]> ring(new (std::nothrow) vec4[2 * size_t(radius) + 1]);
-    if (!temp || !ring) {
+    const size_t ringSize = 2 * size_t(radius) + 1;
+    try {
+        if (scratch.temp.size() < count) {
+            scratch.temp.resize(count);
+        }
+        if (scratch.ring.size() < ringSize) {
+            scratch.ring.resize(ringSize);
+        }
+    } catch (const std::exception&) { // bad_alloc, or a radius beyond any vector's size
         return false;
     }
+    vec4* temp = scratch.temp.data();
+    vec4* ring = scratch.ring.data();
     for (int y = 0; y < color.height; ++y) {
-        tentLine(color.pixels + size_t(y) * color.width, temp.get() + size_t(y) * color.width,
-                 color.width, 1, radius, ring.get());
+        tentLine(color.pixels + size_t(y) * color.width, temp + size_t(y) * color.width,
+                 color.width, 1, radius, ring);
     }
     for (int x = 0; x < color.width; ++x) {
-        tentLine(temp.get() + x, color.pixels + x, color.height, size_t(color.width), radius,
-                 ring.get());
+        tentLine(temp + x, color.pixels + x, color.height, size_t(color.width), radius, ring);
     }
     return true;
+}
+
+bool blurColorBuffer(ColorBuffer& color, int radius) {
+    BlurScratch scratch;
+    return blurColorBuffer(color, radius, scratch);
 }
 
 void compositeOverlay(ColorBuffer& color, const TextureImage& image, int x0, int y0, float a) {

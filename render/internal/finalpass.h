@@ -9,6 +9,8 @@
 
 #include "render/buffers.h"
 
+#include <vector>
+
 namespace lumo {
 
 struct TextureImage;
@@ -30,6 +32,12 @@ uint32_t resolvePixel(const vec4& c, float bias);
 // vertical, clamped at the borders, constant time per pixel. r < 1 does nothing;
 // so does a failed allocation of the temporary buffer (returns false).
 bool blurColorBuffer(ColorBuffer& color, int radius);
+// The same with the temporary rows kept by the caller: once grown, a blur of
+// the same size allocates nothing.
+struct BlurScratch {
+    std::vector<vec4> temp, ring;
+};
+bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch);
 
 // Blends a premultiplied RGBA image at (x0, y0) with opacity a:
 // d.rgb = d.rgb (1 - a) + (d.rgb (1 - s.a) + s.rgb) a; destination alpha kept.

@@ -19,6 +19,7 @@
 
 #include "math/viewport.h"
 #include "render/internal/event.h"
+#include "render/internal/finalpass.h"
 #include "render/internal/pipeline.h"
 #include "render/internal/raster.h"
 #include "render/internal/shading.h"
@@ -94,6 +95,7 @@ struct Renderer::State {
     std::unique_ptr<Pipeline> pipeline;
     std::unique_ptr<WorkerState[]> workers;
     bool reportedTargets = false;
+    BlurScratch blurScratch; // kept, so a blur between passes allocates nothing
 };
 
 } // namespace lumo

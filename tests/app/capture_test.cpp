@@ -5,9 +5,10 @@
 #include "app/benchmark.h"
 #include "app/capture.h"
 #include "app/headless.h"
-#include "app/mainloop.h"
 #include "app/png_writer.h"
+#include "app/timeline.h"
 #include "audio/mp3.h"
+#include "math/statistics.h"
 #include "params/track.h"
 
 #include <gtest/gtest.h>
@@ -78,42 +79,34 @@ protected:
                                      testing::UnitTest::GetInstance()->current_test_info()->name());
 };
 class Bench : public Capture {};
+
+// The capture's file operations, done for real and logged by file name:
+// "write NAME" when a file is written, "rename FROM TO".
+class RecordingFiles : public CaptureFiles {
+public:
+    bool writePng(const std::string& path, const uint32_t* pixels, int width, int height,
+                  std::string& error) override {
+        log.push_back("write " + fs::path(path).filename().string());
+        return CaptureFiles::writePng(path, pixels, width, height, error);
+    }
+    bool writeWav(const std::string& path, const std::vector<int16_t>& samples, uint32_t sampleRate,
+                  uint32_t channels, std::string& error) override {
+        log.push_back("write " + fs::path(path).filename().string());
+        return CaptureFiles::writeWav(path, samples, sampleRate, channels, error);
+    }
+    bool rename(const std::string& from, const std::string& to, std::string& error) override {
+        log.push_back("rename " + fs::path(from).filename().string() + " " +
+                      fs::path(to).filename().string());
+        return CaptureFiles::rename(from, to, error);
+    }
+    std::vector<std::string> log;
+};
 class Headless : public Capture {};
 
 } // namespace
 
-TEST(CapturePlan, FramesAndSamplesCoverTheSameSpanInsideTheMusic) {
-    CapturePlan plan;
-    std::string error;
-    // A span that is no whole number of frames gets the frame that starts in it;
-    // the audio lasts as long as the frames.
-    ASSERT_TRUE(planCapture(0.25, 1.0, 3, 100.0, 44100, plan, error)) << error;
-    EXPECT_EQ(plan.frameCount, 3);
-    EXPECT_DOUBLE_EQ(plan.framePosition(2), 0.25 + 2.0 / 3.0);
-    EXPECT_EQ(plan.firstSample, 11025u);
-    EXPECT_EQ(plan.sampleCount, 44100u);
-    EXPECT_EQ(plan.samplesForFrames(1), 14700u);
-
-    // No `to`: up to the end of the music; beyond it: clamped.
-    ASSERT_TRUE(planCapture(98.0, -1.0, 30, 100.0, 44100, plan, error));
-    EXPECT_EQ(plan.frameCount, 60);
-    EXPECT_FALSE(plan.clamped);
-    ASSERT_TRUE(planCapture(98.0, 500.0, 30, 100.0, 44100, plan, error));
-    EXPECT_TRUE(plan.clamped);
-    EXPECT_EQ(plan.to, 100.0);
-
-    EXPECT_FALSE(planCapture(100.0, -1.0, 10, 100.0, 44100, plan, error));
-    EXPECT_NE(error.find("beyond the end"), std::string::npos) << error;
-    EXPECT_FALSE(planCapture(5.0, 5.0, 10, 100.0, 44100, plan, error));
-    EXPECT_NE(error.find("--to must come after --from"), std::string::npos) << error;
-}
-
-TEST(CaptureFiles, AudioSpanIsPaddedTheWavIsCanonicalAndWritersRefuseBadTargets) {
-    DecodedAudio music;
-    music.samples = {1, -1, 2, -2, 3, -3};
-    std::vector<int16_t> span = audioSpan(music, 1, 4);
-    EXPECT_EQ(span, (std::vector<int16_t>{2, -2, 3, -3, 0, 0, 0, 0}));
-    EXPECT_EQ(audioSpan(music, 10, 1), (std::vector<int16_t>{0, 0}));
+TEST(CaptureFiles, TheWavIsCanonicalAndWritersRefuseBadTargets) {
+    const std::vector<int16_t> span = {2, -2, 3, -3, 0, 0, 0, 0};
 
     std::string error;
     const std::string wav = testing::TempDir() + "lumo-canonical.wav";
@@ -141,14 +134,18 @@ TEST(CaptureProgress, LineShowsFramePercentRateAndTimeLeft) {
 }
 
 TEST(BenchStatistics, MedianAndNearestRankPercentile) {
-    EXPECT_EQ(medianOf({}), 0.0);
-    EXPECT_EQ(medianOf({3.0, 1.0, 2.0}), 2.0);
-    EXPECT_EQ(medianOf({4.0, 1.0, 2.0, 3.0}), 2.5);
+    EXPECT_EQ(median({}), 0.0);
+    EXPECT_EQ(median({3.0, 1.0, 2.0}), 2.0);
+    EXPECT_EQ(median({4.0, 1.0, 2.0, 3.0}), 2.5);
     std::vector<double> hundred;
     for (int i = 100; i >= 1; --i)
         hundred.push_back(i);
-    EXPECT_EQ(percentile95Of(hundred), 95.0);
-    EXPECT_EQ(percentile95Of({7.0}), 7.0);
+    EXPECT_EQ(percentile(hundred, 95.0), 95.0);
+    EXPECT_EQ(percentile(hundred, 95.5), 96.0);
+    EXPECT_EQ(percentile(hundred, 100.0), 100.0);
+    EXPECT_EQ(percentile(hundred, 0.0), 1.0);
+    EXPECT_EQ(percentile({7.0}, 95.0), 7.0);
+    EXPECT_EQ(percentile({}, 50.0), 0.0);
 }
 
 TEST(BenchPositions, SpreadOverTheTimeEachSceneIsShown) {
@@ -181,6 +178,8 @@ TEST_F(Capture, FramesMatchFrameCommandAndTheMusicSpan) {
     std::ofstream(one / "frame000099.png") << "old";
     std::ofstream(one / "notes.txt") << "mine";
     CaptureSettings settings{one.string(), "", 10, from, from + 1.5, 1}; // 10 fps, 1 worker
+    RecordingFiles files;
+    settings.files = &files;
     int captured = captureCommand(data, settings);
     CapturePlan plan;
     std::string error;
@@ -199,6 +198,16 @@ TEST_F(Capture, FramesMatchFrameCommandAndTheMusicSpan) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, expected); // old frames gone, the user's file kept, no .part left
+    // Nothing is ever written under its final name: a file there is whole. The
+    // frames come in order, and audio.wav, whose presence marks a capture that
+    // ended properly, comes last.
+    std::vector<std::string> steps;
+    for (int k = 0; k <= 15; ++k) {
+        const std::string name = k < 15 ? captureFrameName(k) : "audio.wav";
+        steps.push_back("write " + name + ".part");
+        steps.push_back("rename " + name + ".part " + name);
+    }
+    EXPECT_EQ(files.log, steps);
     // 640 x 360, big-endian in the header.
     EXPECT_EQ(readFile(one / names[1]).substr(16, 8), std::string("\0\0\x02\x80\0\0\x01\x68", 8));
     // --frame draws with 2 workers, the capture with 1: the pictures agree.

@@ -2,6 +2,7 @@
 
 #include "app/camera.h"
 #include "app/scenes.h"
+#include "app/timeline.h"
 
 #include "assets/mesh.h"
 #include "assets/texture.h"
@@ -53,9 +54,9 @@ public:
         for (const char* name : {"e_1.png", "e_2.png", "e_3.png", "t1.png", "t2.png"})
             textures.add(
                 std::make_unique<Texture>(Texture{std::make_unique<TextureImage>(), name}));
-        state.fillGreetingNames();
         vars.parse("light_d_color 0.9\nlight_d_power 5000\nlight_s_color 0.5\nlight_s_power 200\n"
                    "show_threads 1\n");
+        state.prepare(vars, meshes, textures);
     }
 
     // Sets a track to a constant for this test.
@@ -245,7 +246,7 @@ TEST_F(Scenes, BuildingsTwoPassesBlurAndTitles) {
     run();
     vars.parse("bldg_box_count 5\n");
     ASSERT_EQ(state.buildingBoxes.size(), 2u);
-    EXPECT_EQ(state.buildingBoxes[0].heightName, "bldg_y_0");
+    EXPECT_EQ(state.buildingBoxes[0].height, &vars.get("bldg_y_0"));
 
     set(tracks.scene, "scene", 7);
     set(tracks.scenetime, "scenetime", 0.5f);
@@ -283,17 +284,15 @@ TEST_F(Scenes, BuildingsTwoPassesBlurAndTitles) {
 }
 
 TEST(Camera, KeysBlendAndClamp) {
-    cameraKeys.clear();
-    addDefaultCameraKeys();
-    ASSERT_EQ(cameraKeys.size(), 23u);
-    EXPECT_EQ(std::bit_cast<uint32_t>(cameraKeys[6].az), 0x4033332Fu);
+    const std::vector<CameraKey> keys = defaultCameraKeys();
+    ASSERT_EQ(keys.size(), 23u);
+    EXPECT_EQ(std::bit_cast<uint32_t>(keys[6].az), 0x4033332Fu);
 
-    auto keyView = [](int i) {
-        return eulerTranslation(cameraKeys[i].angles(), cameraKeys[i].translation());
-    };
-    EXPECT_EQ(keyframeView(-4, 99, 1.0f), keyView(22));
-    EXPECT_EQ(keyframeView(-4, 99, 0.0f), keyView(0));
-    mat44 half = keyframeView(1, 2, 0.5f);
+    auto keyView = [&](int i) { return eulerTranslation(keys[i].angles(), keys[i].translation()); };
+    EXPECT_EQ(keyframeView(keys, -4, 99, 1.0f), keyView(22));
+    EXPECT_EQ(keyframeView(keys, -4, 99, 0.0f), keyView(0));
+    EXPECT_EQ(keyframeView({}, 1, 2, 0.5f), mat44::identity());
+    mat44 half = keyframeView(keys, 1, 2, 0.5f);
     mat44 expected = eulerTranslation({1, 0.25f, 0.55f}, {-52, -72, 180});
     for (int i = 0; i < 16; ++i) {
         EXPECT_NEAR(half.m[i], expected.m[i], 1e-4f);
@@ -301,42 +300,29 @@ TEST(Camera, KeysBlendAndClamp) {
     // Through tracks: cam_a 2.6 rounds to 3.
     SyncTrack a = constantTrack("cam_a", 2.6f), b = constantTrack("cam_b", 0),
               t = constantTrack("cam_t", 0);
-    EXPECT_EQ(keyframeView(&a, &b, &t, 10.0), keyView(3));
+    EXPECT_EQ(keyframeView(keys, &a, &b, &t, 10.0), keyView(3));
 }
 
 TEST(Camera, NoiseIsZeroWithoutAmplitudesAndFiniteAlways) {
     CameraNoise noise;
     noise.build();
-    VarPile vars("/nonexistent/", "varpile.txt");
     vec4 position(0, -32, -160, 0);
-    EXPECT_EQ(freeView(position, {}, noise.cameraFloat(3.0, vars)), eulerTranslation({}, position));
+    EXPECT_EQ(freeView(position, {}, noise.cameraFloat(3.0, 0.0f, {})),
+              eulerTranslation({}, position));
 
-    vars.parse("camfloat_amp_x 10\ncamfloat_amp_y 10\ncamfloat_amp_z 10\n");
+    const vec4 amplitude(10, 10, 10, 0);
     for (double now : {0.0, 1.0}) {
-        vec4 n = noise.cameraFloat(now, vars); // speed factor 0: t is infinite or NaN
+        vec4 n = noise.cameraFloat(now, 0.0f, amplitude); // speed factor 0: t is infinite or NaN
         EXPECT_TRUE(std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z)) << now;
     }
-    vars.parse("camfloat_speedfactor 4\n");
     // At 2 s the noise reads its tables at 0.5 * 0.95, centred and scaled by the amplitude.
-    EXPECT_FLOAT_EQ(noise.cameraFloat(2.0, vars).y,
+    EXPECT_FLOAT_EQ(noise.cameraFloat(2.0, 4.0f, amplitude).y,
                     (sample(noise.tables[1], float(0.5 * 0.95)) - 0.5f) * 10.0f);
-}
 
-TEST(Distance, FixedStepIntegralOfSpeed) {
-    EXPECT_EQ(distanceAt(nullptr, 5.0), 0.0);
-    // A ramp from 0 at row 0 to 1 at row 44 (3 s): the integral to 3 s is 1.5.
-    SyncTrack ramp("speed");
-    ramp.keys = {{0, 0.0f, KeyInterp::Linear}, {44, 1.0f, KeyInterp::Hold}};
-    ramp.keyCount = 2;
-    EXPECT_NEAR(distanceAt(&ramp, 3.0), 1.5, 0.01);
-    EXPECT_EQ(distanceAt(&ramp, -5.0), 0.0);
-    // A clock asked in order answers exactly what a fresh sum does, and one
-    // asked backwards starts again.
-    DistanceClock clock;
-    for (double s : {0.5, 1.0, 1.0 + 1e-9, 2.7, 1.3, 4e6}) {
-        EXPECT_EQ(clock.at(&ramp, s), distanceAt(&ramp, s)) << s;
-    }
-    // Past the last key the speed is constant: far positions are one product.
-    EXPECT_NEAR(distanceAt(&ramp, 1e9), 1.5 + (1e9 - 3.0), 1.0);
-    EXPECT_TRUE(std::isfinite(distanceAt(&ramp, 1e300)));
+    // Its variables as a frame reads them: resolved once, they follow later values.
+    VarPile vars("/nonexistent/", "varpile.txt");
+    FrameVariables v(vars);
+    vars.parse("camfloat_speedfactor 4\ncamfloat_amp_x 1\ncamfloat_amp_y 2\ncamfloat_amp_z 3\n");
+    EXPECT_EQ(vec4(v.camfloatAmpX, v.camfloatAmpY, v.camfloatAmpZ, v.camfloatSpeedFactor),
+              vec4(1, 2, 3, 4));
 }
