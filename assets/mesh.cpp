@@ -50,7 +50,7 @@ std::string readText(const std::string& path) {
 Mesh::Mesh() {
     defaultMaterial.shininess = 8.0f;
     defaultMaterial.textureIndex = -1;
-    defaultMaterial.shaderType = 0;
+    defaultMaterial.shaderType = ShaderType(0);
     defaultMaterial.ns = 0;
     defaultMaterial.dissolve = 1.0f;
     defaultMaterial.name = "(unnamed)";

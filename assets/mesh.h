@@ -19,13 +19,23 @@ namespace lumo {
 
 class TextureStore;
 
+// How the renderer draws a face of the material. Any other number an MTL
+// file gives is kept and reported by the renderer as an unknown shader type.
+enum class ShaderType : int32_t {
+    Plain = -1,     // flat ambient, then per-vertex light per light; textured: the texels, unlit
+    Invisible = 1,  // drawn in no pass, yet it may cast shadows
+    LitAll = 4,     // per-pixel light of all lights, in the ambient pass and again in each
+    GouraudAll = 5, // per-vertex light of all lights, in the ambient pass and again in each
+    Additive = 55,  // per-vertex light of all lights, added in every pass
+};
+
 struct alignas(16) Material {
     vec4 ambient;
     vec4 diffuse;
     vec4 specular;
     float shininess = 8.0f;
     int32_t textureIndex = 0;
-    int32_t shaderType = -1;
+    ShaderType shaderType = ShaderType::Plain;
     int32_t ns = 0;
     float dissolve = 0.0f;
     std::string name;

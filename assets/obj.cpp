@@ -173,7 +173,7 @@ Material startMaterial() {
     m.ns = 0;
     m.dissolve = 1.0f;
     m.shininess = 8.0f;
-    m.shaderType = -1;
+    m.shaderType = ShaderType::Plain;
     m.name = "defaultmaterial";
     return m;
 }

@@ -9,7 +9,10 @@
 
 namespace lumo {
 
-enum PlaneIndex { PlaneLeft, PlaneRight, PlaneTop, PlaneBottom, PlaneNear, PlaneFar };
+// The order of Viewport::planes. Triangles are clipped against the first
+// kClipPlanes of them: the far plane lies at infinity and clips nothing.
+enum class FrustumPlane { Left, Right, Top, Bottom, Near, Far };
+constexpr int kClipPlanes = 5;
 
 struct alignas(16) Viewport {
     Plane planes[6];
@@ -23,6 +26,8 @@ struct alignas(16) Viewport {
 
     // Builds the fields in order and prints the projection and the planes.
     Viewport(int width, int height, float aspect);
+
+    const Plane& plane(FrustumPlane p) const { return planes[int(p)]; }
 };
 
 } // namespace lumo

@@ -282,7 +282,7 @@ public:
             Material m;
             m.diffuse = o.color;
             m.shininess = scene.shininess;
-            m.shaderType = -1;
+            m.shaderType = ShaderType::Plain;
             m.textureIndex = o.textured ? checker : 0;
             int index = meshes_.add(makeMesh(scene, o.file, m, textures_));
             MeshInstance instance(index, &meshes_);

@@ -124,10 +124,10 @@ struct UnitDirections {
 
 // Bit p of lane j set when point j lies outside clipping plane p (left to near).
 struct Outcodes {
-    Quad normals[PlaneNear + 1];
-    __m128 d[PlaneNear + 1];
+    Quad normals[kClipPlanes];
+    __m128 d[kClipPlanes];
     explicit Outcodes(const Viewport& viewport) {
-        for (int p = PlaneLeft; p <= PlaneNear; ++p) {
+        for (int p = 0; p < kClipPlanes; ++p) {
             const Plane& plane = viewport.planes[p];
             normals[p] = Quad(_mm_set1_ps(plane.n.x), _mm_set1_ps(plane.n.y),
                               _mm_set1_ps(plane.n.z), _mm_set1_ps(plane.n.w));
@@ -137,7 +137,7 @@ struct Outcodes {
 
     void operator()(const Quad& points, uint8_t out[4]) const {
         uint32_t codes = 0; // byte j: the code of lane j
-        for (int p = PlaneLeft; p <= PlaneNear; ++p) {
+        for (int p = 0; p < kClipPlanes; ++p) {
             const __m128 distance = _mm_add_ps(dot4(normals[p], points), d[p]);
             const uint32_t outside =
                 uint32_t(_mm_movemask_ps(_mm_cmplt_ps(distance, _mm_setzero_ps())));
@@ -417,7 +417,7 @@ void Pipeline::clipAndEmit(Corner corners[3], const MeshFace& source, const vec4
     for (int k = 0; k < 3; ++k) {
         polygon[k] = corners[k];
     }
-    for (int p = PlaneLeft; p <= PlaneNear; ++p) {
+    for (int p = 0; p < kClipPlanes; ++p) {
         const Plane& plane = viewport.planes[p];
         float distance[8];
         bool allInside = true;

@@ -115,7 +115,7 @@ void shadeFaces(const Pipeline& pipeline, Pass pass, int rowBegin, int rowEnd, C
         };
 
         switch (material->shaderType) {
-        case -1:
+        case ShaderType::Plain:
             if (material->textureIndex >= 1) {
                 if (pass != Pass::Ambient) {
                     break;
@@ -149,9 +149,9 @@ void shadeFaces(const Pipeline& pipeline, Pass pass, int rowBegin, int rowEnd, C
                 }
             }
             break;
-        case 1:
+        case ShaderType::Invisible:
             break;
-        case 4:
+        case ShaderType::LitAll:
             lightingInputs();
             in.lights = pipeline.lights;
             in.lightCount = pipeline.lightCount;
@@ -159,16 +159,16 @@ void shadeFaces(const Pipeline& pipeline, Pass pass, int rowBegin, int rowEnd, C
             in.shininess = material->shininess;
             rasterize(Member::LitAll, target, in);
             break;
-        case 5:
+        case ShaderType::GouraudAll:
             allLightsColors();
             rasterize(Member::Gouraud, target, in);
             break;
-        case 55:
+        case ShaderType::Additive:
             allLightsColors();
             rasterize(Member::GouraudAdd, target, in);
             break;
         default:
-            logPrintf("unknown shader type %d\n", material->shaderType);
+            logPrintf("unknown shader type %d\n", int(material->shaderType));
             break;
         }
     }

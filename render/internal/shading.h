@@ -2,16 +2,16 @@
 // Shading: walks the pipeline's sorted faces for one band and pass and draws each
 // with the rasterizer member its material's shader type asks for.
 //
-//   shaderType  ambient pass                            light pass
-//   -1 untextured  Flat, diffuse x ambient             per-vertex light (GouraudAdd, or
-//                                                      GouraudAddMasked with a stencil),
-//                                                      per-pixel LitOneMasked when switched on
-//   -1 textured    Textured (unlit)                     nothing
-//    1             nothing (invisible; may cast shadows) nothing
-//    4             LitAll                               the same again
-//    5             Gouraud, lit by all lights           the same again
-//   55             GouraudAdd, lit by all lights        added again in every light pass
-//   other          "unknown shader type %d"             the same line
+//   ShaderType          ambient pass                          light pass
+//   Plain, untextured   Flat, diffuse x ambient               per-vertex light (GouraudAdd, or
+//                                                             GouraudAddMasked with a stencil),
+//                                                             per-pixel LitOneMasked when on
+//   Plain, textured     Textured (unlit)                      nothing
+//   Invisible (1)       nothing (may cast shadows)            nothing
+//   LitAll (4)          LitAll                                the same again
+//   GouraudAll (5)      Gouraud, lit by all lights            the same again
+//   Additive (55)       GouraudAdd, lit by all lights         added again in every light pass
+//   any other number    "unknown shader type %d"              the same line
 
 #include "render/buffers.h"
 #include "render/internal/pipeline.h"

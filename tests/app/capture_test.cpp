@@ -44,18 +44,21 @@ bool wellFormedJson(const std::string& s) {
     };
     auto next = [&](char c) { return skip(" \t\r\n") < s.size() && s[i] == c && ++i; };
     std::function<bool()> value = [&]() -> bool {
-        if (next('"'))
+        if (next('"')) {
             return (i = s.find('"', i)) != std::string::npos && ++i;
+        }
         const char close = next('{') ? '}' : next('[') ? ']' : 0;
         if (!close) {
             const size_t start = i;
             return skip("0123456789+-.eE") > start;
         }
-        if (next(close))
+        if (next(close)) {
             return true;
+        }
         do {
-            if ((close == '}' && (!value() || !next(':'))) || !value())
+            if ((close == '}' && (!value() || !next(':'))) || !value()) {
                 return false;
+            }
         } while (next(','));
         return next(close);
     };
@@ -66,8 +69,9 @@ bool wellFormedJson(const std::string& s) {
 class Capture : public testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists(data + "sync_scene.track") || !fs::exists(data + "j2.mp3"))
+        if (!fs::exists(data + "sync_scene.track") || !fs::exists(data + "j2.mp3")) {
             GTEST_SKIP() << "no generated data in " << data;
+        }
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -138,8 +142,9 @@ TEST(BenchStatistics, MedianAndNearestRankPercentile) {
     EXPECT_EQ(median({3.0, 1.0, 2.0}), 2.0);
     EXPECT_EQ(median({4.0, 1.0, 2.0, 3.0}), 2.5);
     std::vector<double> hundred;
-    for (int i = 100; i >= 1; --i)
+    for (int i = 100; i >= 1; --i) {
         hundred.push_back(i);
+    }
     EXPECT_EQ(percentile(hundred, 95.0), 95.0);
     EXPECT_EQ(percentile(hundred, 95.5), 96.0);
     EXPECT_EQ(percentile(hundred, 100.0), 100.0);
@@ -191,11 +196,13 @@ TEST_F(Capture, FramesMatchFrameCommandAndTheMusicSpan) {
     EXPECT_NE(out.find("captured 15 frames at 10 fps"), std::string::npos) << out;
 
     std::vector<std::string> names, expected = {"audio.wav"};
-    for (int k = 0; k < 15; ++k)
+    for (int k = 0; k < 15; ++k) {
         expected.push_back(captureFrameName(k));
+    }
     expected.push_back("notes.txt");
-    for (const auto& entry : fs::directory_iterator(one))
+    for (const auto& entry : fs::directory_iterator(one)) {
         names.push_back(entry.path().filename().string());
+    }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, expected); // old frames gone, the user's file kept, no .part left
     // Nothing is ever written under its final name: a file there is whole. The
@@ -253,8 +260,9 @@ TEST_F(Bench, QuickRunCoversEverySceneAndWritesJson) {
     // something, and how much does not depend on the bands.
     std::map<std::string, std::vector<std::string>> triangles;
     std::regex entry(R"("scene": (\d+), "threads": [12],[^}]*("triangles": [^}]*))");
-    for (std::sregex_iterator m(json.begin(), json.end(), entry), end; m != end; ++m)
+    for (std::sregex_iterator m(json.begin(), json.end(), entry), end; m != end; ++m) {
         triangles[(*m)[1]].push_back((*m)[2]);
+    }
     ASSERT_EQ(triangles.size(), 7u) << json;
     EXPECT_EQ(triangles.begin()->first + triangles.rbegin()->first, "17");
     for (const auto& [scene, counts] : triangles) {

@@ -69,8 +69,9 @@ TEST(Launcher, InitialisesTheDecorativeListInOrder) {
     EXPECT_STREQ(launcherTitle, "lumo 2013");
     // The boxes and the list need nothing from the dialog's procedure.
     for (LauncherControl id :
-         {LauncherControl::FullScreen, LauncherControl::GpuList, LauncherControl(1005)})
+         {LauncherControl::FullScreen, LauncherControl::GpuList, LauncherControl(1005)}) {
         EXPECT_FALSE(launcherProcedure(r, v, LauncherMessage::Command, id));
+    }
     EXPECT_EQ(v.log, expected);
     EXPECT_FALSE(r.startRequested);
 }
@@ -114,8 +115,9 @@ Options parse(const std::string& line) {
     std::istringstream in(line);
     std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
     std::vector<const char*> args = {"lumo"};
-    for (const std::string& word : words)
+    for (const std::string& word : words) {
         args.push_back(word.c_str());
+    }
     return parseCommandLine(int(args.size()), args.data());
 }
 
@@ -158,8 +160,9 @@ TEST(Application, EscapeAndCloseRequestsEndThroughTheDisplay) {
         ASSERT_TRUE(app.display.open("t", 64, 48, Framebuffer::OutputWindow, 0));
         app.display.setListener(&app);
         byEscape ? screen->queueKeyDown(Framebuffer::VkEscape) : screen->queueClose();
-        for (int i = 0; i < 3 && app.display.lockFrame(); ++i)
+        for (int i = 0; i < 3 && app.display.lockFrame(); ++i) {
             app.display.present();
+        }
         EXPECT_TRUE(app.quitRequested);
         EXPECT_FALSE(app.display.isOpen());
     }
@@ -202,11 +205,13 @@ public:
     }
     void close() override { inner.close(); }
     Framebuffer::FrameDescriptor* lockFrame() override {
-        if (locks == 5)
+        if (locks == 5) {
             inner.close();
+        }
         Framebuffer::FrameDescriptor* f = inner.lockFrame();
-        if (!f)
+        if (!f) {
             return nullptr;
+        }
         ++locks;
         shaped = *f;
         shaped.pitch += extraPitch;
@@ -317,8 +322,9 @@ struct Keys {
     // One stroke per character; returns what they printed.
     std::string press(const std::string& keys) {
         testing::internal::CaptureStdout();
-        for (char key : keys)
+        for (char key : keys) {
             debugKeyStroke({position, angles, freeCamera, duid, gtn}, key);
+        }
         return testing::internal::GetCapturedStdout();
     }
 };

@@ -49,11 +49,13 @@ public:
             "tile4 g_glimmerfog g_vantle g_sorrel g_kestrelcrew g_mossplumetree octo bldg_box1 "
             "bldg_box2 bldg_chunk1 bldg_chunk2 bldg_chunk3 bldg_chunk4 bldg_side bldg_roof "
             "bldg_cap");
-        for (std::string name; list >> name;)
+        for (std::string name; list >> name;) {
             meshes[meshes.add(std::make_unique<Mesh>())].name = name + ".obj";
-        for (const char* name : {"e_1.png", "e_2.png", "e_3.png", "t1.png", "t2.png"})
+        }
+        for (const char* name : {"e_1.png", "e_2.png", "e_3.png", "t1.png", "t2.png"}) {
             textures.add(
                 std::make_unique<Texture>(Texture{std::make_unique<TextureImage>(), name}));
+        }
         vars.parse("light_d_color 0.9\nlight_d_power 5000\nlight_s_color 0.5\nlight_s_power 200\n"
                    "show_threads 1\n");
         state.prepare(vars, meshes, textures);

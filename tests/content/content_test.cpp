@@ -79,7 +79,7 @@ TEST_F(Content, EveryMeshResolvesWithRealMaterialsAndClosedOutwardCasters) {
         for (int f = 0; f < mesh.faceCount; ++f) {
             const Material* m = mesh.faces[f].material;
             ASSERT_NE(m, &mesh.defaultMaterial) << "face " << f << " has no MTL material";
-            ASSERT_EQ(m->shaderType, -1);
+            ASSERT_EQ(m->shaderType, ShaderType::Plain);
             if (m->textureIndex != 0) {
                 EXPECT_GT(textures()[m->textureIndex].image->width, 0);
             }

@@ -122,17 +122,17 @@ TEST(Viewport, ProjectionFor720p) {
 TEST(Viewport, NearSideAndFarPlanes) {
     Viewport v = quietViewport();
     vec4 onNear(0, 0, -0.1f, 1);
-    EXPECT_NEAR(v.planes[PlaneNear].distance(onNear), 0.0f, 1e-7f);
-    EXPECT_LT(v.planes[PlaneNear].distance({0, 0, -0.05f, 1}), 0.0f);
+    EXPECT_NEAR(v.plane(FrustumPlane::Near).distance(onNear), 0.0f, 1e-7f);
+    EXPECT_LT(v.plane(FrustumPlane::Near).distance({0, 0, -0.05f, 1}), 0.0f);
     // A point on the view axis is inside the four side planes and the far
     // plane of an infinite projection, however far away.
     for (int i : {0, 1, 2, 3}) {
         EXPECT_GT(v.planes[i].distance({0, 0, -5, 1}), 0.0f) << i;
     }
-    EXPECT_GT(v.planes[PlaneFar].distance({0, 0, -1e9f, 1}), 0.0f);
+    EXPECT_GT(v.plane(FrustumPlane::Far).distance({0, 0, -1e9f, 1}), 0.0f);
     // The left plane holds a point at the left edge of the frustum.
     float halfWidth = 5.0f * std::tan(0.523598775f) * (16.0f / 9.0f);
-    EXPECT_NEAR(v.planes[PlaneLeft].distance({-halfWidth, 0, -5, 1}), 0.0f, 1e-4f);
+    EXPECT_NEAR(v.plane(FrustumPlane::Left).distance({-halfWidth, 0, -5, 1}), 0.0f, 1e-4f);
 }
 
 TEST(Viewport, ScreenMappingCorners) {

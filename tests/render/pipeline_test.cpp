@@ -62,8 +62,8 @@ TEST_F(PipelineTest, ClipsAgainstTheViewPlanes) {
     EXPECT_EQ(f0.vertexIndex[0], f1.vertexIndex[0]);
     EXPECT_EQ(f0.vertexIndex[2], f1.vertexIndex[1]);
     for (int v = 3; v < 5; ++v) {
-        EXPECT_NEAR(viewport->planes[PlaneRight].distance(pipeline->vertices[v].viewPos), 0.0f,
-                    1e-4f);
+        EXPECT_NEAR(viewport->plane(FrustumPlane::Right).distance(pipeline->vertices[v].viewPos),
+                    0.0f, 1e-4f);
         EXPECT_NEAR(pipeline->vertices[v].screenPos.x, 640.0f, 1e-2f);
         EXPECT_NEAR(pipeline->normals[v].z, 1.0f, 1e-6f);
     }

@@ -1,8 +1,8 @@
 #include "scenes.h"
 
 #include "sys/log.h"
-#include "triangles.h"
 #include "tests/support/meshgen.h"
+#include "triangles.h"
 
 #include <cmath>
 #include <cstring>
@@ -31,10 +31,10 @@ static Assets makeAssets() {
     a.lit.diffuse = vec4(0.8f, 0.5f, 0.3f, 1.0f);
     a.textured = a.litAll = a.gouraudAll = a.additive = a.lit;
     a.textured.textureIndex = a.textures->add(std::move(checker));
-    a.litAll.shaderType = 4;
+    a.litAll.shaderType = ShaderType::LitAll;
     a.litAll.diffuse = vec4(0.3f, 0.7f, 0.4f, 1.0f);
-    a.gouraudAll.shaderType = 5;
-    a.additive.shaderType = 55;
+    a.gouraudAll.shaderType = ShaderType::GouraudAll;
+    a.additive.shaderType = ShaderType::Additive;
 
     a.meshes = std::make_unique<MeshStore>();
     a.sphere = a.meshes->add(makeSphere(24, 16, a.lit));

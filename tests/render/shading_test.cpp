@@ -3,8 +3,8 @@
 #include "assets/texture.h"
 #include "render/internal/shading.h"
 #include "sys/log.h"
-#include "triangles.h"
 #include "tests/support/meshgen.h"
+#include "triangles.h"
 
 #include <gtest/gtest.h>
 
@@ -91,11 +91,11 @@ TEST(Shading, TypesTexturesAndPerPixelLighting) {
     for (Light& l : lights) {
         entries.push_back(LightEntry{&l, -1, -1});
     }
-    m.shaderType = 55;
+    m.shaderType = ShaderType::Additive;
     build(m);
     EXPECT_EQ(shade(2), vec4(0.375f, 0.375f, 0.375f, 0.375f));
     for (int type : {1, 2}) {
-        m.shaderType = type;
+        m.shaderType = ShaderType(type);
         build(m);
         LogCapture out;
         EXPECT_EQ(shade(2), vec4());
@@ -108,7 +108,7 @@ TEST(Shading, TypesTexturesAndPerPixelLighting) {
 
     lights[0] = Light{vec4(), vec4(1, 1, 1, 0), 100.0f, vec4(), 0.0f, false, vec4(0, 0, 5, 1)};
     entries.pop_back();
-    m.shaderType = -1;
+    m.shaderType = ShaderType::Plain;
     m.textureIndex = textureIndex;
     pipeline->ambient = 3.0f;
     // u = 1 wraps to column 0, v = 0 is the last row in memory: texel 4.
@@ -141,7 +141,7 @@ TEST(VertexColorCache, GivesTheBytesOfUncachedShading) {
     plain.diffuse = vec4(0.9f, 0.6f, 0.3f, 1);
     shiny.diffuse = vec4(0.2f, 0.8f, 1.0f, 1);
     shiny.shininess = 40.0f;
-    allLights.shaderType = 55;
+    allLights.shaderType = ShaderType::Additive;
     std::unique_ptr<Mesh> sphere = makeSphere(24, 12, plain);
     for (int f = 0; f < sphere->faceCount; f += 2) {
         sphere->faces[f].material = &shiny;

@@ -8,8 +8,8 @@
 #include "render/renderer.h"
 #include "scenes.h"
 #include "sys/log.h"
-#include "triangles.h"
 #include "tests/support/meshgen.h"
+#include "triangles.h"
 
 #include <gtest/gtest.h>
 

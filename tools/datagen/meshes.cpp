@@ -289,14 +289,18 @@ MeshBuilder sb1area() {
     m.use(dark);
     // Walls along the boundary loop, counter-clockwise seen from above.
     std::vector<std::pair<int, int>> loop;
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < n; ++i) {
         loop.push_back({i, n});
-    for (int j = n; j > 0; --j)
+    }
+    for (int j = n; j > 0; --j) {
         loop.push_back({n, j});
-    for (int i = n; i > 0; --i)
+    }
+    for (int i = n; i > 0; --i) {
         loop.push_back({i, 0});
-    for (int j = 0; j < n; ++j)
+    }
+    for (int j = 0; j < n; ++j) {
         loop.push_back({0, j});
+    }
     for (size_t k = 0; k < loop.size(); ++k) {
         auto [i0, j0] = loop[k];
         auto [i1, j1] = loop[(k + 1) % loop.size()];

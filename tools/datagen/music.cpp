@@ -270,38 +270,45 @@ const std::vector<Note> kPhraseB{{0, 1, 81},     {1, 1, 77},  {2, 1, 74},  {3, 1
 const std::vector<Note> kPhraseBreak{{0, 4, 72},  {4, 4, 74},  {8, 3, 76},
                                      {11, 1, 74}, {12, 2, 72}, {14, 2, 71}};
 
-enum Section { Intro, Build, PartA, PartB, Breakdown, PartC, Outro, Ending };
+enum class Section { Intro, Build, PartA, PartB, Breakdown, PartC, Outro, Ending };
 
 Section sectionOf(int bar) {
-    if (bar < 8)
-        return Intro;
-    if (bar < 16)
-        return Build;
-    if (bar < 32)
-        return PartA;
-    if (bar < 40)
-        return PartB;
-    if (bar < 48)
-        return Breakdown;
-    if (bar < 68)
-        return PartC;
-    if (bar < 76)
-        return Outro;
-    return Ending;
+    if (bar < 8) {
+        return Section::Intro;
+    }
+    if (bar < 16) {
+        return Section::Build;
+    }
+    if (bar < 32) {
+        return Section::PartA;
+    }
+    if (bar < 40) {
+        return Section::PartB;
+    }
+    if (bar < 48) {
+        return Section::Breakdown;
+    }
+    if (bar < 68) {
+        return Section::PartC;
+    }
+    if (bar < 76) {
+        return Section::Outro;
+    }
+    return Section::Ending;
 }
 
 Chord chordOf(int bar) {
     Section s = sectionOf(bar);
     int k = bar % 4;
-    if (s == PartB) {
+    if (s == Section::PartB) {
         const Chord p[4] = {kDm, kAm, kF, kE};
         return p[k];
     }
-    if (s == Breakdown) {
+    if (s == Section::Breakdown) {
         const Chord p[4] = {kF, kG, kAm, kAm};
         return p[k];
     }
-    if (s == Ending) {
+    if (s == Section::Ending) {
         return kAm;
     }
     const Chord p[4] = {kAm, kF, kC, kG};
@@ -323,7 +330,8 @@ Song synthesize() {
         Section s = sectionOf(bar);
         Chord ch = chordOf(bar);
         double t = barSeconds(bar);
-        bool drums = s == Build || s == PartA || s == PartB || s == PartC || s == Outro;
+        bool drums = s == Section::Build || s == Section::PartA || s == Section::PartB ||
+                     s == Section::PartC || s == Section::Outro;
         // Crashes mark the section starts, which are the scene changes.
         if (bar == 8 || bar == 16 || bar == 24 || bar == 32 || bar == 40 || bar == 48 ||
             bar == 57 || bar == 63 || bar == 68 || bar == 76) {
@@ -331,8 +339,8 @@ Song synthesize() {
             kick(dry, t, 0.9);
         }
         // Pads: the whole bar, except the ending, whose last chord rings out.
-        double padGain = s == Intro ? 0.05 + 0.05 * std::min(1.0, bar / 4.0) : 0.09;
-        if (s == Ending) {
+        double padGain = s == Section::Intro ? 0.05 + 0.05 * std::min(1.0, bar / 4.0) : 0.09;
+        if (s == Section::Ending) {
             if (bar == 76) {
                 for (int note : ch.notes) {
                     pad(wet, t, barSeconds(3.2), note, 0.1);
@@ -345,7 +353,7 @@ Song synthesize() {
             }
         }
         if (drums) {
-            bool outroFade = s == Outro;
+            bool outroFade = s == Section::Outro;
             double kg = outroFade ? 0.9 - 0.08 * (bar - 68) : 0.9;
             for (int beat = 0; beat < 4; ++beat) {
                 double tb = t + beat * kBeat;
@@ -353,13 +361,13 @@ Song synthesize() {
                                     bar == 57 || bar == 63 || bar == 68))) {
                     kick(dry, tb, kg);
                 }
-                bool snareOn = (s != Build || bar >= 12) && s != Outro;
+                bool snareOn = (s != Section::Build || bar >= 12) && s != Section::Outro;
                 if (snareOn && (beat == 1 || beat == 3)) {
                     snare(wet, tb, 0.55, rng);
                 }
                 for (int sub = 0; sub < 4; ++sub) {
                     double th = tb + sub * kBeat / 4;
-                    bool open = (s == PartB || s == PartC) && sub == 2;
+                    bool open = (s == Section::PartB || s == Section::PartC) && sub == 2;
                     double hg = sub % 2 == 0 ? 0.22 : 0.12;
                     hat(dry, th, hg, open ? 0.12 : 0.025, rng);
                 }
@@ -377,8 +385,9 @@ Song synthesize() {
             }
         }
         // Arpeggio: sixteenth notes over the chord, up two octaves.
-        if ((s == Intro && bar >= 4) || s == Build || s == Breakdown || s == PartC) {
-            double g = s == PartC ? 0.06 : 0.08;
+        if ((s == Section::Intro && bar >= 4) || s == Section::Build || s == Section::Breakdown ||
+            s == Section::PartC) {
+            double g = s == Section::PartC ? 0.06 : 0.08;
             for (int k = 0; k < 16; ++k) {
                 int note = ch.notes[k % 3] + 12 + (k % 6 >= 3 ? 12 : 0);
                 double pan = (k % 2) ? 0.5 : -0.5;
@@ -388,15 +397,15 @@ Song synthesize() {
         // Lead melody, one phrase per four bars.
         const std::vector<Note>* phrase = nullptr;
         int phraseBar = bar % 4;
-        if (s == PartA || s == PartC) {
+        if (s == Section::PartA || s == Section::PartC) {
             phrase = (bar / 4) % 2 ? &kPhraseA2 : &kPhraseA;
-        } else if (s == PartB) {
+        } else if (s == Section::PartB) {
             phrase = &kPhraseB;
-        } else if (s == Breakdown && bar >= 44) {
+        } else if (s == Section::Breakdown && bar >= 44) {
             phrase = &kPhraseBreak;
         }
         if (phrase && phraseBar == 0) {
-            double g = s == Breakdown ? 0.14 : 0.2;
+            double g = s == Section::Breakdown ? 0.14 : 0.2;
             for (const Note& nt : *phrase) {
                 lead(leadBus, t + nt.beat * kBeat, nt.length * kBeat * 0.92, nt.note, g);
             }
