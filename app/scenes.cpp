@@ -58,15 +58,10 @@ public:
         return kept;
     }
 
-    // The mesh placed as MeshInstance::placeInstance places it, by index.
+    // A placed mesh, kept in the frame's storage until the pass is drawn.
     void addPlaced(int mesh, float scale, const vec4& position, const vec4& angles, bool shadow) {
-        MeshInstance& instance = f_.state.instances.push(MeshInstance(mesh, &f_.meshes));
-        instance.scale = scale;
-        instance.placement.m[12] = position.x;
-        instance.placement.m[13] = position.y;
-        instance.placement.m[14] = position.z;
-        instance.placement.m[15] = 1.0f;
-        instance.rotation = eulerRotation(angles);
+        MeshInstance& instance = f_.state.instances.push(
+            MeshInstance::placed(mesh, &f_.meshes, scale, position, angles));
         instance.castsShadow = shadow;
         sink_.addInstance(&instance);
     }

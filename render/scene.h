@@ -41,7 +41,11 @@ struct MeshInstance {
 
     MeshInstance(int meshIndex, MeshStore* meshes);
 
-    // Looks the mesh up by file name (unknown names give the placeholder).
+    // Scaled, turned by the Euler angles (radians), then moved to position.
+    static MeshInstance placed(int meshIndex, MeshStore* meshes, float scale, const vec4& position,
+                               const vec4& angles);
+    // The same with the mesh looked up by file name (unknown names give the
+    // placeholder).
     static MeshInstance placeInstance(MeshStore* meshes, const std::string& meshName, float scale,
                                       const vec4& position, const vec4& angles);
     void setRotation(const vec4& angles);

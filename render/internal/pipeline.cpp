@@ -158,7 +158,12 @@ MeshInstance::MeshInstance(int meshIndex_, MeshStore* meshes_)
 
 MeshInstance MeshInstance::placeInstance(MeshStore* meshes, const std::string& meshName,
                                          float scale, const vec4& position, const vec4& angles) {
-    MeshInstance instance(meshes ? meshes->find(meshName) : 0, meshes);
+    return placed(meshes ? meshes->find(meshName) : 0, meshes, scale, position, angles);
+}
+
+MeshInstance MeshInstance::placed(int meshIndex, MeshStore* meshes, float scale,
+                                  const vec4& position, const vec4& angles) {
+    MeshInstance instance(meshIndex, meshes);
     instance.scale = scale;
     instance.placement.m[12] = position.x;
     instance.placement.m[13] = position.y;
