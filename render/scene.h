@@ -6,7 +6,7 @@
 // instance's world matrix and first pool vertex), which the workers read.
 //
 // Conventions: world space is right-handed with y up; matrices are column-major
-// and applied to column vectors (render/../math/vec.h). Positions carry w = 1.
+// and applied to column vectors (math/vec.h). Positions carry w = 1.
 
 #include "math/vec.h"
 

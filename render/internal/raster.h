@@ -3,11 +3,13 @@
 // 8 x 8 tiles of a band of whole tile rows; nine members differ only in what they
 // do with a covered pixel (see Member). Fixed-point conventions: render/fixed.h.
 //
-// Per triangle, set-up computes once what the walk needs: the snapped edges with
-// their trivial-reject and trivial-accept limits, the integer depth plane and up
-// to two vec4 attribute planes. The walk visits tile rows top to bottom in a
-// serpentine order, classifies each tile as outside / fully / partly covered and
-// consults the depth tile's bounds before any per-pixel work.
+// A triangle is drawn in three steps (raster.cpp): TriangleSetup computes once
+// what the walk needs (the snapped edges with their trivial-reject and
+// trivial-accept limits, the integer depth plane and up to two vec4 attribute
+// planes); walkTiles visits the band's tile rows top to bottom in a serpentine
+// order and classifies each tile as outside / fully / partly covered; drawTile
+// consults the depth tile's bounds before any per-pixel work, then runs the
+// member's operation on the pixels that pass coverage and depth.
 //
 // Band-layout independence: depth and attribute stepping start from the
 // triangle's own origin (its first tile column and first tile row of the whole
