@@ -123,7 +123,10 @@ int runLumo(int argc, char** argv) {
 
     Application app;
     applyLauncherResults(results, app);
-    int status = demoMainLoop(app, findDataDirectory(programDirectory()), options.threads);
+    PlaySettings play;
+    play.threads = options.threads;
+    play.vsync = options.vsync;
+    int status = demoMainLoop(app, findDataDirectory(programDirectory()), play);
     app.display.releaseImplementation();
     return status;
 }

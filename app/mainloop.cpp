@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/demo.h"
+#include "app/pacing.h"
 #include "app/render_statistics.h"
 #include "app/timeline.h"
 #include "assets/mesh.h"
@@ -9,12 +10,16 @@
 #include "audio/audio.h"
 #include "display/timer.h"
 #include "math/random.h"
+#include "math/statistics.h"
 #include "params/track.h"
 #include "params/varpile.h"
 #include "sys/threads.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 namespace lumo {
 
@@ -23,6 +28,33 @@ FrameCheck checkFrame(const Framebuffer::FrameDescriptor& frame, int windowWidth
     c.notTrueColor = frame.format != 1;
     c.unexpectedStride = frame.pitch != windowWidth * 4;
     return c;
+}
+
+FrameStatistics::FrameStatistics() {
+    intervals_.reserve(4096);
+}
+
+void FrameStatistics::framePresented(double now) {
+    if (lastPresent_ >= 0.0 && intervals_.size() < intervals_.capacity()) {
+        intervals_.push_back(now - lastPresent_);
+    }
+    lastPresent_ = now;
+}
+
+std::string FrameStatistics::presentedLine(double now, double processSeconds, int processors) {
+    const double span = now - periodStart_;
+    const double use = span > 0.0 ? (processSeconds - periodProcessSeconds_) / span : 0.0;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "presented: %zu frames in %.1f s, interval median %.2f ms, 95th percentile "
+                  "%.2f ms, processor use %.0f%% of %d\n",
+                  intervals_.size(), span, 1e3 * median(intervals_),
+                  1e3 * percentile(intervals_, 95.0), 100.0 * use / std::max(processors, 1),
+                  processors);
+    intervals_.clear();
+    periodStart_ = now;
+    periodProcessSeconds_ = processSeconds;
+    return line;
 }
 
 bool FrameStatistics::frameDone(double frameTime, double now) {
@@ -91,7 +123,7 @@ void sayNow(const char* line) {
 // session (tracks, music, audio library), the timer, then the demo session's
 // renderer, buffers, mesh store, texture store and tweak variables. The
 // display is the application's and goes after all of them.
-int playDemo(Application& app, const std::string& dataDirectory, int threads) {
+int playDemo(Application& app, const std::string& dataDirectory, const PlaySettings& settings) {
     DemoSession demo(dataDirectory);
     std::unique_ptr<Framebuffer::TimerInterface> timer;
     AudioSession audio(demo);
@@ -104,7 +136,7 @@ int playDemo(Application& app, const std::string& dataDirectory, int threads) {
     sys::pinToFirstProcessor();
 
     demo.loadAssets();
-    demo.createRenderer(threads);
+    demo.createRenderer(settings.threads);
 
     if (!audio.init()) {
         sayNow("audio init error\n");
@@ -125,6 +157,7 @@ int playDemo(Application& app, const std::string& dataDirectory, int threads) {
     }
     int status = 0;
     int output = app.fullScreen ? Framebuffer::OutputFullscreen : Framebuffer::OutputWindow;
+    app.display.setVsync(settings.vsync);
     if (!app.display.open("lumo ^_^", app.windowWidth, app.windowHeight, output,
                           Framebuffer::ModeTrueColor)) {
         // Said once here; the loop below then ends at once because nothing is open.
@@ -146,6 +179,14 @@ int playDemo(Application& app, const std::string& dataDirectory, int threads) {
     const float& showStatistics = demo.vars->get("show_statistics");
     FrameStatistics statistics;
     LiveDistance distance;
+    FramePacer pacer(app.display.refreshRate(), app.display.presentsInStep());
+    const int processors = int(sys::affinityProcessors().size());
+    auto sleepUntil = [&](double when) {
+        const double wait = when - timer->time();
+        if (wait > 0.0) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+        }
+    };
     while (app.display.isOpen()) {
         double frameStart = timer->time();
         now = timer->time();
@@ -170,6 +211,13 @@ int playDemo(Application& app, const std::string& dataDirectory, int threads) {
             status = 1;
             break;
         }
+        if (app.display.minimized()) {
+            // Nothing of a frame would be seen: draw none and rest. The music,
+            // and so the clock, go on; the first frame back is the current one.
+            audio.update();
+            sleepUntil(timer->time() + pacer.interval() * 3.0);
+            continue;
+        }
 
         distance.advance(demo.tracks.speed, row, frameDelta);
         Canvas canvas{static_cast<uint32_t*>(frame->pixels), app.windowWidth, app.windowHeight};
@@ -180,20 +228,31 @@ int playDemo(Application& app, const std::string& dataDirectory, int threads) {
         if (showStatistics > 0.0f) {
             if (statistics.frameDone(timer->time() - frameStart, now)) {
                 std::fputs(renderStatisticsText(demo.renderer->statistics()).c_str(), stdout);
-                std::printf("fps: %f\n\n", statistics.fps());
+                std::printf("fps: %f\n", statistics.fps());
+                std::fputs(
+                    statistics.presentedLine(timer->time(), sys::processCpuSeconds(), processors)
+                        .c_str(),
+                    stdout);
+                std::printf("\n");
                 std::fflush(stdout);
             }
         }
+        const double presentStart = timer->time();
         app.display.present();
+        const double presentEnd = timer->time();
+        statistics.framePresented(presentEnd);
         audio.update();
+        if (settings.vsync) {
+            sleepUntil(pacer.framePresented(presentStart, presentEnd));
+        }
     }
     return status;
 }
 
 } // namespace
 
-int demoMainLoop(Application& app, const std::string& dataDirectory, int threads) {
-    int status = playDemo(app, dataDirectory, threads);
+int demoMainLoop(Application& app, const std::string& dataDirectory, const PlaySettings& settings) {
+    int status = playDemo(app, dataDirectory, settings);
     // What the releases said is out before the caller goes on.
     std::fflush(stdout);
     return status;

@@ -10,6 +10,7 @@
 #include "display/display.h"
 
 #include <string>
+#include <vector>
 
 namespace lumo {
 
@@ -24,24 +25,43 @@ struct FrameCheck {
 };
 FrameCheck checkFrame(const Framebuffer::FrameDescriptor& frame, int windowWidth);
 
-// The frame-rate line, printed at most every five seconds: an exponential
-// average of the frame time.
+// The frame-rate lines, printed at most every five seconds: an exponential
+// average of the time a frame takes to draw ("fps"), and what a viewer sees:
+// how many frames were presented since the last print, the median and 95th
+// percentile of the intervals between them, and the processor time the whole
+// process used, as a share of the processors it may run on.
 class FrameStatistics {
 public:
-    // Adds one frame's time; true when the statistics are due at `now`.
+    FrameStatistics();
+    // Adds one frame's drawing time; true when the statistics are due at `now`.
     bool frameDone(double frameTime, double now);
     double fps() const { return 1.0 / averageFrameTime_; }
+    // A frame was presented at `now` (seconds on the frame timer).
+    void framePresented(double now);
+    // The presentation line for the frames since the last call, which starts
+    // the next period: "presented: ...".
+    std::string presentedLine(double now, double processSeconds, int processors);
 
 private:
     double averageFrameTime_ = 0.0;
     double lastPrint_ = 0.0;
+    // The intervals of the period (kept, so presenting allocates nothing).
+    std::vector<double> intervals_;
+    double lastPresent_ = -1.0;
+    double periodStart_ = 0.0;
+    double periodProcessSeconds_ = 0.0;
+};
+
+struct PlaySettings {
+    int threads = 0;   // the renderer's worker count, 0 for one per processor
+    bool vsync = true; // frames paced to the display's refresh (app/pacing.h)
 };
 
 // Plays the demo with content from dataDirectory ("data/" or a path ending in
 // "/data/"). Returns the process exit status: 0 after a normal end, 1 when the
 // demo could not start (audio, music, track set or display) or the display
 // handed out a frame it cannot draw into.
-// threads: the renderer's worker count, 0 for one per processor.
-int demoMainLoop(Application& app, const std::string& dataDirectory = "data/", int threads = 0);
+int demoMainLoop(Application& app, const std::string& dataDirectory = "data/",
+                 const PlaySettings& settings = {});
 
 } // namespace lumo

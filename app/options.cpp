@@ -89,6 +89,8 @@ Options parseCommandLine(int argc, const char* const* argv) {
             o.bench = true;
         } else if (a == "--help" || a == "-h") {
             o.help = true;
+        } else if (a == "--no-vsync") {
+            o.vsync = false;
         } else if (a == "--no-launcher") {
             o.launcher = false;
         } else if (a == "--fullscreen") {
@@ -111,6 +113,10 @@ Options parseCommandLine(int argc, const char* const* argv) {
     }
     if (!o.frame && !o.out.empty()) {
         return fail("--out goes with --frame");
+    }
+    if (!o.vsync && (o.frame || capture || o.bench)) {
+        return fail("--no-vsync goes with live play; --frame, --capture, --video and --bench "
+                    "always run flat out");
     }
     if (o.threadList.size() > 1 && !o.bench) {
         return fail("--threads takes a list only with --bench");
@@ -140,6 +146,8 @@ const char* usageText() {
            "  --force-720p    play at once with a 640x360 frame; full screen then uses\n"
            "                  exactly the 1280x720 display mode\n"
            "  --threads N     render with N worker threads (default: one per processor)\n"
+           "  --no-vsync      draw frames as fast as possible instead of once per display\n"
+           "                  refresh (for measuring)\n"
            "  --frame SECONDS --out FILE.png\n"
            "                  render the frame at that timeline position without a\n"
            "                  window or sound, and write it as a 640x360 PNG\n"

@@ -16,7 +16,8 @@ struct Options {
     bool frame = false;
     double frameSeconds = 0.0;
     std::string out;
-    int threads = 0; // --threads N; 0: one worker per processor
+    int threads = 0;   // --threads N; 0: one worker per processor
+    bool vsync = true; // --no-vsync: live play presents flat out, for measuring
     // Headless capture: --capture DIR or --video FILE.mp4, --fps N, --from S, --to S.
     std::string captureDirectory;
     std::string video;

@@ -39,6 +39,9 @@ struct Player {
     std::string driver;
     std::mutex lock;
     std::vector<std::unique_ptr<Stream>> streams; // handle h is streams[h - 1]
+    // Stream bytes the device holds beyond the buffer being filled: heard only
+    // after them. 0 for the silent driver, which plays nothing.
+    uint64_t latencyBytes = 0;
     int error = AudioOk;
 };
 
@@ -99,8 +102,9 @@ Stream* find(AudioStream h) {
 }
 
 // Opens the default output of whatever driver SDL's audio subsystem chose.
-// Returns the device, or 0 with SDL's error message in `why`.
-SDL_AudioDeviceID openOutput(uint32_t frequency, std::string& why) {
+// Returns the device, or 0 with SDL's error message in `why`; `have` is what
+// the device really took.
+SDL_AudioDeviceID openOutput(uint32_t frequency, std::string& why, SDL_AudioSpec& have) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         why = SDL_GetError();
         return 0;
@@ -111,7 +115,7 @@ SDL_AudioDeviceID openOutput(uint32_t frequency, std::string& why) {
     want.channels = 2;
     want.samples = 1024; // 23 ms: the clock interpolates between buffers anyway
     want.callback = fillOutput;
-    SDL_AudioSpec have{};
+    have = SDL_AudioSpec{};
     // No changes allowed: SDL converts to whatever the device really takes.
     SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (dev == 0) {
@@ -161,11 +165,12 @@ bool audioInit(int device, uint32_t frequency) {
 
     std::string why;
     SDL_AudioDeviceID dev;
+    SDL_AudioSpec have{};
     {
         // ALSA writes a dozen lines to stderr when there is no card; the one
         // line below says what matters.
         QuietStderr quiet;
-        dev = openOutput(frequency, why);
+        dev = openOutput(frequency, why, have);
     }
     bool fellBack = false;
     if (dev == 0) {
@@ -173,7 +178,7 @@ bool audioInit(int device, uint32_t frequency) {
         // the demo keeps its clock and plays silently.
         SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
         std::string why2;
-        dev = openOutput(frequency, why2);
+        dev = openOutput(frequency, why2, have);
         // Back to the environment's choice for a later audioInit.
         SDL_ResetHint(SDL_HINT_AUDIODRIVER);
         if (dev == 0) {
@@ -184,6 +189,13 @@ bool audioInit(int device, uint32_t frequency) {
     p.device = dev;
     p.driver = SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "";
     p.silent = p.driver == "dummy";
+    // The device plays one buffer of its own size ahead of the one the callback
+    // fills; SDL 2 reports nothing beyond that.
+    p.latencyBytes = 0;
+    if (!p.silent && have.freq > 0) {
+        const double seconds = double(have.samples) / double(have.freq);
+        p.latencyBytes = uint64_t(seconds * double(audioBytesPerSecond)) / 4 * 4;
+    }
     p.initialised = true;
     p.started = false;
     if (fellBack) {
@@ -209,6 +221,7 @@ AudioStream audioStreamCreateFile(const char* path, uint64_t offset, uint64_t le
         return 0;
     }
     auto s = std::make_unique<Stream>();
+    s->clock.setLatency(p.latencyBytes);
     if (int e = decodeMp3File(path, s->pcm); e != AudioOk) {
         fail(e);
         return 0;

@@ -8,6 +8,11 @@
 // it run ahead of what the output has really taken, and an early one makes it
 // jump forward to the new buffer start. Either way it never goes backwards.
 //
+// What the output holds beyond the buffer it has just taken (the device's own
+// buffer) is heard only after that: with a latency set, the position is what
+// the listener hears now, that much behind the bytes taken, and never beyond
+// the end of the last buffer taken. It starts at 0, not below.
+//
 // Pure arithmetic on the times it is given (seconds on any monotonic scale), so
 // it is tested without a sound card or a real clock.
 
@@ -22,6 +27,10 @@ public:
 
     // The output took [start, end) of the stream at time t.
     void bufferTaken(uint64_t start, uint64_t end, double t);
+
+    // Bytes the output holds beyond the buffer being taken (0: none, as for an
+    // output that plays nothing).
+    void setLatency(uint64_t bytes) { latency_ = bytes; }
 
     // Forget every buffer: the stream is at byte `at` and not moving.
     void reset(uint64_t at);
@@ -38,6 +47,7 @@ private:
     double takenAt_ = 0.0;
     bool moving_ = false;
     uint64_t lastReported_ = 0;
+    uint64_t latency_ = 0;
 };
 
 } // namespace lumo

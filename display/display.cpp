@@ -73,4 +73,22 @@ const char* Display::error() const {
     return impl_ ? impl_->error() : "no display implementation";
 }
 
+void Display::setVsync(bool on) {
+    if (impl_) {
+        impl_->setVsync(on);
+    }
+}
+
+double Display::refreshRate() const {
+    return impl_ ? impl_->refreshRate() : 0.0;
+}
+
+bool Display::presentsInStep() const {
+    return impl_ && impl_->presentsInStep();
+}
+
+bool Display::minimized() const {
+    return impl_ && impl_->minimized();
+}
+
 } // namespace lumo::Framebuffer

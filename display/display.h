@@ -104,6 +104,18 @@ public:
     // One line describing the last failure of open, empty when there was none.
     virtual const char* error() const { return ""; }
 
+    // Presenting in step with the display's refresh (on by default); off, a
+    // present returns at once. Takes effect at the next open.
+    virtual void setVsync(bool /*on*/) {}
+    // The refresh rate of the display mode the output is on, in Hz; 0 when it
+    // is unknown or there is no screen.
+    virtual double refreshRate() const { return 0.0; }
+    // True when presents were set up to wait for the refresh (they still may
+    // not, where a compositor returns at once).
+    virtual bool presentsInStep() const { return false; }
+    // True while the window is minimised: nothing of a frame would be seen.
+    virtual bool minimized() const { return false; }
+
 protected:
     Listener* listener_ = nullptr;
     Display* owner_ = nullptr;
@@ -134,6 +146,10 @@ public:
     void present();
     bool isOpen() const;
     const char* error() const;
+    void setVsync(bool on);
+    double refreshRate() const;
+    bool presentsInStep() const;
+    bool minimized() const;
 
 private:
     std::unique_ptr<DisplayInterface> impl_;

@@ -119,6 +119,8 @@ struct SdlDisplay::State {
     SDL_Texture* texture = nullptr;
     std::vector<std::uint32_t> staging; // XRGB8888 copy of a float frame
 
+    bool vsync = true;
+    bool inStep = false; // the renderer presents in step with the refresh
     bool captured = false;
     bool centred = true;
     int zoom = 1;
@@ -139,10 +141,17 @@ struct SdlDisplay::State {
 
 bool SdlDisplay::State::createPresentation() {
     ForeignAllocations foreign;
-    renderer = SDL_CreateRenderer(window, -1, 0);
+    // A present in step with the refresh needs a refresh to step with: where the
+    // mode does not know its rate (a virtual X server), presents are left
+    // unpaced and the caller paces itself.
+    const bool paced = vsync && display.refreshRate() > 0.0;
+    renderer = SDL_CreateRenderer(window, -1, paced ? SDL_RENDERER_PRESENTVSYNC : 0);
     if (!renderer) {
         return display.fail(std::string("cannot create an SDL renderer: ") + SDL_GetError());
     }
+    SDL_RendererInfo info;
+    inStep =
+        SDL_GetRendererInfo(renderer, &info) == 0 && (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
     texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
                                 display.width(), display.height());
     if (!texture) {
@@ -489,6 +498,30 @@ bool SdlDisplay::videoAvailable(std::string* reason) {
     }
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return true;
+}
+
+void SdlDisplay::setVsync(bool on) {
+    s_->vsync = on;
+}
+
+double SdlDisplay::refreshRate() const {
+    if (!s_->window) {
+        return 0.0;
+    }
+    SDL_DisplayMode mode;
+    const int index = std::max(0, SDL_GetWindowDisplayIndex(s_->window));
+    if (SDL_GetCurrentDisplayMode(index, &mode) != 0) {
+        return 0.0;
+    }
+    return double(mode.refresh_rate);
+}
+
+bool SdlDisplay::presentsInStep() const {
+    return s_->renderer && s_->inStep;
+}
+
+bool SdlDisplay::minimized() const {
+    return s_->window && (SDL_GetWindowFlags(s_->window) & SDL_WINDOW_MINIMIZED) != 0;
 }
 
 } // namespace lumo::Framebuffer

@@ -27,6 +27,11 @@ public:
 
     int zoom() const; // 1, 2, 4, 8, or 0 after a resize by hand
 
+    void setVsync(bool on) override;
+    double refreshRate() const override;
+    bool presentsInStep() const override;
+    bool minimized() const override;
+
     // Whether SDL video can show a window here; otherwise false with a one-line
     // reason. Initialises SDL's video subsystem for the check and releases it.
     static bool videoAvailable(std::string* reason);
