@@ -25,10 +25,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -219,79 +216,29 @@ int main(int argc, char** argv) {
     // The demo pins its main thread beside worker 0; so does the benchmark, to
     // time the frames the demo makes.
     sys::pinToFirstProcessor();
-    std::vector<int> threadCounts = {1, 2};
-    int frames = 60, runs = 7, warmup = 40, width = 640, height = 360;
-    std::string pictureDir;
-    std::vector<bool> shadowSettings = {true, false};
-    std::vector<std::string> files;
+    RunOptions options;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        auto positive = [&](int& out) {
-            const char* v = value();
-            out = v ? std::atoi(v) : 0;
-            return out > 0;
-        };
-        bool ok = true;
-        if (arg == "--threads") {
-            const char* v = value();
-            threadCounts.clear();
-            std::stringstream list(v ? v : "");
-            std::string item;
-            while (std::getline(list, item, ',')) {
-                int n = std::atoi(item.c_str());
-                ok = ok && n > 0;
-                threadCounts.push_back(n);
-            }
-            ok = ok && !threadCounts.empty();
-        } else if (arg == "--shadows") {
-            const char* v = value();
-            std::string setting = v ? v : "";
-            ok = setting == "both" || setting == "on" || setting == "off";
-            shadowSettings = setting == "on"    ? std::vector<bool>{true}
-                             : setting == "off" ? std::vector<bool>{false}
-                                                : std::vector<bool>{true, false};
-        } else if (arg == "--frames") {
-            ok = positive(frames);
-        } else if (arg == "--runs") {
-            ok = positive(runs);
-        } else if (arg == "--warmup") {
-            const char* v = value();
-            warmup = v ? std::atoi(v) : -1;
-            ok = warmup >= 0;
-        } else if (arg == "--size") {
-            const char* v = value();
-            ok = v && std::sscanf(v, "%dx%d", &width, &height) == 2 && width >= 8 && height >= 8 &&
-                 width <= 4096 && height <= 4096;
-        } else if (arg == "--pictures") {
-            const char* v = value();
-            ok = v != nullptr;
-            pictureDir = v ? v : "";
-        } else if (arg == "--write-meshes") {
-            const char* v = value();
+        const std::string arg = argv[i];
+        if (arg == "--write-meshes") {
+            const char* v = i + 1 < argc ? argv[++i] : nullptr;
             return v && writeMeshes(v) ? 0 : 1;
-        } else if (arg == "--help" || arg == "-h") {
+        }
+        if (arg == "--help" || arg == "-h") {
             usage();
             return 0;
-        } else if (!arg.empty() && arg[0] == '-') {
-            ok = false;
-        } else {
-            files.push_back(arg);
         }
-        if (!ok) {
+        if (readRunOption(argc, argv, i, options) != OptionRead::Taken) {
             std::printf("bad argument: %s\n", arg.c_str());
             usage();
             return 1;
         }
     }
-    if (files.empty()) {
-        for (const auto& entry : std::filesystem::directory_iterator(LUMO_BENCH_SCENES_DIR)) {
-            if (entry.path().extension() == ".scene") {
-                files.push_back(entry.path().string());
-            }
-        }
-        std::sort(files.begin(), files.end());
+    if (options.files.empty()) {
+        options.files = sceneFolderFiles();
     }
+    const std::vector<int>& threadCounts = options.threadCounts;
+    const int frames = options.frames, runs = options.runs, warmup = options.warmup,
+              width = options.width, height = options.height;
 
     std::printf("%dx%d, %d warm-up frames, %d runs of %d frames, main thread on the first "
                 "processor as in the demo; the worker counts' runs alternate;\nms/frame is the "
@@ -305,12 +252,12 @@ int main(int argc, char** argv) {
                 "scene", "shadows", "workers", "ms/frame", "spread", "fps", "faces", "Mpix/s",
                 "speed-up", "cpu ms", "crit. ms", "crit. up", "main ms", "vol.tris", "bin hwm",
                 "bins (slot:per worker)", "per worker");
-    for (const std::string& file : files) {
+    for (const std::string& file : options.files) {
         SceneSpec scene;
         if (!loadScene(file, scene)) {
             return 1;
         }
-        for (bool shadows : shadowSettings) {
+        for (bool shadows : options.shadowSettings) {
             std::vector<std::unique_ptr<SceneRun>> sceneRuns;
             for (int threads : threadCounts) {
                 sceneRuns.push_back(
@@ -333,7 +280,7 @@ int main(int argc, char** argv) {
                 }
             }
             for (size_t k = 0; k < sceneRuns.size(); ++k) {
-                const Result r = sceneRuns[k]->result(pictureDir);
+                const Result r = sceneRuns[k]->result(options.pictureDir);
                 char spread[64];
                 std::snprintf(spread, sizeof spread, "%.2f..%.2f", r.best, r.worst);
                 std::printf("%-8s %7s %7d %9.3f %15s %7.1f %6.0f %9.1f %7.2fx %8.3f %9.3f %7.2fx "

@@ -159,6 +159,69 @@ mat44 objectRotation(const ObjectSpec& object, int frameIndex) {
         vec4(object.angles.x, object.angles.y + object.spin * float(frameIndex), object.angles.z));
 }
 
+OptionRead readRunOption(int argc, char** argv, int& i, RunOptions& options) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    auto positive = [&](int& out) {
+        const char* v = value();
+        out = v ? std::atoi(v) : 0;
+        return out > 0;
+    };
+    bool ok = true;
+    if (arg == "--threads") {
+        const char* v = value();
+        options.threadCounts.clear();
+        std::stringstream list(v ? v : "");
+        std::string item;
+        while (std::getline(list, item, ',')) {
+            int n = std::atoi(item.c_str());
+            ok = ok && n > 0;
+            options.threadCounts.push_back(n);
+        }
+        ok = ok && !options.threadCounts.empty();
+    } else if (arg == "--shadows") {
+        const char* v = value();
+        std::string setting = v ? v : "";
+        ok = setting == "both" || setting == "on" || setting == "off";
+        options.shadowSettings = setting == "on"    ? std::vector<bool>{true}
+                                 : setting == "off" ? std::vector<bool>{false}
+                                                    : std::vector<bool>{true, false};
+    } else if (arg == "--frames") {
+        ok = positive(options.frames);
+    } else if (arg == "--runs") {
+        ok = positive(options.runs);
+    } else if (arg == "--warmup") {
+        const char* v = value();
+        options.warmup = v ? std::atoi(v) : -1;
+        ok = options.warmup >= 0;
+    } else if (arg == "--size") {
+        const char* v = value();
+        ok = v && std::sscanf(v, "%dx%d", &options.width, &options.height) == 2 &&
+             options.width >= 8 && options.height >= 8 && options.width <= 4096 &&
+             options.height <= 4096;
+    } else if (arg == "--pictures") {
+        const char* v = value();
+        ok = v != nullptr;
+        options.pictureDir = v ? v : "";
+    } else if (!arg.empty() && arg[0] == '-') {
+        return OptionRead::Unknown;
+    } else {
+        options.files.push_back(arg);
+    }
+    return ok ? OptionRead::Taken : OptionRead::Bad;
+}
+
+std::vector<std::string> sceneFolderFiles() {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(LUMO_BENCH_SCENES_DIR)) {
+        if (entry.path().extension() == ".scene") {
+            files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 bool writePpm(const std::string& path, const std::vector<uint32_t>& pixels, int w, int h) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {

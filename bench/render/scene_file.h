@@ -52,6 +52,26 @@ std::unique_ptr<Texture> checkerTexture();
 // its Euler angles with spin x frameIndex added to the y angle.
 mat44 objectRotation(const ObjectSpec& object, int frameIndex);
 
+// What the scene benchmarks are told on their command lines:
+//   [--threads 1,2] [--shadows both|on|off] [--frames 60] [--runs 7]
+//   [--warmup 40] [--size 640x360] [--pictures DIR] [SCENE ...]
+struct RunOptions {
+    std::vector<int> threadCounts = {1, 2};
+    std::vector<bool> shadowSettings = {true, false};
+    int frames = 60, runs = 7, warmup = 40, width = 640, height = 360;
+    std::string pictureDir;
+    std::vector<std::string> files; // none: sceneFolderFiles()
+};
+
+enum class OptionRead { Taken, Bad, Unknown };
+
+// Reads argv[i], an option of RunOptions with its value (i moves past it) or a
+// scene file, into options. Unknown: a '-' argument that is none of them.
+OptionRead readRunOption(int argc, char** argv, int& i, RunOptions& options);
+
+// Every *.scene file of the benchmarks' own scene folder, sorted.
+std::vector<std::string> sceneFolderFiles();
+
 // XRGB8888 pixels, top row first, as a binary PPM.
 bool writePpm(const std::string& path, const std::vector<uint32_t>& pixels, int w, int h);
 
