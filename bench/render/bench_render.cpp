@@ -18,168 +18,20 @@
 // names are read as OBJ files relative to the scene file. --pictures writes the
 // last frame of each scene as a PPM.
 
-#include "assets/mesh.h"
-#include "assets/texture.h"
+#include "bench/render/scene_file.h"
 #include "math/statistics.h"
-#include "render/renderer.h"
-#include "sys/log.h"
 #include "sys/threads.h"
-#include "tests/support/meshgen.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 using namespace lumo;
-
-struct ObjectSpec {
-    std::string file;
-    vec4 position, angles, color;
-    float scale = 1.0f;
-    bool shadow = false, textured = false, sky = false;
-    float spin = 0.0f;
-};
-
-struct SceneSpec {
-    std::string name, directory;
-    float ambient = 0.0f;
-    float shininess = 8.0f;
-    mat44 view = mat44::identity();
-    std::vector<Light> lights;
-    std::vector<ObjectSpec> objects;
-};
-
-bool parseFloats(std::istringstream& in, float* out, int count) {
-    for (int i = 0; i < count; ++i) {
-        if (!(in >> out[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Reads a scene file; prints one line and returns false on bad input.
-bool loadScene(const std::string& path, SceneSpec& scene) {
-    std::ifstream file(path);
-    if (!file) {
-        std::printf("cannot open scene file %s\n", path.c_str());
-        return false;
-    }
-    scene.name = std::filesystem::path(path).stem().string();
-    scene.directory = std::filesystem::path(path).parent_path().string();
-    std::string line;
-    int number = 0;
-    while (std::getline(file, line)) {
-        ++number;
-        line = line.substr(0, line.find('#'));
-        std::istringstream in(line);
-        std::string word;
-        if (!(in >> word)) {
-            continue;
-        }
-        float v[12];
-        bool ok = true;
-        if (word == "ambient") {
-            ok = parseFloats(in, &scene.ambient, 1);
-        } else if (word == "shininess") {
-            ok = parseFloats(in, &scene.shininess, 1);
-        } else if (word == "view" && (ok = parseFloats(in, v, 6))) {
-            scene.view = eulerTranslation(vec4(v[3], v[4], v[5]), vec4(v[0], v[1], v[2]));
-        } else if (word == "camera" && (ok = parseFloats(in, v, 6))) {
-            mat44 eye =
-                mat44::translation(vec4(v[0], v[1], v[2])) * eulerRotation(vec4(v[3], v[4], v[5]));
-            ok = invert(eye, scene.view);
-        } else if (word == "light" && (ok = parseFloats(in, v, 11))) {
-            Light light;
-            light.position = vec4(v[0], v[1], v[2], 1.0f);
-            light.color = vec4(v[3], v[4], v[5], 0.0f);
-            light.diffuse = v[6];
-            light.specularColor = vec4(v[7], v[8], v[9], 0.0f);
-            light.specular = v[10];
-            std::string flag;
-            while (in >> flag) {
-                if (flag == "shadow") {
-                    light.castsShadow = true;
-                } else {
-                    ok = false;
-                }
-            }
-            scene.lights.push_back(light);
-        } else if (word == "object") {
-            ObjectSpec o;
-            ok = bool(in >> o.file) && parseFloats(in, v, 10);
-            if (ok) {
-                o.position = vec4(v[0], v[1], v[2], 1.0f);
-                o.scale = v[3];
-                o.angles = vec4(v[4], v[5], v[6]);
-                o.color = vec4(v[7], v[8], v[9], 1.0f);
-                std::string flag;
-                while (in >> flag) {
-                    if (flag == "shadow") {
-                        o.shadow = true;
-                    } else if (flag == "tex") {
-                        o.textured = true;
-                    } else if (flag == "sky") {
-                        o.sky = true;
-                    } else if (flag.rfind("spin=", 0) == 0) {
-                        char* end = nullptr;
-                        o.spin = std::strtof(flag.c_str() + 5, &end);
-                        ok = ok && end && *end == '\0';
-                    } else {
-                        ok = false;
-                    }
-                }
-                scene.objects.push_back(o);
-            }
-        } else {
-            ok = false;
-        }
-        if (!ok) {
-            std::printf("%s:%d: cannot read \"%s\"\n", path.c_str(), number, line.c_str());
-            return false;
-        }
-    }
-    // Sky objects are drawn after all others.
-    std::stable_partition(scene.objects.begin(), scene.objects.end(),
-                          [](const ObjectSpec& o) { return !o.sky; });
-    return true;
-}
-
-std::unique_ptr<Mesh> makeMesh(const SceneSpec& scene, const std::string& file,
-                               const Material& material, TextureStore& textures) {
-    if (file == "sphere.obj") {
-        return makeSphere(100, 101, material); // 20 000 triangles
-    }
-    if (file == "torus.obj") {
-        return makeTorus(50, 50, 0.35f, material); // 5 000 triangles
-    }
-    if (file == "plane.obj") {
-        return makePlane(16, material);
-    }
-    if (file == "box.obj") {
-        return makeBox(material);
-    }
-    if (file == "skybox.obj") {
-        return makeSkybox(material);
-    }
-    auto mesh = std::make_unique<Mesh>();
-    mesh->loadObj(scene.directory + "/", file, textures);
-    mesh->materials.push_back(material);
-    for (MeshFace& f : mesh->faces) {
-        f.material = &mesh->materials.back();
-    }
-    return mesh;
-}
 
 // Writes the generated meshes as OBJ files, so other renderers can load the very
 // same geometry the scene files name.
@@ -226,23 +78,6 @@ bool writeMeshes(const std::string& directory) {
     return true;
 }
 
-std::unique_ptr<Texture> checkerTexture() {
-    auto texture = std::make_unique<Texture>();
-    texture->name = "checker";
-    texture->image = std::make_unique<TextureImage>();
-    TextureImage& image = *texture->image;
-    image.width = image.height = 256;
-    image.texels.resize(256 * 256);
-    for (int y = 0; y < 256; ++y) {
-        for (int x = 0; x < 256; ++x) {
-            bool dark = ((x >> 5) ^ (y >> 5)) & 1;
-            image.texels[y * 256 + x] =
-                dark ? vec4(0.15f, 0.25f, 0.55f, 1.0f) : vec4(0.85f, 0.8f, 0.6f, 1.0f);
-        }
-    }
-    return texture;
-}
-
 struct Result {
     double median = 0, best = 0, worst = 0;
     double cpu = 0; // process CPU milliseconds per frame (median run): robust on a busy machine
@@ -257,56 +92,15 @@ struct Result {
     std::string workers;        // each worker's processor ms and band blocks per frame
 };
 
-bool writePpm(const std::string& path, const std::vector<uint32_t>& pixels, int w, int h) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        return false;
-    }
-    std::fprintf(f, "P6\n%d %d\n255\n", w, h);
-    for (uint32_t p : pixels) {
-        unsigned char rgb[3] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)};
-        std::fwrite(rgb, 1, 3, f);
-    }
-    return std::fclose(f) == 0;
-}
-
 // One scene on one renderer. The runs of several worker counts alternate
 // (see main), so a slow spell of a shared machine hits all of them alike.
 class SceneRun {
 public:
     SceneRun(const SceneSpec& scene, bool shadows, int threads, int width, int height)
-        : scene_(scene), shadows_(shadows), width_(width), height_(height), color_(width, height),
-          depth_(width, height), stencil_(width, height), canvasPixels_(size_t(width) * height) {
-        const int checker = textures_.add(checkerTexture());
-        for (const ObjectSpec& o : scene.objects) {
-            Material m;
-            m.diffuse = o.color;
-            m.shininess = scene.shininess;
-            m.shaderType = ShaderType::Plain;
-            m.textureIndex = o.textured ? checker : 0;
-            int index = meshes_.add(makeMesh(scene, o.file, m, textures_));
-            MeshInstance instance(index, &meshes_);
-            instance.scale = o.scale;
-            instance.placement = mat44::translation(o.position);
-            instance.castsShadow = o.shadow;
-            instances_.push_back(instance);
-        }
-        lights_ = scene.lights;
-        if (!shadows) {
-            for (Light& l : lights_) {
-                l.castsShadow = false;
-            }
-        }
-
-        {
-            LogCapture quiet(false); // the renderer's set-up lines are not part of the table
-            renderer_ = std::make_unique<Renderer>(RenderTargets{&color_, &depth_, &stencil_},
-                                                   &textures_, threads);
-        }
-        canvas_ = Canvas{canvasPixels_.data(), width, height};
-        renderer_->setOutput(&canvas_, 0);
-        workerCpu_.assign(size_t(renderer_->threadCount()), 0.0);
-        workerBlocks_.assign(size_t(renderer_->threadCount()), 0.0);
+        : scene_(scene), shadows_(shadows), width_(width), height_(height),
+          lumo_(scene, shadows, threads, width, height) {
+        workerCpu_.assign(size_t(lumo_.renderer().threadCount()), 0.0);
+        workerBlocks_.assign(size_t(lumo_.renderer().threadCount()), 0.0);
     }
 
     void warmUp(int frames) {
@@ -339,7 +133,7 @@ public:
     Result result(const std::string& pictureDir) const {
         if (!pictureDir.empty()) {
             writePpm(pictureDir + "/" + scene_.name + (shadows_ ? "" : "-noshadows") + ".ppm",
-                     canvasPixels_, width_, height_);
+                     lumo_.pixels(), width_, height_);
         }
         Result result;
         result.median = lumo::median(times_);
@@ -358,7 +152,7 @@ public:
                           workerBlocks_[t] / n);
             result.workers += text;
         }
-        const FrameStats stats = renderer_->statistics();
+        const FrameStats stats = lumo_.renderer().statistics();
         for (int first = 0; first < stats.workers * FrameStats::kShadowSlots;
              first += stats.workers) {
             std::string slot;
@@ -381,25 +175,10 @@ public:
 
 private:
     void frame() {
-        Renderer& renderer = *renderer_;
         const double mainStart = sys::threadCpuSeconds();
-        renderer.beginFrame();
-        renderer.setViewMatrix(scene_.view);
-        renderer.setClearDepth(true);
-        renderer.setAmbient(scene_.ambient);
-        for (Light& l : lights_) {
-            renderer.addLight(&l);
-        }
-        for (size_t i = 0; i < instances_.size(); ++i) {
-            const ObjectSpec& o = scene_.objects[i];
-            instances_[i].rotation = eulerRotation(
-                vec4(o.angles.x, o.angles.y + o.spin * float(frameIndex_), o.angles.z));
-            renderer.addInstance(&instances_[i]);
-        }
-        renderer.transformAll();
-        renderer.renderFrame();
+        lumo_.frame();
         const double mainCpu = sys::threadCpuSeconds() - mainStart;
-        const FrameStats stats = renderer.statistics();
+        const FrameStats stats = lumo_.renderer().statistics();
         double slowest = 0;
         for (int t = 0; t < stats.workers; ++t) {
             const FrameStats::Worker& w = stats.worker[size_t(t)];
@@ -412,23 +191,12 @@ private:
         faces_ += stats.faces;
         pixels_ += double(stats.rasterPixels);
         volumeTriangles_ += stats.shadowTriangles;
-        ++frameIndex_;
     }
 
     const SceneSpec& scene_;
     bool shadows_;
     int width_, height_;
-    TextureStore textures_;
-    MeshStore meshes_;
-    std::vector<MeshInstance> instances_;
-    std::vector<Light> lights_;
-    ColorBuffer color_;
-    DepthBuffer depth_;
-    StencilBuffer stencil_;
-    std::vector<uint32_t> canvasPixels_;
-    Canvas canvas_{};
-    std::unique_ptr<Renderer> renderer_;
-    int frameIndex_ = 0;
+    LumoScene lumo_;
     long measured_ = 0;
     double faces_ = 0, pixels_ = 0, critical_ = 0, mainCpu_ = 0, volumeTriangles_ = 0;
     std::vector<double> workerCpu_, workerBlocks_;
@@ -448,79 +216,29 @@ int main(int argc, char** argv) {
     // The demo pins its main thread beside worker 0; so does the benchmark, to
     // time the frames the demo makes.
     sys::pinToFirstProcessor();
-    std::vector<int> threadCounts = {1, 2};
-    int frames = 60, runs = 7, warmup = 40, width = 640, height = 360;
-    std::string pictureDir;
-    std::vector<bool> shadowSettings = {true, false};
-    std::vector<std::string> files;
+    RunOptions options;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        auto positive = [&](int& out) {
-            const char* v = value();
-            out = v ? std::atoi(v) : 0;
-            return out > 0;
-        };
-        bool ok = true;
-        if (arg == "--threads") {
-            const char* v = value();
-            threadCounts.clear();
-            std::stringstream list(v ? v : "");
-            std::string item;
-            while (std::getline(list, item, ',')) {
-                int n = std::atoi(item.c_str());
-                ok = ok && n > 0;
-                threadCounts.push_back(n);
-            }
-            ok = ok && !threadCounts.empty();
-        } else if (arg == "--shadows") {
-            const char* v = value();
-            std::string setting = v ? v : "";
-            ok = setting == "both" || setting == "on" || setting == "off";
-            shadowSettings = setting == "on"    ? std::vector<bool>{true}
-                             : setting == "off" ? std::vector<bool>{false}
-                                                : std::vector<bool>{true, false};
-        } else if (arg == "--frames") {
-            ok = positive(frames);
-        } else if (arg == "--runs") {
-            ok = positive(runs);
-        } else if (arg == "--warmup") {
-            const char* v = value();
-            warmup = v ? std::atoi(v) : -1;
-            ok = warmup >= 0;
-        } else if (arg == "--size") {
-            const char* v = value();
-            ok = v && std::sscanf(v, "%dx%d", &width, &height) == 2 && width >= 8 && height >= 8 &&
-                 width <= 4096 && height <= 4096;
-        } else if (arg == "--pictures") {
-            const char* v = value();
-            ok = v != nullptr;
-            pictureDir = v ? v : "";
-        } else if (arg == "--write-meshes") {
-            const char* v = value();
+        const std::string arg = argv[i];
+        if (arg == "--write-meshes") {
+            const char* v = i + 1 < argc ? argv[++i] : nullptr;
             return v && writeMeshes(v) ? 0 : 1;
-        } else if (arg == "--help" || arg == "-h") {
+        }
+        if (arg == "--help" || arg == "-h") {
             usage();
             return 0;
-        } else if (!arg.empty() && arg[0] == '-') {
-            ok = false;
-        } else {
-            files.push_back(arg);
         }
-        if (!ok) {
+        if (readRunOption(argc, argv, i, options) != OptionRead::Taken) {
             std::printf("bad argument: %s\n", arg.c_str());
             usage();
             return 1;
         }
     }
-    if (files.empty()) {
-        for (const auto& entry : std::filesystem::directory_iterator(LUMO_BENCH_SCENES_DIR)) {
-            if (entry.path().extension() == ".scene") {
-                files.push_back(entry.path().string());
-            }
-        }
-        std::sort(files.begin(), files.end());
+    if (options.files.empty()) {
+        options.files = sceneFolderFiles();
     }
+    const std::vector<int>& threadCounts = options.threadCounts;
+    const int frames = options.frames, runs = options.runs, warmup = options.warmup,
+              width = options.width, height = options.height;
 
     std::printf("%dx%d, %d warm-up frames, %d runs of %d frames, main thread on the first "
                 "processor as in the demo; the worker counts' runs alternate;\nms/frame is the "
@@ -534,12 +252,12 @@ int main(int argc, char** argv) {
                 "scene", "shadows", "workers", "ms/frame", "spread", "fps", "faces", "Mpix/s",
                 "speed-up", "cpu ms", "crit. ms", "crit. up", "main ms", "vol.tris", "bin hwm",
                 "bins (slot:per worker)", "per worker");
-    for (const std::string& file : files) {
+    for (const std::string& file : options.files) {
         SceneSpec scene;
         if (!loadScene(file, scene)) {
             return 1;
         }
-        for (bool shadows : shadowSettings) {
+        for (bool shadows : options.shadowSettings) {
             std::vector<std::unique_ptr<SceneRun>> sceneRuns;
             for (int threads : threadCounts) {
                 sceneRuns.push_back(
@@ -562,7 +280,7 @@ int main(int argc, char** argv) {
                 }
             }
             for (size_t k = 0; k < sceneRuns.size(); ++k) {
-                const Result r = sceneRuns[k]->result(pictureDir);
+                const Result r = sceneRuns[k]->result(options.pictureDir);
                 char spread[64];
                 std::snprintf(spread, sizeof spread, "%.2f..%.2f", r.best, r.worst);
                 std::printf("%-8s %7s %7d %9.3f %15s %7.1f %6.0f %9.1f %7.2fx %8.3f %9.3f %7.2fx "
