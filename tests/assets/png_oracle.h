@@ -20,7 +20,7 @@ namespace lumo::test {
 
 // What to write. samples holds width * height * channels values at the image's bit depth
 // (palette indices for colour type 3), row by row.
-struct PngSpec {
+struct PngPlan {
     uint32_t width = 1, height = 1;
     int colorType = PNG_COLOR_TYPE_RGBA;
     int depth = 8;
@@ -40,17 +40,17 @@ inline int channelsOf(int colorType) {
     return channels[colorType];
 }
 
-inline std::vector<uint8_t> writePng(const PngSpec& spec) {
+inline std::vector<uint8_t> writePng(const PngPlan& plan) {
     // One sample a byte (libpng packs the small depths), 16-bit ones big-endian.
-    const size_t bytes = spec.depth == 16 ? 2 : 1;
-    std::vector<uint8_t> pixels(spec.samples.size() * bytes), file;
+    const size_t bytes = plan.depth == 16 ? 2 : 1;
+    std::vector<uint8_t> pixels(plan.samples.size() * bytes), file;
     for (size_t i = 0; i < pixels.size(); ++i) {
         pixels[i] =
-            static_cast<uint8_t>(spec.samples[i / bytes] >> (i % bytes == bytes - 1 ? 0 : 8));
+            static_cast<uint8_t>(plan.samples[i / bytes] >> (i % bytes == bytes - 1 ? 0 : 8));
     }
     std::vector<png_bytep> rows;
-    for (uint32_t y = 0; y < spec.height; ++y) {
-        rows.push_back(&pixels[y * (pixels.size() / spec.height)]);
+    for (uint32_t y = 0; y < plan.height; ++y) {
+        rows.push_back(&pixels[y * (pixels.size() / plan.height)]);
     }
     // Warnings (such as palette indices beyond the palette, written on purpose) stay quiet.
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
@@ -68,21 +68,21 @@ inline std::vector<uint8_t> writePng(const PngSpec& spec) {
             out->insert(out->end(), data, data + length);
         },
         nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.depth, spec.colorType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, plan.width, plan.height, plan.depth, plan.colorType,
+                 plan.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, spec.filters);
-    png_set_compression_level(png, spec.level);
-    png_set_compression_buffer_size(png, spec.idatSize);
-    if (spec.colorType == PNG_COLOR_TYPE_PALETTE) {
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, plan.filters);
+    png_set_compression_level(png, plan.level);
+    png_set_compression_buffer_size(png, plan.idatSize);
+    if (plan.colorType == PNG_COLOR_TYPE_PALETTE) {
         static_assert(sizeof(png_color) == 3);
-        png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(spec.palette.data()),
-                     static_cast<int>(spec.palette.size() / 3));
+        png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(plan.palette.data()),
+                     static_cast<int>(plan.palette.size() / 3));
     }
-    png_color_16 color{0, spec.key[0], spec.key[1], spec.key[2], spec.key[0]};
-    if (!spec.paletteAlpha.empty() || spec.hasKey) {
-        png_set_tRNS(png, info, spec.paletteAlpha.data(),
-                     static_cast<int>(spec.paletteAlpha.size()), &color);
+    png_color_16 color{0, plan.key[0], plan.key[1], plan.key[2], plan.key[0]};
+    if (!plan.paletteAlpha.empty() || plan.hasKey) {
+        png_set_tRNS(png, info, plan.paletteAlpha.data(),
+                     static_cast<int>(plan.paletteAlpha.size()), &color);
     }
     png_set_rows(png, info, rows.data());
     png_write_png(png, info, PNG_TRANSFORM_PACKING, nullptr);
@@ -90,25 +90,25 @@ inline std::vector<uint8_t> writePng(const PngSpec& spec) {
     return file;
 }
 
-// The RGBA bytes the decoder must produce for spec, computed from the samples.
-inline std::vector<uint8_t> expectedRgba(const PngSpec& spec) {
-    const int channels = channelsOf(spec.colorType);
+// The RGBA bytes the decoder must produce for plan, computed from the samples.
+inline std::vector<uint8_t> expectedRgba(const PngPlan& plan) {
+    const int channels = channelsOf(plan.colorType);
     std::vector<uint8_t> rgba;
     auto to8 = [&](uint16_t v) {
-        return static_cast<uint8_t>(spec.depth == 16 ? v >> 8 : v * 255 / ((1 << spec.depth) - 1));
+        return static_cast<uint8_t>(plan.depth == 16 ? v >> 8 : v * 255 / ((1 << plan.depth) - 1));
     };
-    for (size_t p = 0; p < spec.samples.size(); p += channels) {
-        const uint16_t* s = &spec.samples[p];
-        if (spec.colorType == PNG_COLOR_TYPE_PALETTE) {
-            rgba.insert(rgba.end(), &spec.palette[s[0] * 3], &spec.palette[s[0] * 3 + 3]);
-            rgba.push_back(s[0] < spec.paletteAlpha.size() ? spec.paletteAlpha[s[0]] : 255);
+    for (size_t p = 0; p < plan.samples.size(); p += channels) {
+        const uint16_t* s = &plan.samples[p];
+        if (plan.colorType == PNG_COLOR_TYPE_PALETTE) {
+            rgba.insert(rgba.end(), &plan.palette[s[0] * 3], &plan.palette[s[0] * 3 + 3]);
+            rgba.push_back(s[0] < plan.paletteAlpha.size() ? plan.paletteAlpha[s[0]] : 255);
             continue;
         }
         for (int c = 0; c < 3; ++c) {
             rgba.push_back(to8(s[channels < 3 ? 0 : c])); // grey fills all three
         }
         const bool alpha = channels == 2 || channels == 4;
-        const bool keyed = !alpha && spec.hasKey && std::equal(s, s + channels, spec.key);
+        const bool keyed = !alpha && plan.hasKey && std::equal(s, s + channels, plan.key);
         rgba.push_back(alpha ? to8(s[channels - 1]) : keyed ? 0 : 255);
     }
     return rgba;
@@ -116,9 +116,9 @@ inline std::vector<uint8_t> expectedRgba(const PngSpec& spec) {
 
 // A random image; with transparency, a palette alpha table or a key that about half the
 // pixels match.
-inline PngSpec randomPng(int colorType, int depth, uint32_t width, uint32_t height, bool interlaced,
+inline PngPlan randomPng(int colorType, int depth, uint32_t width, uint32_t height, bool interlaced,
                          std::mt19937& rng, bool transparency = false) {
-    PngSpec spec{.width = width,
+    PngPlan plan{.width = width,
                  .height = height,
                  .colorType = colorType,
                  .depth = depth,
@@ -126,22 +126,22 @@ inline PngSpec randomPng(int colorType, int depth, uint32_t width, uint32_t heig
     const int channels = channelsOf(colorType);
     const bool palette = colorType == PNG_COLOR_TYPE_PALETTE;
     const uint32_t range = palette ? 1 + rng() % (1u << depth) : 1u << depth;
-    spec.palette.resize(palette ? range * 3 : 0);
-    spec.paletteAlpha.resize(palette && transparency ? 1 + rng() % range : 0);
-    spec.samples.resize(size_t{width} * height * channels);
-    for (auto* values : {&spec.palette, &spec.paletteAlpha}) {
+    plan.palette.resize(palette ? range * 3 : 0);
+    plan.paletteAlpha.resize(palette && transparency ? 1 + rng() % range : 0);
+    plan.samples.resize(size_t{width} * height * channels);
+    for (auto* values : {&plan.palette, &plan.paletteAlpha}) {
         std::generate(values->begin(), values->end(), [&] { return static_cast<uint8_t>(rng()); });
     }
-    std::generate(spec.samples.begin(), spec.samples.end(),
+    std::generate(plan.samples.begin(), plan.samples.end(),
                   [&] { return static_cast<uint16_t>(rng() % range); });
-    spec.hasKey = transparency && !palette;
-    if (spec.hasKey) { // pixel 0 gives the key
-        std::copy(spec.samples.begin(), spec.samples.begin() + channels, spec.key);
+    plan.hasKey = transparency && !palette;
+    if (plan.hasKey) { // pixel 0 gives the key
+        std::copy(plan.samples.begin(), plan.samples.begin() + channels, plan.key);
         for (size_t p = 1; p < size_t{width} * height; p += 1 + rng() % 2) {
-            std::copy(spec.key, spec.key + channels, &spec.samples[p * channels]);
+            std::copy(plan.key, plan.key + channels, &plan.samples[p * channels]);
         }
     }
-    return spec;
+    return plan;
 }
 
 // A PNG file as a list of chunks, for editing.

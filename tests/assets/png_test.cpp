@@ -9,7 +9,7 @@
 namespace lumo {
 namespace {
 
-using test::PngSpec;
+using test::PngPlan;
 
 // The error of a file; a failure leaves no image behind.
 PngError decodeError(const std::vector<uint8_t>& file) {
@@ -23,13 +23,13 @@ PngError decodeError(const std::vector<uint8_t>& file) {
 // into IDAT chunks of many sizes; truncated files.
 TEST(Png, EveryFormatAndFilterMatchesTheOracleAndEveryCutFails) {
     // Half the files have every CRC wrong: they are not checked.
-    auto expectDecodes = [](const PngSpec& spec, bool badCrcs = false) {
+    auto expectDecodes = [](const PngPlan& plan, bool badCrcs = false) {
         PngImage image;
-        auto file = test::writePng(spec);
+        auto file = test::writePng(plan);
         file = badCrcs ? test::joinChunks(test::splitChunks(file), true) : file;
         ASSERT_EQ(decodePng(file.data(), file.size(), image), PngError::None);
-        EXPECT_EQ(std::pair(image.width, image.height), std::pair(spec.width, spec.height));
-        EXPECT_TRUE(image.pixels == test::expectedRgba(spec));
+        EXPECT_EQ(std::pair(image.width, image.height), std::pair(plan.width, plan.height));
+        EXPECT_TRUE(image.pixels == test::expectedRgba(plan));
     };
     std::mt19937 rng(2024);
     const uint32_t sizes[][2] = {{1, 1}, {3, 7}, {33, 17}, {8, 1}, {1, 9}, {13, 5}, {37, 11}};
@@ -43,22 +43,22 @@ TEST(Png, EveryFormatAndFilterMatchesTheOracleAndEveryCutFails) {
         const bool keyAllowed = colorType == 0 || colorType == 2 || colorType == 3;
         for (int variant = 0; variant < (keyAllowed ? 4 : 2); ++variant) {
             for (const auto& size : sizes) {
-                PngSpec spec = test::randomPng(colorType, depth, size[0], size[1], variant & 1, rng,
+                PngPlan plan = test::randomPng(colorType, depth, size[0], size[1], variant & 1, rng,
                                                variant & 2);
-                spec.filters = filters[n % 6];
-                spec.level = n % 3 == 0 ? 0 : 9;
-                spec.idatSize = n % 2 == 0 ? 8192 : 7 + n % 50;
+                plan.filters = filters[n % 6];
+                plan.level = n % 3 == 0 ? 0 : 9;
+                plan.idatSize = n % 2 == 0 ? 8192 : 7 + n % 50;
                 ++n;
                 // Smooth areas make Paeth and Average choose all three predictors.
-                for (size_t i = 0; colorType != 3 && i < spec.samples.size() / 2; ++i) {
-                    spec.samples[i] =
+                for (size_t i = 0; colorType != 3 && i < plan.samples.size() / 2; ++i) {
+                    plan.samples[i] =
                         static_cast<uint16_t>((i * 3 % 50) * ((1u << depth) - 1) / 49);
                 }
                 SCOPED_TRACE(testing::Message() << "case " << n);
-                expectDecodes(spec, n % 4 < 2);
+                expectDecodes(plan, n % 4 < 2);
                 // Every eighth file cut anywhere fails, copied so that a sanitizer sees any read
                 // past the cut.
-                const auto file = test::writePng(spec);
+                const auto file = test::writePng(plan);
                 for (size_t cut = 0; n % 8 == 0 && cut < file.size(); ++cut) {
                     EXPECT_NE(decodeError({file.begin(), file.begin() + cut}), PngError::None);
                 }
@@ -105,11 +105,11 @@ TEST(Png, EachKindOfBrokenFileHasItsError) {
     // which comes last in Adam7 too.
     auto beyondPalette = [](int depth, bool interlaced) {
         std::mt19937 rng(1);
-        PngSpec spec = test::randomPng(3, depth, 7, 7, interlaced, rng);
-        spec.palette.resize(6);
-        std::fill(spec.samples.begin(), spec.samples.end(), 1);
-        spec.samples[48] = 2;
-        return test::writePng(spec);
+        PngPlan plan = test::randomPng(3, depth, 7, 7, interlaced, rng);
+        plan.palette.resize(6);
+        std::fill(plan.samples.begin(), plan.samples.end(), 1);
+        plan.samples[48] = 2;
+        return test::writePng(plan);
     };
     auto signature = edited(2, 8, [](auto&) {}), longChunk = signature;
     signature[1] = 'Q';
