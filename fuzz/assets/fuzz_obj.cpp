@@ -4,13 +4,15 @@
 // front of the OBJ text so the materials road is reached at once.
 
 #include "assets/obj.h"
+#include "fuzz/require.h"
 #include "sys/log.h"
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
+
+using lumo::fuzz::require;
 
 namespace {
 
@@ -51,31 +53,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // pointer is live (ASan checks the reads), a texture index is one the resolver gave
     // (or 0, none yet, or -1 for the default material), and normals are unit length or
     // zero (never NaN, never shortened by a squared length that lost its precision).
-    if (mesh.vertexCount != int32_t(mesh.vertices.size()) ||
-        mesh.faceCount != int32_t(mesh.faces.size()) ||
-        mesh.normalCount != int32_t(mesh.normals.size()) ||
-        mesh.texcoordCount != int32_t(mesh.texcoords.size()) || mesh.texcoordCount < 1) {
-        std::abort();
-    }
+    require(mesh.vertexCount == int32_t(mesh.vertices.size()) &&
+            mesh.faceCount == int32_t(mesh.faces.size()) &&
+            mesh.normalCount == int32_t(mesh.normals.size()) &&
+            mesh.texcoordCount == int32_t(mesh.texcoords.size()) && mesh.texcoordCount >= 1);
     for (const lumo::MeshFace& face : mesh.faces) {
         for (int k = 0; k < 3; ++k) {
-            if (face.vertexIndex[k] < 0 || face.vertexIndex[k] >= mesh.vertexCount ||
-                face.texcoordIndex[k] < 0 || face.texcoordIndex[k] >= mesh.texcoordCount ||
-                face.normalIndex[k] < -1 || face.normalIndex[k] >= mesh.normalCount ||
-                face.neighbour[k] < -1 || face.neighbour[k] >= mesh.faceCount) {
-                std::abort();
-            }
+            require(face.vertexIndex[k] >= 0 && face.vertexIndex[k] < mesh.vertexCount &&
+                    face.texcoordIndex[k] >= 0 && face.texcoordIndex[k] < mesh.texcoordCount &&
+                    face.normalIndex[k] >= -1 && face.normalIndex[k] < mesh.normalCount &&
+                    face.neighbour[k] >= -1 && face.neighbour[k] < mesh.faceCount);
         }
-        int32_t texture = face.material->textureIndex;
-        if ((texture != kTextureIndex && texture != 0 && texture != -1) ||
-            !unitOrZero(face.normal)) {
-            std::abort();
-        }
+        const int32_t texture = face.material->textureIndex;
+        require((texture == kTextureIndex || texture == 0 || texture == -1) &&
+                unitOrZero(face.normal));
     }
     for (const lumo::MeshVertex& vertex : mesh.vertices) {
-        if (!unitOrZero(vertex.normal)) {
-            std::abort();
-        }
+        require(unitOrZero(vertex.normal));
     }
     return 0;
 }

@@ -1,22 +1,20 @@
 // libFuzzer target for the track file reader: any bytes give only keys the input
 // holds completely, and the track evaluates anywhere without a fault.
 
+#include "fuzz/require.h"
 #include "params/track.h"
 #include "sys/log.h"
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lumo::LogCapture quiet(false);
     lumo::SyncTrack track("fuzz");
     track.parse(data, size);
-    if (size_t(track.keyCount) != track.keys.size() ||
-        (size >= 4 && 4 + 9 * track.keys.size() > size) || (size < 4 && !track.keys.empty())) {
-        std::abort();
-    }
+    lumo::fuzz::require(size_t(track.keyCount) == track.keys.size() &&
+                        (size >= 4 ? 4 + 9 * track.keys.size() <= size : track.keys.empty()));
     // On, between and just before every key, then the far ends and no row at all.
     for (const lumo::TrackKey& key : track.keys) {
         for (double offset : {-0.25, 0.0, 0.5}) {

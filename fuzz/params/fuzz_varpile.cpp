@@ -4,15 +4,19 @@
 // rounded to float the way the reader promises (the target runs in the C locale,
 // so strtod reads a decimal point as the file does).
 
+#include "fuzz/require.h"
 #include "params/varpile.h"
 #include "sys/log.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+using lumo::fuzz::require;
 
 namespace {
 
@@ -27,13 +31,7 @@ bool oracle(const std::string& text, float& expected) {
             return false; // hexadecimal, infinity or nan: not a form the file has
         }
     }
-    if (value > FLT_MAX) {
-        expected = FLT_MAX;
-    } else if (value < -FLT_MAX) {
-        expected = -FLT_MAX;
-    } else {
-        expected = float(value);
-    }
+    expected = float(std::clamp(value, -double(FLT_MAX), double(FLT_MAX)));
     return true;
 }
 
@@ -45,19 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lumo::VarPile pile;
     pile.parse(text);
     for (const auto& [name, value] : pile.values) {
-        if (name.empty() || name.find_first_of(" \t\n\v\f\r#") != std::string::npos ||
-            !std::isfinite(value)) {
-            std::abort();
-        }
+        require(!name.empty() && name.find_first_of(" \t\n\v\f\r#") == std::string::npos &&
+                std::isfinite(value));
     }
     float expected = 0.0f;
     if (text.find_first_of("\n#") == std::string::npos && oracle(text, expected)) {
         lumo::VarPile one;
         one.parse("v " + text);
         const float got = one.get("v");
-        if (std::memcmp(&got, &expected, sizeof got) != 0) {
-            std::abort();
-        }
+        require(std::memcmp(&got, &expected, sizeof got) == 0);
     }
     return 0;
 }

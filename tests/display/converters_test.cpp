@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -28,20 +28,16 @@ std::uint32_t refChannel(float v, int n) {
     return std::uint32_t(std::floor(double((1.0f + v) - 1.0f) * double(1u << n)));
 }
 
-// Writes one pixel of format dst (1 to 8) from channels already reduced to its widths.
+// Writes one pixel of format dst (1 to 8) from channels already reduced to its widths, as a
+// little-endian word of its size: 24-bit formats list their bytes in memory order.
 void refStore(int dst, std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint8_t* out) {
+    static_assert(std::endian::native == std::endian::little);
     const bool swapped = dst % 2 == 0; // blue in the high bits
     const std::uint32_t hi = swapped ? b : r, lo = swapped ? r : b;
-    if (dst <= 2) {
-        std::uint32_t word = hi << 16 | g << 8 | lo;
-        std::memcpy(out, &word, 4);
-    } else if (dst <= 4) {
-        out[0] = std::uint8_t(hi), out[1] = std::uint8_t(g), out[2] = std::uint8_t(lo);
-    } else {
-        const int greenBits = dst <= 6 ? 6 : 5;
-        std::uint16_t half = std::uint16_t(hi << (5 + greenBits) | g << 5 | lo);
-        std::memcpy(out, &half, 2);
-    }
+    const std::uint32_t word = dst <= 2   ? hi << 16 | g << 8 | lo
+                               : dst <= 4 ? lo << 16 | g << 8 | hi
+                                          : hi << (dst <= 6 ? 11 : 10) | g << 5 | lo;
+    std::memcpy(out, &word, pixelSize(dst));
 }
 
 void referenceConvert(int src, int dst, const std::uint8_t* in, std::uint8_t* out, int count) {
@@ -49,10 +45,8 @@ void referenceConvert(int src, int dst, const std::uint8_t* in, std::uint8_t* ou
     for (int i = 0; i < count; ++i, in += pixelSize(src), out += pixelSize(dst)) {
         if (src == dst) {
             std::memcpy(out, in, pixelSize(src));
-        } else if (src == 1) {
-            std::uint32_t p;
-            std::memcpy(&p, in, 4);
-            std::uint32_t r = p >> 16 & 255, g = p >> 8 & 255, b = p & 255;
+        } else if (src == 1) { // a little-endian word: bytes blue, green, red
+            const std::uint32_t r = in[2], g = in[1], b = in[0];
             if (dst == 9) {
                 float f[3] = {float(r) / 256.0f, float(g) / 256.0f, float(b) / 256.0f};
                 std::memcpy(out, f, 12);
@@ -67,80 +61,59 @@ void referenceConvert(int src, int dst, const std::uint8_t* in, std::uint8_t* ou
     }
 }
 
-// Random source pixels; floats mix ordinary values in and around [0, 1] with
+// Random source pixels, a word at a time; floats mix ordinary values in and around [0, 1] with
 // the awkward ones.
 std::vector<std::uint8_t> randomSource(int src, int count, std::mt19937& rng) {
-    std::vector<std::uint8_t> data(std::size_t(count) * pixelSize(src));
-    if (src == 1) {
-        for (auto& b : data) {
-            b = std::uint8_t(rng());
-        }
-        return data;
-    }
-    const float inf = std::numeric_limits<float>::infinity();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity(), nan = NAN;
     const float specials[] = {
         0.0f, -0.0f,    1.0f, 0.99999994f, 0.9999999f, 0.5f, -0.25f,
         2.0f, 1.0e-30f, inf,  -inf,        nan,        -nan, 1.0e-45f /* smallest denormal */};
     std::uniform_real_distribution<float> around(-0.2f, 1.2f);
-    for (std::size_t i = 0; i < data.size() / 4; ++i) {
-        float v = rng() % 5 == 0 ? specials[rng() % std::size(specials)] : around(rng);
-        std::memcpy(&data[i * 4], &v, 4);
+    std::vector<std::uint8_t> data(std::size_t(count) * pixelSize(src));
+    for (std::size_t i = 0; i < data.size(); i += 4) {
+        const std::uint32_t word = rng();
+        const float v = word % 5 == 0 ? specials[rng() % std::size(specials)] : around(rng);
+        std::memcpy(&data[i], src == 1 ? static_cast<const void*>(&word) : &v, 4);
     }
     return data;
 }
 
-template <typename Out, typename In>
-Out convertOne(int src, int dst, In in) {
-    Out out{};
-    requestConverter(src, dst)->convert(&in, &out, 1);
-    return out;
-}
-
 } // namespace
 
-TEST(Converters, RequestCoversExactlyTheEighteenPairs) {
+// Worked examples, independent of the reference below: red 0.5 -> 128, green 1.0 -> 255, blue
+// -0.25 -> 0 and the fourth float ignored; 0xFF8040 in RGB565.
+TEST(Converters, WorkedExamples) {
+    const float f[4] = {0.5f, 1.0f, -0.25f, 123.0f};
+    std::uint32_t p = 0;
+    requestConverter(9, 1)->convert(f, &p, 1);
+    EXPECT_EQ(p, 0x0080FF00u);
+    std::uint16_t rgb565 = 0;
+    p = 0x00FF8040u;
+    requestConverter(1, 5)->convert(&p, &rgb565, 1);
+    EXPECT_EQ(rgb565, 0xFC08);
+}
+
+// Exactly the eighteen pairs have a converter. Each against the per-pixel reference, for run
+// lengths around the four-pixel grouping (empty and negative runs touch nothing) and at an odd
+// offset, with a guard after the run.
+TEST(Converters, TheEighteenPairsMatchThePerPixelReference) {
+    std::mt19937 rng(1234);
     for (int src = -1; src <= 10; ++src) {
         for (int dst = -1; dst <= 10; ++dst) {
-            bool exists = (src == 1 || src == 9) && dst >= 1 && dst <= 9;
-            EXPECT_EQ(requestConverter(src, dst) != nullptr, exists) << src << " -> " << dst;
-        }
-    }
-}
-
-// The documented examples, independent of the reference below.
-TEST(Converters, DocumentedExamples) {
-    using F4 = std::array<float, 4>;
-    EXPECT_EQ(convertOne<std::uint16_t>(1, 5, 0x00FF8040u), 0xFC08);
-    EXPECT_EQ(convertOne<std::uint16_t>(1, 7, 0x00FF8040u), 0x7E08);
-    // Red 0.5 -> 128, green 1.0 -> 255, blue -0.25 -> 0; the fourth float is ignored.
-    EXPECT_EQ(convertOne<std::uint32_t>(9, 1, F4{0.5f, 1.0f, -0.25f, 123.0f}), 0x0080FF00u);
-    EXPECT_EQ(convertOne<std::uint16_t>(9, 7, F4{0.5f, 0, 0, 0}) >> 10, 16);
-    // Byte 255 is 255/256, not 1.0, and the fourth float is left alone.
-    F4 f{9.0f, 9.0f, 9.0f, 7.5f};
-    std::uint32_t p = 0x00FF8000;
-    requestConverter(1, 9)->convert(&p, f.data(), 1);
-    EXPECT_EQ(f, (F4{0.99609375f, 0.5f, 0.0f, 7.5f}));
-}
-
-// Every pair against the per-pixel reference, for run lengths around the
-// four-pixel grouping (empty and negative runs touch nothing) and at an odd
-// offset, with a guard after the run.
-TEST(Converters, AllPairsMatchThePerPixelReference) {
-    std::mt19937 rng(1234);
-    for (int src : {1, 9}) {
-        for (int dst = 1; dst <= 9; ++dst) {
+            Converter* converter = requestConverter(src, dst);
+            ASSERT_EQ(converter != nullptr, (src == 1 || src == 9) && dst >= 1 && dst <= 9)
+                << src << " -> " << dst;
+            if (!converter) {
+                continue;
+            }
             for (int count : {-3, 0, 1, 2, 3, 4, 5, 7, 8, 999}) {
                 const int n = std::max(count, 0);
                 std::vector<std::uint8_t> in = randomSource(src, n, rng);
                 // The destination starts with the same random bytes in both, so
                 // bytes a converter leaves alone (the fourth float) must agree.
                 std::vector<std::uint8_t> got(std::size_t(n) * pixelSize(dst) + 1 + 16);
-                for (auto& b : got) {
-                    b = std::uint8_t(rng());
-                }
+                std::generate(got.begin(), got.end(), [&] { return std::uint8_t(rng()); });
                 std::vector<std::uint8_t> want = got;
-                Converter* converter = requestConverter(src, dst);
                 converter->begin();
                 converter->convert(in.data(), got.data() + 1, count);
                 referenceConvert(src, dst, in.data(), want.data() + 1, count);

@@ -7,46 +7,28 @@
 
 using namespace lumo::Framebuffer;
 
-namespace {
-
 using Command = WindowCommand;
 using Commands = std::vector<WindowCommand>;
 
-std::vector<DisplayMode> modes(std::initializer_list<std::pair<int, int>> sizes) {
-    std::vector<DisplayMode> list;
-    for (auto [w, h] : sizes) {
-        list.push_back({w, h, 60});
-    }
-    return list;
-}
-
-} // namespace
-
-TEST(ModeSearch, SmallestQualifyingModeWinsTheLastOfEqualSize) {
-    auto list = modes({{800, 600}, {640, 480}, {1024, 768}, {640, 480}, {320, 240}, {800, 600}});
+TEST(ModeSearch, SmallestQualifyingModeWinsTheLastOfEqualSizeAndForcedOnlyItsSize) {
+    std::vector<DisplayMode> list = {{800, 600}, {640, 480}, {1024, 768},
+                                     {640, 480}, {320, 240}, {800, 600}};
     EXPECT_EQ(chooseFullscreenMode(list, 640, 360, false, 0, 0), 3);
     EXPECT_EQ(chooseFullscreenMode(list, 700, 500, false, 0, 0), 5);
     EXPECT_EQ(chooseFullscreenMode(list, 1025, 480, false, 0, 0), -1);
     // Narrower but taller does not replace the choice: each side is compared, not the area.
-    EXPECT_EQ(chooseFullscreenMode(modes({{1280, 720}, {1024, 768}}), 640, 480, false, 0, 0), 0);
-}
+    EXPECT_EQ(chooseFullscreenMode(std::vector<DisplayMode>{{1280, 720}, {1024, 768}}, 640, 480,
+                                   false, 0, 0),
+              0);
 
-TEST(ModeSearch, ForcedModeAcceptsOnlyItsSize) {
-    auto list = modes({{1920, 1080}, {1280, 720}, {640, 480}, {1280, 720}, {1280, 800}});
+    list = {{1920, 1080}, {1280, 720}, {640, 480}, {1280, 720}, {1280, 800}};
     EXPECT_EQ(chooseFullscreenMode(list, 640, 360, true, 1280, 720), 3);
     EXPECT_EQ(chooseFullscreenMode(list, 640, 360, true, 1280, 768), -1);
     // The forced size must still hold the frame.
     EXPECT_EQ(chooseFullscreenMode(list, 1920, 1080, true, 1280, 720), -1);
-    // The process-wide settings are the defaults.
-    forceFullscreenMode = 1;
-    forcedModeWidth = 1280;
-    forcedModeHeight = 720;
-    EXPECT_EQ(chooseFullscreenMode(list, 640, 360), 3);
-    forceFullscreenMode = 0;
-    EXPECT_EQ(chooseFullscreenMode(list, 640, 360), 2);
 }
 
-TEST(WindowMenu, CommandsPerStateAndZoomNeedsBothSidesStrictlySmaller) {
+TEST(WindowMenu, CommandsPerStateZoomNeedsBothSidesStrictlySmallerAndShortcuts) {
     WindowState s{.frameWidth = 640, .frameHeight = 480, .screenWidth = 1920, .screenHeight = 1080};
     // A full HD screen offers 2x zoom only.
     EXPECT_EQ(offeredCommands(s),
@@ -67,15 +49,12 @@ TEST(WindowMenu, CommandsPerStateAndZoomNeedsBothSidesStrictlySmaller) {
     // A huge frame does not wrap around into fitting.
     s.frameWidth = s.frameHeight = 1 << 29;
     EXPECT_FALSE(isOffered(s, Command::Zoom8));
-}
 
-TEST(WindowMenu, Shortcuts) {
-    const int keys[] = {'1', '8', 'C', '3', '\r'};
-    const Command commands[] = {Command::OriginalSize, Command::Zoom8, Command::Center,
-                                Command::None, Command::None};
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(shortcutCommand(keys[i]), commands[i]) << char(keys[i]);
-    }
+    EXPECT_EQ(shortcutCommand('1'), Command::OriginalSize);
+    EXPECT_EQ(shortcutCommand('8'), Command::Zoom8);
+    EXPECT_EQ(shortcutCommand('C'), Command::Center);
+    EXPECT_EQ(shortcutCommand('3'), Command::None);
+    EXPECT_EQ(shortcutCommand('\r'), Command::None);
 }
 
 TEST(WindowPlacement, CentredAndZoomedRectanglesAndMouseScaling) {

@@ -22,37 +22,34 @@ VarPile pileOf(const std::string& text) {
 
 } // namespace
 
-TEST(VarPile, ReadsDirectoryPlusNameAndMissingFileGivesEmptyPile) {
+// The same lines from memory with LF ends and from directory + name with CR LF ends.
+TEST(VarPile, LineEndsCommentsRepeatsAndTheFile) {
+    const std::string lf = "a 1\n\n# only a comment\nb 2 # c 3\n  \t d\t-4.5 trailing words\n"
+                           "a 7\ngreet_x 1\ngreet_z 3\ne 9";
+    std::string crlf;
+    for (char c : lf) {
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
     fs::path dir = fs::temp_directory_path() / ("lumo_varpile_" + std::to_string(getpid()));
     fs::create_directories(dir);
-    std::ofstream(dir / "varpile.txt", std::ios::binary) << "show_threads 1 # markers\r\nscale 2.5";
-    VarPile pile(dir.string() + "/", "varpile.txt");
+    std::ofstream(dir / "varpile.txt", std::ios::binary) << crlf;
+    VarPile file(dir.string() + "/", "varpile.txt");
     fs::remove_all(dir);
-    EXPECT_EQ(pile.get("show_threads"), 1.0f);
-    EXPECT_EQ(pile.get("scale"), 2.5f);
+    for (VarPile p : {pileOf(lf), file}) {
+        EXPECT_EQ(p.values.size(), 6u);    // no "c"
+        EXPECT_EQ(p.values.at("a"), 7.0f); // the last line for a name wins
+        EXPECT_EQ(p.values.at("b"), 2.0f);
+        EXPECT_EQ(p.values.at("d"), -4.5f);
+        EXPECT_EQ(p.values.at("e"), 9.0f); // last line without a line feed
+        EXPECT_EQ(p.getVec("greet"), vec4(1, 0, 3, 0));
+    }
+    EXPECT_TRUE(pileOf("# one\n#two\n\n").values.empty());
 
     VarPile missing("/nonexistent/dir/", "varpile.txt");
     EXPECT_TRUE(missing.values.empty());
     EXPECT_EQ(missing.get("light_x"), 0.0f); // a lookup inserts 0
     missing.get("light_x") = 4.0f;           // and hands out a reference into the pile
     EXPECT_EQ(missing.get("light_x"), 4.0f);
-}
-
-TEST(VarPile, LineEndsCommentsAndRepeats) {
-    std::string lf = "a 1\n\n# only a comment\nb 2 # c 3\n  \t d\t-4.5 trailing words\na 7\ne 9";
-    std::string crlf;
-    for (char c : lf) {
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    }
-    for (const std::string& text : {lf, crlf}) {
-        VarPile p = pileOf(text);
-        EXPECT_EQ(p.values.size(), 4u);    // no "c"
-        EXPECT_EQ(p.values.at("a"), 7.0f); // the last line for a name wins
-        EXPECT_EQ(p.values.at("b"), 2.0f);
-        EXPECT_EQ(p.values.at("d"), -4.5f);
-        EXPECT_EQ(p.values.at("e"), 9.0f); // last line without a line feed
-    }
-    EXPECT_TRUE(pileOf("# one\n#two\n\n").values.empty());
 }
 
 TEST(VarPile, NumberFormsAndNamesWithoutNumbers) {
@@ -67,11 +64,6 @@ TEST(VarPile, NumberFormsAndNamesWithoutNumbers) {
         EXPECT_EQ(p.values.at(name), value) << name;
     }
     EXPECT_EQ(p.values.size(), std::size(expected));
-}
-
-TEST(VarPile, GetVecLooksUpThreeNames) {
-    VarPile p = pileOf("greet_pos_x 1\ngreet_pos_z 3\n");
-    EXPECT_EQ(p.getVec("greet_pos"), vec4(1, 0, 3, 0));
 }
 
 // Numbers outside float's range: past double's range from_chars gives no value
@@ -109,15 +101,9 @@ TEST(VarPile, NumbersOutsideTheFloatRange) {
         {"1" + zeros + "e-390", 1e10f},
         {"0e999999", 0.0f},
     };
-    std::string text;
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        text += "v" + std::to_string(i) + " " + cases[i].first + "\n";
-    }
-    VarPile p = pileOf(text);
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const float got = p.values.at("v" + std::to_string(i));
-        const std::string& number = cases[i].first;
-        EXPECT_EQ(got, cases[i].second) << number.substr(0, 40);
-        EXPECT_EQ(std::signbit(got), std::signbit(cases[i].second)) << number.substr(0, 40);
+    for (const auto& [number, expected] : cases) {
+        const float got = pileOf("v " + number).get("v");
+        EXPECT_EQ(got, expected) << number.substr(0, 40);
+        EXPECT_EQ(std::signbit(got), std::signbit(expected)) << number.substr(0, 40);
     }
 }
