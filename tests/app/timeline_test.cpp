@@ -15,9 +15,6 @@
 using namespace lumo;
 
 TEST(Timeline, RowsAndTheRoundingOfChoices) {
-    EXPECT_EQ(rowFromSeconds(1.5), 22.0);
-    EXPECT_EQ(rowFromSeconds(3.0), 44.0);
-
     // trunc(v + 0.5) in single precision: halves go up, negative values lean
     // towards zero, and the float sum rounds before the truncation.
     EXPECT_EQ(roundChoice(2.5f), 3);
@@ -46,9 +43,6 @@ TEST(Timeline, DistanceByFixedStepsAndLive) {
     ramp.keyCount = 2;
     EXPECT_NEAR(distanceAt(&ramp, 3.0), 1.5, 0.01);
     EXPECT_EQ(distanceAt(&ramp, -5.0), 0.0);
-    // Whole steps read the speed at their end, the partial last one at the position.
-    const double step = DistanceClock::kStep;
-    EXPECT_EQ(distanceAt(&ramp, step), double(ramp.valueAt(rowFromSeconds(step))) * step);
     // A clock asked in order answers exactly what a fresh sum does, and one
     // asked backwards starts again.
     DistanceClock clock;
@@ -66,59 +60,51 @@ TEST(Timeline, DistanceByFixedStepsAndLive) {
     EXPECT_EQ(live.advance(nullptr, 44.0, 1.0), live.value());
 }
 
+// A span that is no whole number of frames gets the frame that starts in it, a
+// frame exactly at `to` is not in the span whatever the rounding of the product,
+// and a span shorter than one frame still has its first frame. The audio lasts
+// as long as the frames, rounded to the nearest sample, halves up (a 60 fps
+// frame is 735 samples, an 8 fps one 5512.5). No `to`: up to the end of the
+// music; exactly the end or beyond: the end, clamped only beyond.
 TEST(Timeline, PlanCoversFramesAndSamplesOfTheSameSpanInsideTheMusic) {
-    CapturePlan plan;
-    std::string error;
-    // A span that is no whole number of frames gets the frame that starts in it;
-    // the audio lasts as long as the frames.
-    ASSERT_TRUE(planCapture(0.25, 1.0, 3, 100.0, 44100, plan, error)) << error;
-    EXPECT_EQ(plan.frameCount, 3);
-    EXPECT_DOUBLE_EQ(plan.framePosition(2), 0.25 + 2.0 / 3.0);
-    EXPECT_EQ(plan.firstSample, 11025u);
-    EXPECT_EQ(plan.sampleCount, 44100u);
-    EXPECT_EQ(plan.samplesForFrames(1), 14700u);
-
-    // A frame exactly at `to` is not in the span, whatever the rounding of the
-    // product; a span shorter than one frame still has its first frame.
-    ASSERT_TRUE(planCapture(0.0, 1.5, 10, 100.0, 44100, plan, error));
-    EXPECT_EQ(plan.frameCount, 15);
-    ASSERT_TRUE(planCapture(0.0, 0.7, 10, 100.0, 44100, plan, error));
-    EXPECT_EQ(plan.frameCount, 7);
-    ASSERT_TRUE(planCapture(0.0, 0.7001, 10, 100.0, 44100, plan, error));
-    EXPECT_EQ(plan.frameCount, 8);
-    ASSERT_TRUE(planCapture(2.0, 2.001, 60, 100.0, 44100, plan, error));
-    EXPECT_EQ(plan.frameCount, 1);
-    // Samples round to the nearest, halves up: a 60 fps frame is 735 samples, an
-    // 8 fps one 5512.5.
-    EXPECT_EQ(plan.sampleCount, 735u);
-    ASSERT_TRUE(planCapture(0.5 / 44100.0, 1.0, 8, 100.0, 44100, plan, error));
-    EXPECT_EQ(plan.firstSample, 1u);
-    EXPECT_EQ(plan.samplesForFrames(1), 5513u);
-    EXPECT_EQ(plan.samplesForFrames(2), 11025u);
-
-    // No `to`: up to the end of the music; exactly the end or beyond: the end,
-    // clamped only beyond.
-    ASSERT_TRUE(planCapture(98.0, -1.0, 30, 100.0, 44100, plan, error));
-    EXPECT_EQ(plan.frameCount, 60);
-    EXPECT_FALSE(plan.clamped);
-    ASSERT_TRUE(planCapture(98.0, 100.0, 30, 100.0, 44100, plan, error));
-    EXPECT_FALSE(plan.clamped);
-    ASSERT_TRUE(planCapture(98.0, 500.0, 30, 100.0, 44100, plan, error));
-    EXPECT_TRUE(plan.clamped);
-    EXPECT_EQ(plan.to, 100.0);
-    EXPECT_EQ(plan.frameCount, 60);
+    // From, to, frames per second; frames, first sample, samples, clamped.
+    for (auto [from, to, fps, frames, first, samples, clamped] :
+         {std::tuple{0.25, 1.0, 3, 3, uint64_t(11025), uint64_t(44100), false},
+          {0.0, 1.5, 10, 15, 0, 66150, false},
+          {0.0, 0.7, 10, 7, 0, 30870, false},
+          {0.0, 0.7001, 10, 8, 0, 35280, false},
+          {2.0, 2.001, 60, 1, 88200, 735, false},
+          {0.5 / 44100, 1.0, 8, 8, 1, 44100, false},
+          {98.0, -1.0, 30, 60, 4321800, 88200, false},
+          {98.0, 100.0, 30, 60, 4321800, 88200, false},
+          {98.0, 500.0, 30, 60, 4321800, 88200, true},
+          {99.999, -1.0, 10, 1, 4409956, 4410, false}}) {
+        CapturePlan plan;
+        std::string error;
+        ASSERT_TRUE(planCapture(from, to, fps, 100.0, 44100, plan, error)) << error;
+        EXPECT_EQ(std::tuple(plan.frameCount, plan.firstSample, plan.sampleCount, plan.clamped),
+                  std::tuple(frames, first, samples, clamped))
+            << from << " to " << to << " at " << fps;
+        EXPECT_EQ(plan.to, to < 0 || to > 100 ? 100.0 : to);
+        EXPECT_DOUBLE_EQ(plan.framePosition(2), from + 2.0 / fps);
+        if (fps == 8) {
+            EXPECT_EQ(plan.samplesForFrames(1), 5513u);
+            EXPECT_EQ(plan.samplesForFrames(2), 11025u);
+        }
+    }
 
     // The start must lie inside the music, the end after the start.
-    for (double from : {100.0, -0.001, std::nan("")}) {
-        EXPECT_FALSE(planCapture(from, -1.0, 10, 100.0, 44100, plan, error)) << from;
-        EXPECT_NE(error.find("beyond the end"), std::string::npos) << error;
+    CapturePlan plan;
+    std::string error;
+    for (auto [from, to, fps, message] : {std::tuple{100.0, -1.0, 10, "beyond the end"},
+                                          {-0.001, -1.0, 10, "beyond the end"},
+                                          {std::nan(""), -1.0, 10, "beyond the end"},
+                                          {5.0, 5.0, 10, "--to must come after"},
+                                          {0.0, 1.0, 0, "frame rate"},
+                                          {0.0, -1.0, 2000000, "more frames"}}) {
+        EXPECT_FALSE(planCapture(from, to, fps, 100.0, 44100, plan, error)) << from;
+        EXPECT_NE(error.find(message), std::string::npos) << error;
     }
-    EXPECT_TRUE(planCapture(99.999, -1.0, 10, 100.0, 44100, plan, error));
-    EXPECT_FALSE(planCapture(5.0, 5.0, 10, 100.0, 44100, plan, error));
-    EXPECT_NE(error.find("--to must come after --from"), std::string::npos) << error;
-    EXPECT_FALSE(planCapture(0.0, 1.0, 0, 100.0, 44100, plan, error));
-    EXPECT_FALSE(planCapture(0.0, -1.0, 1000000, 1e6, 44100, plan, error));
-    EXPECT_NE(error.find("more frames"), std::string::npos) << error;
 }
 
 TEST(Timeline, AudioSpanIsTheMusicPaddedWithSilence) {

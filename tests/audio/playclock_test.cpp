@@ -8,17 +8,14 @@ namespace {
 constexpr uint64_t kRate = 176400;         // bytes per second
 constexpr double kBuffer = 4096.0 / kRate; // one 1024-frame buffer in seconds
 
-TEST(PlaybackClock, StandsStillUntilTheFirstBufferAndAfterARestart) {
+TEST(PlaybackClock, StandsStillUntilABufferThenMovesInWholeFramesUpToItsEnd) {
     PlaybackClock c(kRate);
     EXPECT_EQ(c.position(100.0), 0u);
     c.bufferTaken(100000, 100400, 3.0); // the stream's last 100 frames
     EXPECT_EQ(c.position(4.0), 100400u);
-    c.reset(0);
+    c.reset(0); // a restart: still again until the next buffer
     EXPECT_EQ(c.position(5.0), 0u);
-}
 
-TEST(PlaybackClock, InterpolatesInWholeFramesAndHoldsAtTheBufferEnd) {
-    PlaybackClock c(kRate);
     c.bufferTaken(0, 4096, 10.0);
     EXPECT_EQ(c.position(10.0), 0u);
     // 1/4096 s is 43.07 bytes: 10 whole frames.
