@@ -39,5 +39,22 @@ TEST(PlaybackClock, NeverGoesBackwards) {
     EXPECT_GE(c.position(0.0), 4096u);
 }
 
+// With the device holding one buffer beyond the one being filled, the clock
+// is what is heard: a buffer behind what was taken, 0 rather than below it at
+// the start, moving on through the device's buffer after the last one taken
+// (and never past it), and still never backwards.
+TEST(PlaybackClock, TheDevicesBufferIsHeardLater) {
+    PlaybackClock c(kRate);
+    c.setLatency(4096);
+    c.bufferTaken(0, 4096, 1.0);
+    EXPECT_EQ(c.position(1.0 + 0.5 * kBuffer), 0u);
+    EXPECT_EQ(c.position(1.0 + 1.5 * kBuffer), 2048u);
+    c.bufferTaken(4096, 8192, 1.0 + kBuffer); // the next callback, on time
+    EXPECT_EQ(c.position(1.0 + 1.5 * kBuffer), 2048u);
+    EXPECT_EQ(c.position(1.0 + 2.5 * kBuffer), 6144u);
+    EXPECT_EQ(c.position(1.0 + 9 * kBuffer), 8192u); // the music's end is reached
+    EXPECT_EQ(c.position(1.0), 8192u);
+}
+
 } // namespace
 } // namespace lumo
