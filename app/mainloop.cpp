@@ -137,6 +137,8 @@ int playDemo(Application& app, const std::string& dataDirectory, const PlaySetti
 
     demo.loadAssets();
     demo.createRenderer(settings.threads);
+    // A paced frame leaves most of its interval idle: the workers sleep then.
+    demo.renderer->setPolling(!settings.vsync);
 
     if (!audio.init()) {
         sayNow("audio init error\n");

@@ -17,7 +17,7 @@ namespace {
 void workerLoop(WorkerState* state) {
     WorkerState& w = *state;
     for (;;) {
-        w.startEvent.wait();
+        w.startEvent.wait(w.frame->polling.load(std::memory_order_relaxed));
         if (w.quit) {
             break;
         }
@@ -158,6 +158,9 @@ void Renderer::setOutputBias(float bias) {
 void Renderer::setBalancing(bool on) {
     state_->balancing = on;
 }
+void Renderer::setPolling(bool on) {
+    state_->polling.store(on, std::memory_order_relaxed);
+}
 
 void Renderer::beginFrame() {
     State& s = *state_;
@@ -168,9 +171,11 @@ void Renderer::beginFrame() {
     s.pixelLighting = false;
     s.pipeline->resetFrame();
     // The workers start once the frame is transformed; a sleeping worker takes
-    // long to wake on some machines, so it wakes now, while this thread works.
+    // long to wake on some machines, so it wakes now, while this thread works
+    // (unless the caller has time to spare and asked for no polling).
+    const bool polling = s.polling.load(std::memory_order_relaxed);
     for (int t = 0; t < s.threadCount; ++t) {
-        if (s.workers[t].rousable) {
+        if (s.workers[t].rousable && polling) {
             s.workers[t].startEvent.rouse();
         }
     }
@@ -315,7 +320,7 @@ void Renderer::State::renderFrame() {
             workers[t].startEvent.set();
         }
         for (int t = 0; t < threadCount; ++t) {
-            workers[t].doneEvent.wait();
+            workers[t].doneEvent.wait(polling.load(std::memory_order_relaxed));
         }
 
         // Statistics are raised once here rather than by every worker.

@@ -109,6 +109,11 @@ public:
     // On (the default), one block a frame moves from the slowest worker's band
     // to the fastest's.
     void setBalancing(bool on);
+    // On (the default), the workers poll briefly for their next frame and are
+    // roused while a frame is prepared: frames drawn back to back start sooner.
+    // Off, they sleep at once: for a loop that leaves most of each display
+    // interval idle, where polling would only burn the processor.
+    void setPolling(bool on);
 
     void addLight(Light* light);
     void addInstance(MeshInstance* instance);

@@ -71,10 +71,12 @@ public:
 
     void reset() { signalled_.store(false, std::memory_order_seq_cst); }
 
-    // Blocks until the event is set; an auto-reset event is cleared on the way out.
-    void wait() {
+    // Blocks until the event is set; an auto-reset event is cleared on the way
+    // out. mayPoll false: sleep at once, without polling first.
+    void wait(bool mayPoll = true) {
         unsigned seen = rouses_.load(std::memory_order_seq_cst);
-        for (auto spin = spin_;; spin = rousedSpin_) {
+        const std::chrono::microseconds none{0};
+        for (auto spin = mayPoll ? spin_ : none;; spin = mayPoll ? rousedSpin_ : none) {
             if (poll(spin, seen)) {
                 return;
             }

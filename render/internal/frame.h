@@ -26,6 +26,7 @@
 #include "render/internal/shadowvolume.h"
 #include "render/renderer.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -76,6 +77,9 @@ struct Renderer::State {
     bool pixelLighting = false;
     bool showThreads = false;
     bool balancing = true;
+    // Whether workers (and the caller) poll before they sleep; read by the
+    // workers at the top of each frame, so atomic.
+    std::atomic<bool> polling{true};
     std::vector<LightEntry> lights;
     std::vector<MeshInstance*> instances;
     Canvas* output = nullptr;
