@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -66,10 +67,8 @@ void forEachCovered(const vec4 v[3], bool stencilDepth, int width, int height, F
 
 RasterInputs triangle(vec4 a, vec4 b, vec4 c, float red) {
     RasterInputs in;
-    in.screen[0] = a;
-    in.screen[1] = b;
-    in.screen[2] = c;
-    in.color[0] = in.color[1] = in.color[2] = vec4(red, 0, 0, 0);
+    std::ranges::copy(std::array{a, b, c}, in.screen);
+    std::ranges::fill(in.color, vec4(red, 0, 0, 0));
     return in;
 }
 
@@ -212,12 +211,11 @@ TEST(TileRasterizer, ExtremeAndBrokenVertices) {
 }
 
 TEST(TileRasterizer, TextureWrapAndPowApprox) {
-    EXPECT_EQ(wrapTexel(1.0f, 4), 0);
-    EXPECT_EQ(wrapTexel(-0.25f, 4), 3);
-    EXPECT_EQ(wrapTexel(0.375f, 4), 2); // 1.5 rounds to even
-    EXPECT_EQ(wrapTexel(0.625f, 4), 2); // 2.5 rounds to even
-    EXPECT_EQ(wrapTexel(NAN, 4), 0);
-    EXPECT_EQ(wrapTexel(1e30f, 4), 0);
+    // 1.5 and 2.5 round to even.
+    for (auto [u, texel] :
+         {std::pair{1.0f, 0}, {-0.25f, 3}, {0.375f, 2}, {0.625f, 2}, {NAN, 0}, {1e30f, 0}}) {
+        EXPECT_EQ(wrapTexel(u, 4), texel) << u;
+    }
     EXPECT_NEAR(powApprox(1.0f, 8.0f), 1.406, 0.001);
     EXPECT_NEAR(powApprox(0.5f, 8.0f), 0.00549, 0.00002);
     EXPECT_EQ(powApprox(0.0f, 8.0f), 0.0f);

@@ -6,7 +6,6 @@
 #include "render/renderer.h"
 #include "scenes.h"
 #include "sys/log.h"
-#include "triangles.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +23,13 @@ TEST(RendererScenes, SameBytesForEveryWorkerCountLayoutAndRasterPath) {
         const std::vector<Picture> reference = renderScene(scene, 1);
         // Something was drawn, and the canvas rows outside the whole blocks kept
         // their contents.
-        const Picture& first = reference.front();
-        EXPECT_GT(std::count_if(first.color.begin(), first.color.end(),
-                                [](const vec4& c) { return c.x != 0 || c.y != 0 || c.z != 0; }),
+        const std::vector<uint32_t>& canvas = reference.front().canvas;
+        EXPECT_GT(std::count_if(canvas.begin() + 4 * 320, canvas.begin() + 180 * 320,
+                                [](uint32_t p) { return (p & 0xFFFFFF) != 0; }),
                   320 * 176 / 5);
-        for (size_t i = 0; i < first.canvas.size(); ++i) {
+        for (size_t i = 0; i < canvas.size(); ++i) {
             if (i < 4 * 320 || i >= (176 + 4) * 320) {
-                ASSERT_EQ(first.canvas[i], 0xDEADBEEFu) << i;
+                ASSERT_EQ(canvas[i], 0xDEADBEEFu) << i;
             }
         }
         for (int threads : {2, 3, 5, 8}) {
@@ -47,9 +46,9 @@ TEST(RendererScenes, SameBytesForEveryWorkerCountLayoutAndRasterPath) {
 }
 
 // Events hand every frame to the workers and back: a lost wake-up would hang
-// the demo. Both the polling and the sleeping road, in a long ping-pong; a
-// sleeper roused many times before its start; a manual event releasing
-// several waiters at once.
+// the demo. Both the polling and the sleeping road, in a long ping-pong; then
+// sleepers roused many times before their start, which rousing never lets
+// through, released at once by a manual event.
 TEST(Event, NeverLosesAWakeUp) {
     for (int micros : {0, 20}) {
         const std::chrono::microseconds spin(micros);
@@ -70,25 +69,8 @@ TEST(Event, NeverLosesAWakeUp) {
         EXPECT_EQ(value, 5000) << micros << " us polling";
         EXPECT_FALSE(ping.isSet()); // auto-reset: each set let one wait through
     }
-    // Rousing wakes a sleeper to poll again, never lets it through.
-    Event start(Event::Reset::Auto, std::chrono::microseconds(10));
-    start.setSpin(std::chrono::microseconds(10), std::chrono::microseconds(200));
-    std::atomic<bool> started{false};
-    std::thread sleeper([&] {
-        start.wait();
-        started = true;
-    });
-    for (int i = 0; i < 50; ++i) {
-        start.rouse();
-        std::this_thread::sleep_for(std::chrono::microseconds(300));
-    }
-    EXPECT_FALSE(started.load());
-    start.set();
-    sleeper.join();
-    EXPECT_TRUE(started.load());
-    EXPECT_FALSE(start.isSet());
-
-    Event gate(Event::Reset::Manual);
+    Event gate(Event::Reset::Manual, std::chrono::microseconds(10));
+    gate.setSpin(std::chrono::microseconds(10), std::chrono::microseconds(200));
     std::atomic<int> through{0};
     std::vector<std::thread> waiters;
     for (int i = 0; i < 3; ++i) {
@@ -97,6 +79,11 @@ TEST(Event, NeverLosesAWakeUp) {
             ++through;
         });
     }
+    for (int i = 0; i < 50; ++i) {
+        gate.rouse();
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+    EXPECT_EQ(through.load(), 0);
     gate.set();
     for (std::thread& t : waiters) {
         t.join();
@@ -107,9 +94,10 @@ TEST(Event, NeverLosesAWakeUp) {
     EXPECT_FALSE(gate.isSet());
 }
 
-// The last worker takes the blocks left over; counts are capped.
-TEST(Renderer, SetUpLinesBandsAndWorkerCounts) {
-    LogCapture out;
+// The last worker takes the blocks left over; counts are capped. (The set-up
+// lines are part of the console output the golden check holds.)
+TEST(Renderer, BandsAndWorkerCounts) {
+    LogCapture quiet(false);
     ColorBuffer color44(64, 44), color16(16, 16), color24(32, 24);
     DepthBuffer depth(64, 44);
     StencilBuffer stencil(64, 44);
@@ -118,7 +106,6 @@ TEST(Renderer, SetUpLinesBandsAndWorkerCounts) {
     Renderer capped(RenderTargets{&color16, nullptr, nullptr}, nullptr, 100);
     // 3 blocks, 5 workers: the last starts with all
     Renderer five(RenderTargets{&color24, nullptr, nullptr}, nullptr, 5);
-    const std::string text = out.text();
     auto blocks = [](const Renderer& r, int t) { return r.statistics().worker[size_t(t)].blocks; };
     EXPECT_TRUE(blocks(three, 0) == 1 && blocks(three, 1) == 1 && blocks(three, 2) == 3);
     EXPECT_FALSE(three.setBlockCounts({1, 1, 1}));
@@ -126,11 +113,6 @@ TEST(Renderer, SetUpLinesBandsAndWorkerCounts) {
     EXPECT_EQ(capped.threadCount(), Renderer::kMaxWorkers);
     EXPECT_EQ(blocks(capped, Renderer::kMaxWorkers - 1), 2);
     EXPECT_TRUE(blocks(five, 3) == 0 && blocks(five, 4) == 3);
-    EXPECT_NE(text.find("TLR: threads setup.\nTLR: last chunk fixed.\n--mat44:\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("TLR: viewport created\nnew pipeline uses:       35.10 MB\n"
-                        "TLR: pipeline created\nTLR: my width(64), and height(44)\n"),
-              std::string::npos);
 }
 
 // A frame without all its targets is skipped with a message, once; an empty one

@@ -2,12 +2,13 @@
 
 #include "assets/texture.h"
 #include "render/internal/shading.h"
+#include "scenes.h"
 #include "sys/log.h"
 #include "tests/support/meshgen.h"
-#include "triangles.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <list>
 
 namespace lumo {
@@ -31,22 +32,59 @@ TEST(Lighting, LightVertexDiffuseAndSpecular) {
     EXPECT_FLOAT_EQ(sum.diffuse.x, 2.0f);
 }
 
-// One screen-filling pair of triangles at z = -5, shaded with shadeFaces
-// directly. The ambient pass is diffuse x ambient; type 55 receives ambient / 4
-// once per pass and light (these lights have no intensity); type 1 draws
-// nothing, and so does an unknown type, saying so once per face and pass. Under
-// a strong light textured faces stay unlit and wrap; untextured ones lit per
-// pixel are brighter at the centre than lit per vertex (the corners are farther
-// from the light), and per-pixel lighting adds nothing to alpha.
-TEST(Shading, TypesTexturesAndPerPixelLighting) {
+// A pipeline over a small view with its own textures, meshes, instances and
+// lights; prepare() runs the geometry stages, shade() the passes.
+class ShadingTest : public ::testing::Test {
+protected:
+    void start(int w, int h, float aspect) {
+        LogCapture quiet(false);
+        width = w;
+        height = h;
+        viewport = std::make_unique<Viewport>(w, h, aspect);
+        pipeline = std::make_unique<Pipeline>(&textures);
+    }
+    void prepare() {
+        pipeline->resetFrame();
+        for (MeshInstance& instance : instances) {
+            pipeline->transformInstance(instance, mat44::identity(), *viewport);
+        }
+        for (LightEntry& e : entries) {
+            pipeline->registerLight(e, mat44::identity());
+        }
+        pipeline->sortFaces();
+        pipeline->projectVertices(*viewport);
+    }
+    // The ambient pass, then with `lit` one pass per light.
+    std::vector<vec4> shade(bool lit, VertexColorCache* cache = nullptr) {
+        ColorBuffer color(width, height);
+        DepthBuffer depth(width, height);
+        shadeFaces(*pipeline, Pass::Ambient, 0, height, color, depth, nullptr, -1, nullptr, cache);
+        for (int i = 0; i < pipeline->lightCount && lit; ++i) {
+            shadeFaces(*pipeline, Pass::Light, 0, height, color, depth, nullptr, i, nullptr, cache);
+        }
+        return std::vector<vec4>(color.pixels, color.pixels + width * height);
+    }
+
+    int width = 0, height = 0;
     std::unique_ptr<Viewport> viewport;
     std::unique_ptr<Pipeline> pipeline;
     TextureStore textures;
-    {
-        LogCapture quiet(false);
-        viewport = std::make_unique<Viewport>(64, 32, 2.0f);
-        pipeline = std::make_unique<Pipeline>(&textures);
-    }
+    std::list<Material> materials;
+    MeshStore meshes;
+    std::vector<MeshInstance> instances;
+    Light lights[2];
+    std::vector<LightEntry> entries;
+};
+
+// One screen-filling pair of triangles at z = -5. The ambient pass is diffuse
+// x ambient; type 55 receives ambient / 4 once per pass and light (these lights
+// have no intensity); type 1 draws nothing, and so does an unknown type, saying
+// so once per face and pass. Under a strong light textured faces stay unlit and
+// wrap; untextured ones lit per pixel are brighter at the centre than lit per
+// vertex (the corners are farther from the light), and per-pixel lighting adds
+// nothing to alpha.
+TEST_F(ShadingTest, TypesTexturesAndPerPixelLighting) {
+    start(64, 32, 2.0f);
     auto texture = std::make_unique<Texture>();
     texture->image = std::make_unique<TextureImage>();
     texture->image->width = 4;
@@ -55,50 +93,30 @@ TEST(Shading, TypesTexturesAndPerPixelLighting) {
         texture->image->texels.push_back(vec4(float(i), 0, 0, 1));
     }
     const int textureIndex = textures.add(std::move(texture));
-    std::list<Material> materials;
-    MeshStore meshes;
-    std::list<MeshInstance> instances;
-    Light lights[2];
-    std::vector<LightEntry> entries;
-    auto build = [&](const Material& material, vec4 uv = vec4()) {
+    // The quad with the material, shaded: the colour at (20, 11).
+    auto quad = [&](const Material& material, bool lit, vec4 uv = vec4()) {
         materials.push_back(material);
         const vec4 a(-20, -20, -5), b(20, -20, -5), c(20, 20, -5), d(-20, 20, -5), n(0, 0, 1, 0);
-        meshes.add(test::meshOf({{a, b, c, n}, {a, c, d, n}}, &materials.back(), &uv));
-        instances.emplace_back(meshes.size() - 1, &meshes);
-        pipeline->resetFrame();
-        pipeline->transformInstance(instances.back(), mat44::identity(), *viewport);
-        for (LightEntry& e : entries) {
-            pipeline->registerLight(e, mat44::identity());
-        }
-        pipeline->sortFaces();
-        pipeline->projectVertices(*viewport);
-    };
-    auto shade = [&](int passes) {
-        ColorBuffer color(64, 32);
-        DepthBuffer depth(64, 32);
-        shadeFaces(*pipeline, Pass::Ambient, 0, 32, color, depth, nullptr, -1);
-        for (int i = 0; i < pipeline->lightCount && passes > 1; ++i) {
-            shadeFaces(*pipeline, Pass::Light, 0, 32, color, depth, nullptr, i);
-        }
-        return color.at(20, 11);
+        instances.assign(1, MeshInstance(meshes.add(test::meshOf({{a, b, c, n}, {a, c, d, n}},
+                                                                 &materials.back(), &uv)),
+                                         &meshes));
+        prepare();
+        return shade(lit)[11 * 64 + 20];
     };
 
     Material m;
     m.diffuse = vec4(0.5f, 0.25f, 1.0f, 1.0f);
     pipeline->ambient = 0.5f;
-    build(m);
-    EXPECT_EQ(shade(1), vec4(0.25f, 0.125f, 0.5f, 0.5f));
+    EXPECT_EQ(quad(m, false), vec4(0.25f, 0.125f, 0.5f, 0.5f));
     for (Light& l : lights) {
         entries.push_back(LightEntry{&l, -1, -1});
     }
     m.shaderType = ShaderType::Additive;
-    build(m);
-    EXPECT_EQ(shade(2), vec4(0.375f, 0.375f, 0.375f, 0.375f));
+    EXPECT_EQ(quad(m, true), vec4(0.375f, 0.375f, 0.375f, 0.375f));
     for (int type : {1, 2}) {
         m.shaderType = ShaderType(type);
-        build(m);
         LogCapture out;
-        EXPECT_EQ(shade(2), vec4());
+        EXPECT_EQ(quad(m, true), vec4());
         std::string expected;
         for (int i = 0; i < 3 * pipeline->faceCount && type == 2; ++i) { // three passes
             expected += "unknown shader type 2\n";
@@ -112,17 +130,15 @@ TEST(Shading, TypesTexturesAndPerPixelLighting) {
     m.textureIndex = textureIndex;
     pipeline->ambient = 3.0f;
     // u = 1 wraps to column 0, v = 0 is the last row in memory: texel 4.
-    build(m, vec4(1.0f, 0.0f, 0, 0));
-    EXPECT_EQ(shade(2), vec4(4, 0, 0, 1));
-    build(m, vec4(0.26f, 0.99f, 0, 0)); // column 1, row t = 2 mod 2 = 0: texel 5
-    EXPECT_EQ(shade(2), vec4(5, 0, 0, 1));
+    EXPECT_EQ(quad(m, true, vec4(1.0f, 0.0f, 0, 0)), vec4(4, 0, 0, 1));
+    // Column 1, row t = 2 mod 2 = 0: texel 5.
+    EXPECT_EQ(quad(m, true, vec4(0.26f, 0.99f, 0, 0)), vec4(5, 0, 0, 1));
     m.textureIndex = 0;
     m.diffuse = vec4(1, 1, 1, 1);
     pipeline->ambient = 0.0f;
-    build(m);
-    const vec4 perVertex = shade(2);
+    const vec4 perVertex = quad(m, true);
     pipeline->pixelLighting = true;
-    const vec4 perPixel = shade(2);
+    const vec4 perPixel = shade(true)[11 * 64 + 20];
     EXPECT_TRUE(perVertex.x > 0.0f && perPixel.x > perVertex.x) << perVertex.x << " " << perPixel.x;
     EXPECT_EQ(perPixel.w, 0.0f);
 }
@@ -131,12 +147,8 @@ TEST(Shading, TypesTexturesAndPerPixelLighting) {
 // gives: on a box (corners shared by sides with different normals) and a sphere
 // whose faces alternate between two materials, in the per-light and the
 // all-lights shader types, over two calls in a row on one cache.
-TEST(VertexColorCache, GivesTheBytesOfUncachedShading) {
-    LogCapture quiet(false);
-    Viewport viewport(96, 64, 1.5f);
-    TextureStore textures;
-    Pipeline pipeline(&textures);
-    MeshStore meshes;
+TEST_F(ShadingTest, VertexColorCacheGivesTheBytesOfUncachedShading) {
+    start(96, 64, 1.5f);
     Material plain, shiny, allLights;
     plain.diffuse = vec4(0.9f, 0.6f, 0.3f, 1);
     shiny.diffuse = vec4(0.2f, 0.8f, 1.0f, 1);
@@ -146,57 +158,29 @@ TEST(VertexColorCache, GivesTheBytesOfUncachedShading) {
     for (int f = 0; f < sphere->faceCount; f += 2) {
         sphere->faces[f].material = &shiny;
     }
-    meshes.add(std::move(sphere));
-    meshes.add(makeBox(plain));
-    meshes.add(makeBox(allLights));
-    std::vector<MeshInstance> instances;
+    // Placed by the indices the store hands out (its entry 0 is a placeholder).
+    const int indices[3] = {meshes.add(std::move(sphere)), meshes.add(makeBox(plain)),
+                            meshes.add(makeBox(allLights))};
     const vec4 where[3] = {vec4(-1.2f, 0, -5, 1), vec4(1.3f, 0.4f, -6, 1), vec4(0, -1.5f, -7, 1)};
     for (int i = 0; i < 3; ++i) {
-        instances.emplace_back(i, &meshes);
-        instances.back().placement = mat44::translation(where[i]);
-        instances.back().rotation = eulerRotation(vec4(0.4f, 0.7f * float(i), 0.2f));
+        instances.push_back(MeshInstance::placed(indices[i], &meshes, 1.0f, where[i],
+                                                 vec4(0.4f, 0.7f * float(i), 0.2f)));
     }
-    Light lights[2];
-    lights[0].viewPos = lights[0].position = vec4(-3, 4, 0, 1);
-    lights[1].viewPos = lights[1].position = vec4(4, -1, -2, 1);
-    std::vector<LightEntry> entries;
-    for (Light& l : lights) {
-        l.color = vec4(1, 0.9f, 0.7f, 0);
-        l.diffuse = 30.0f;
-        l.specularColor = vec4(1, 1, 1, 0);
-        l.specular = 5.0f;
-        entries.push_back(LightEntry{&l, -1, -1});
+    for (int i = 0; i < 2; ++i) {
+        const vec4 at = i ? vec4(4, -1, -2, 1) : vec4(-3, 4, 0, 1);
+        lights[i] = Light{at, vec4(1, 0.9f, 0.7f, 0), 30.0f, vec4(1, 1, 1, 0), 5.0f, false, at};
+        entries.push_back(LightEntry{&lights[i], -1, -1});
     }
-    pipeline.ambient = 0.3f;
-    for (MeshInstance& instance : instances) {
-        pipeline.transformInstance(instance, mat44::identity(), viewport);
-    }
-    for (LightEntry& e : entries) {
-        pipeline.registerLight(e, mat44::identity());
-    }
-    pipeline.sortFaces();
-    pipeline.projectVertices(viewport);
-
-    auto render = [&](VertexColorCache* cache) {
-        ColorBuffer color(96, 64);
-        DepthBuffer depth(96, 64);
-        shadeFaces(pipeline, Pass::Ambient, 0, 64, color, depth, nullptr, -1, nullptr, cache);
-        for (int i = 0; i < pipeline.lightCount; ++i) {
-            shadeFaces(pipeline, Pass::Light, 0, 64, color, depth, nullptr, i, nullptr, cache);
-        }
-        std::vector<vec4> pixels(color.pixels, color.pixels + 96 * 64);
-        return pixels;
-    };
-    const std::vector<vec4> reference = render(nullptr);
+    pipeline->ambient = 0.3f;
+    prepare();
+    const std::vector<vec4> reference = shade(true);
     VertexColorCache cache;
     for (int round = 0; round < 2; ++round) {
-        EXPECT_EQ(render(&cache), reference) << "round " << round;
+        EXPECT_EQ(shade(true, &cache), reference) << "round " << round;
     }
-    int lit = 0;
-    for (const vec4& p : reference) {
-        lit += p.x > 0.3f;
-    }
-    EXPECT_GT(lit, 500); // the objects are in view and lit
+    // The objects are in view and lit.
+    EXPECT_GT(std::count_if(reference.begin(), reference.end(), [](vec4 p) { return p.x > 0.3f; }),
+              500);
 }
 
 } // namespace

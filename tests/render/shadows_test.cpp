@@ -5,29 +5,51 @@
 // casters, several shadow lights, too many of them, and bins that must grow.
 
 #include "render/internal/frame.h"
-#include "render/renderer.h"
 #include "scenes.h"
-#include "sys/log.h"
 #include "tests/support/meshgen.h"
-#include "triangles.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <string>
 
 namespace lumo::test {
 namespace {
 
-Light pointLight(vec4 position, bool shadow) {
-    return Light{position, vec4(1, 0.9f, 0.8f), 60.0f, vec4(1, 1, 1), 0.0f, shadow, {}};
+Light pointLight(vec4 position, bool shadow, float diffuse = 60.0f) {
+    return Light{position, vec4(1, 0.9f, 0.8f), diffuse, vec4(1, 1, 1), 0.0f, shadow, {}};
 }
 
 // A box caster over the plane: the cube [-0.5, 0.5] x [1, 2] x [-0.5, 0.5].
 std::vector<MeshInstance> cubeOnAPlane() {
     return {place(sharedAssets().plane, 8, vec4()),
             place(sharedAssets().box, 0.5f, vec4(0, 1.5f, 0), vec4(), true)};
+}
+
+struct CubeCase {
+    const char* name;
+    mat44 view;
+    vec4 light;
+};
+
+const CubeCase kCubeCases[] = {
+    // Outside the volume, looking down at the cube and its shadow.
+    {"outside", eulerTranslation(vec4(0.9f, 0, 0), vec4(0, -7, -6)), vec4(2.2f, 6, -1.2f, 1)},
+    // Under the cube, inside its volume: the sides cross the near plane.
+    {"inside", eulerTranslation(vec4(0.9f, 0.3f, 0), vec4(-0.1f, -0.5f, -0.1f)),
+     vec4(0.3f, 6, 0.2f, 1)},
+    // A low light: the shadow runs out across the side planes of the view.
+    {"sides", eulerTranslation(vec4(0.7f, -0.4f, 0), vec4(-1, -2.5f, -3.5f)),
+     vec4(-4, 2.6f, -1, 1)},
+};
+
+// One frame in a renderer of its own, by default of the cube from outside.
+std::unique_ptr<Rig> rendered(int threads, std::vector<Light> lights,
+                              const mat44& view = kCubeCases[0].view,
+                              std::vector<MeshInstance> instances = cubeOnAPlane()) {
+    auto rig = std::make_unique<Rig>(threads);
+    rig->render(view, std::move(lights), std::move(instances));
+    return rig;
 }
 
 // Does the segment from p to q meet the axis-aligned box [lo, hi]?
@@ -58,9 +80,10 @@ void forEachPlanePixel(const mat44& view, const Rig& rig, F&& judge) {
     ASSERT_TRUE(invert(view, eye));
     const vec4 camera = eye.transform(vec4(0, 0, 0, 1)), m(0.1f, 0.1f, 0.1f);
     const mat44& proj = rig.renderer->internals().viewport->projection;
-    for (int y = 0; y < rig.height; ++y) {
-        for (int x = 0; x < rig.width; ++x) {
-            float nx = 2.0f * x / rig.width - 1.0f, ny = 1.0f - 2.0f * y / rig.height;
+    const int w = rig.color.width, h = rig.color.height;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            float nx = 2.0f * x / w - 1.0f, ny = 1.0f - 2.0f * y / h;
             vec4 dir = eye.transformDirection(vec4(nx / proj.m[0], ny / proj.m[5], -1.0f));
             if (dir.y >= -1e-4f) {
                 continue;
@@ -83,40 +106,21 @@ void forEachPlanePixel(const mat44& view, const Rig& rig, F&& judge) {
     }
 }
 
-struct CubeCase {
-    const char* name;
-    mat44 view;
-    vec4 light;
-};
-
-const CubeCase kCubeCases[] = {
-    // Outside the volume, looking down at the cube and its shadow.
-    {"outside", eulerTranslation(vec4(0.9f, 0, 0), vec4(0, -7, -6)), vec4(2.2f, 6, -1.2f, 1)},
-    // Under the cube, inside its volume: the sides cross the near plane.
-    {"inside", eulerTranslation(vec4(0.9f, 0.3f, 0), vec4(-0.1f, -0.5f, -0.1f)),
-     vec4(0.3f, 6, 0.2f, 1)},
-    // A low light: the shadow runs out across the side planes of the view.
-    {"sides", eulerTranslation(vec4(0.7f, -0.4f, 0), vec4(-1, -2.5f, -3.5f)),
-     vec4(-4, 2.6f, -1, 1)},
-};
-
 // Shadowed plane pixels have a count and equal the ambient-only picture; lit
 // ones have none and are brighter.
 TEST(ShadowFrames, CubeOnAPlaneMatchesTheGeometricShadow) {
-    std::vector<MeshInstance> instances = cubeOnAPlane();
     for (int threads : {1, 3}) {
         for (const CubeCase& c : kCubeCases) {
-            Rig ambientOnly(threads), rig(threads);
-            ambientOnly.render(c.view, {}, instances);
-            rig.render(c.view, {pointLight(c.light, true)}, instances);
+            const auto dark = rendered(threads, {}, c.view);
+            const auto lit = rendered(threads, {pointLight(c.light, true)}, c.view);
             int judged[3] = {};
-            forEachPlanePixel(c.view, rig, [&](int x, int y, auto blocked) {
+            forEachPlanePixel(c.view, *lit, [&](int x, int y, auto blocked) {
                 const int b = blocked(c.light);
-                const vec4 &lit = rig.color.at(x, y), &dark = ambientOnly.color.at(x, y);
+                const vec4 &l = lit->color.at(x, y), &d = dark->color.at(x, y);
                 ++judged[b];
                 if (b != 2) {
-                    ASSERT_EQ(rig.stencil.at(x, y) != 0, b == 1) << c.name << " " << x << "," << y;
-                    ASSERT_TRUE(b == 1 ? lit == dark : lit.x > dark.x) << c.name << " " << x;
+                    ASSERT_EQ(lit->stencil.at(x, y) != 0, b == 1) << c.name << " " << x << "," << y;
+                    ASSERT_TRUE(b == 1 ? l == d : l.x > d.x) << c.name << " " << x;
                 }
             });
             EXPECT_TRUE(judged[0] > 300 && judged[1] > 300) << c.name;
@@ -127,12 +131,11 @@ TEST(ShadowFrames, CubeOnAPlaneMatchesTheGeometricShadow) {
 TEST(ShadowBuilder, OpenCasterGivesNearCapsOnly) {
     // The plane is not closed: each of its 2 x 8 x 8 faces becomes a near cap, with
     // no sides and no far cap at infinity.
-    std::vector<MeshInstance> instances = {
-        place(sharedAssets().plane, 1, vec4(0, 0, -8), vec4(1.5707964f, 0, 0), true)};
-    Rig rig(2);
-    rig.render(mat44::identity(), {pointLight(vec4(0, 0, -4, 1), true)}, instances);
-    EXPECT_EQ(rig.renderer->statistics().shadowTriangles, 128); // all in view, nothing clipped
-    const Renderer::State& state = rig.renderer->internals();
+    const auto rig =
+        rendered(2, {pointLight(vec4(0, 0, -4, 1), true)}, mat44::identity(),
+                 {place(sharedAssets().plane, 1, vec4(0, 0, -8), vec4(1.5707964f, 0, 0), true)});
+    EXPECT_EQ(rig->renderer->statistics().shadowTriangles, 128); // all in view, nothing clipped
+    const Renderer::State& state = rig->renderer->internals();
     for (int t = 0; t < 2; ++t) {
         for (int i = 0; i < state.shadowCounts[t]; ++i) {
             EXPECT_LT(state.shadowBins[t].vertices[i].z, 1.0f);
@@ -142,82 +145,65 @@ TEST(ShadowBuilder, OpenCasterGivesNearCapsOnly) {
 
 // A caster scaled to zero has no inverse and casts nothing, and a shadow light
 // may have no casters at all: either way it lights exactly like a light without
-// shadows.
-TEST(ShadowLights, WithoutUsableCastersLightLikeUnshadowedOnes) {
+// shadows. So do lights beyond the shadow slots.
+TEST(ShadowLights, WithoutUsableCastersOrSlotsLightLikeUnshadowedOnes) {
+    const CubeCase& c = kCubeCases[0];
     for (bool singular : {true, false}) {
         std::vector<MeshInstance> instances = cubeOnAPlane();
         instances[1].scale = singular ? 0.0f : 0.5f;
         instances[1].castsShadow = singular;
-        Rig rig(2), reference(2);
-        rig.render(kCubeCases[0].view, {pointLight(kCubeCases[0].light, true)}, instances);
-        reference.render(kCubeCases[0].view, {pointLight(kCubeCases[0].light, false)}, instances);
-        EXPECT_TRUE(rig.picture() == reference.picture()) << singular;
+        EXPECT_TRUE(rendered(2, {pointLight(c.light, true)}, c.view, instances)->picture() ==
+                    rendered(2, {pointLight(c.light, false)}, c.view, instances)->picture())
+            << singular;
     }
+    std::vector<Light> shadowed, expected;
+    for (int i = 0; i < 12; ++i) {
+        vec4 p(std::cos(float(i)) * 3.0f, 5.0f + 0.1f * float(i), std::sin(float(i)) * 3.0f, 1);
+        shadowed.push_back(pointLight(p, true, 4.0f));
+        expected.push_back(pointLight(p, i < Renderer::kShadowSlots, 4.0f));
+    }
+    const auto rig = rendered(2, shadowed);
+    EXPECT_TRUE(rig->picture() == rendered(2, expected)->picture());
+    EXPECT_EQ(rig->renderer->statistics().unshadowedLights, 2);
 }
 
 TEST(ShadowLights, TwoShadowedLightsAndOneUnshadowed) {
     // Where only the first light is blocked the picture equals one rendered
-    // without that light; where only the second is, one without the second; where
-    // neither is, one with no shadows at all. The float sums agree bit for bit
-    // because a masked light adds nothing at all.
-    std::vector<MeshInstance> instances = cubeOnAPlane();
+    // without that light (a light that adds nothing keeps its place in the
+    // order of the others); where only the second is, one without the second;
+    // where neither is, one with no shadows at all. The float sums agree bit
+    // for bit because a masked light adds nothing at all.
     const vec4 p1(2.5f, 5, 0.5f, 1), p2(-2.5f, 5, -0.5f, 1);
     const Light u = pointLight(vec4(0, 4, 3, 1), false);
-    const Light s1Plain = pointLight(p1, false), s2Plain = pointLight(p2, false);
-    // A light that adds nothing keeps its place in the order of the others.
-    Light off1 = s1Plain, off2 = s2Plain;
-    off1.diffuse = off2.diffuse = 0.0f;
-    const mat44 view = kCubeCases[0].view;
-    Rig all(3), noFirst(3), noSecond(3), noShadows(3);
-    all.render(view, {pointLight(p1, true), u, pointLight(p2, true)}, instances);
-    noFirst.render(view, {off1, u, s2Plain}, instances);
-    noSecond.render(view, {s1Plain, u, off2}, instances);
-    noShadows.render(view, {s1Plain, u, s2Plain}, instances);
-    const Rig* expected[3] = {&noFirst, &noSecond, &noShadows};
+    const auto all = rendered(3, {pointLight(p1, true), u, pointLight(p2, true)});
+    const std::unique_ptr<Rig> expected[3] = {
+        rendered(3, {pointLight(p1, false, 0.0f), u, pointLight(p2, false)}),
+        rendered(3, {pointLight(p1, false), u, pointLight(p2, false, 0.0f)}),
+        rendered(3, {pointLight(p1, false), u, pointLight(p2, false)})};
     int counted[3] = {};
-    forEachPlanePixel(view, all, [&](int x, int y, auto blocked) {
+    forEachPlanePixel(kCubeCases[0].view, *all, [&](int x, int y, auto blocked) {
         const int b1 = blocked(p1), b2 = blocked(p2);
         const int e = b1 == 1 && b2 == 0 ? 0 : b1 == 0 && b2 == 1 ? 1 : b1 == 0 && b2 == 0 ? 2 : -1;
         if (e >= 0) {
             ++counted[e];
-            ASSERT_EQ(all.color.at(x, y), expected[e]->color.at(x, y)) << x << "," << y;
+            ASSERT_EQ(all->color.at(x, y), expected[e]->color.at(x, y)) << x << "," << y;
         }
     });
     EXPECT_TRUE(counted[0] > 100 && counted[1] > 100 && counted[2] > 1000);
 }
 
-TEST(ShadowLights, LightsBeyondTheSlotsAreDrawnWithoutShadows) {
-    std::vector<MeshInstance> instances = cubeOnAPlane();
-    std::vector<Light> shadowed, expected;
-    for (int i = 0; i < 12; ++i) {
-        vec4 p(std::cos(float(i)) * 3.0f, 5.0f + 0.1f * float(i), std::sin(float(i)) * 3.0f, 1);
-        shadowed.push_back(pointLight(p, true));
-        shadowed.back().diffuse = 4.0f;
-        expected.push_back(shadowed.back());
-        expected.back().castsShadow = i < Renderer::kShadowSlots;
-    }
-    Rig rig(2), reference(2);
-    rig.render(kCubeCases[0].view, shadowed, instances);
-    reference.render(kCubeCases[0].view, expected, instances);
-    EXPECT_TRUE(rig.picture() == reference.picture());
-    EXPECT_EQ(rig.renderer->statistics().unshadowedLights, 2);
-}
-
 TEST(ShadowLights, FullBinsGrowAndTheFrameStaysExact) {
     // A dense sphere: one worker's bin needs far more than the vertices it starts
     // with. Two workers share the load; the pictures agree.
-    Assets& a = sharedAssets();
     MeshStore store;
-    MeshInstance sphere(store.add(makeSphere(90, 60, a.lit)), &store);
-    sphere.placement = mat44::translation(vec4(0, 1.5f, 0));
+    MeshInstance sphere = MeshInstance::placed(store.add(makeSphere(90, 60, sharedAssets().lit)),
+                                               &store, 1.0f, vec4(0, 1.5f, 0), vec4());
     sphere.castsShadow = true;
-    std::vector<MeshInstance> instances = {place(a.plane, 8, vec4()), sphere};
-    Light light = pointLight(vec4(0.7f, 6, 0.4f, 1), true);
-    Rig one(1), two(2);
-    one.render(kCubeCases[0].view, {light}, instances);
-    EXPECT_GT(one.renderer->statistics().shadowBins[0], Renderer::kShadowBinVertices);
-    two.render(kCubeCases[0].view, {light}, instances);
-    EXPECT_TRUE(one.picture() == two.picture());
+    const std::vector<MeshInstance> instances = {place(sharedAssets().plane, 8, vec4()), sphere};
+    const Light light = pointLight(vec4(0.7f, 6, 0.4f, 1), true);
+    const auto one = rendered(1, {light}, kCubeCases[0].view, instances);
+    EXPECT_GT(one->renderer->statistics().shadowBins[0], Renderer::kShadowBinVertices);
+    EXPECT_TRUE(one->picture() == rendered(2, {light}, kCubeCases[0].view, instances)->picture());
 }
 
 // Run under the thread sanitizer this is the race check of the frame protocol,
