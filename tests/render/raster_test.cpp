@@ -26,24 +26,20 @@ void forEachCovered(const vec4 v[3], bool stencilDepth, int width, int height, F
         return;
     }
     int64_t X[3], Y[3];
+    int32_t Z[3];
     for (int k = 0; k < 3; ++k) {
         X[k] = std::lrint(v[k].x * 16.0f);
         Y[k] = std::lrint(v[k].y * 16.0f);
+        Z[k] = stencilDepth ? int32_t((double(v[k].z) - 0.999999) * 536870911.0)
+                            : int32_t(double(v[k].z - 1.0f) * 536870911.0);
     }
     const int64_t minX = std::min({X[0], X[1], X[2]}), minY = std::min({Y[0], Y[1], Y[2]});
     const int ox = int(std::max<int64_t>(0, (minX + 15) >> 4)) & ~7;
     const int oy = int(std::max<int64_t>(0, (minY + 15) >> 4)) & ~7;
-    int32_t Z[3];
-    for (int k = 0; k < 3; ++k) {
-        Z[k] = stencilDepth ? int32_t((double(v[k].z) - 0.999999) * 536870911.0)
-                            : int32_t(double(v[k].z - 1.0f) * 536870911.0);
-    }
     float dZ1 = float(Z[1] - Z[0]), dZ2 = float(Z[2] - Z[0]);
     float dZdx = -(uy * dZ2 - vy * dZ1) / area;
     float dZdy = -(vx * dZ1 - ux * dZ2) / area;
-    auto clamp32 = [](float f) {
-        return int64_t(std::clamp<double>(f, -2147483648.0, 2147483647.0));
-    };
+    auto clamp32 = [](float f) { return int64_t(std::clamp<double>(f, INT32_MIN, INT32_MAX)); };
     int64_t zx = clamp32(dZdx), zy = clamp32(dZdy);
     int64_t z0 = int64_t((float(ox) - v[0].x) * dZdx + float(Z[0]) + (float(oy) - v[0].y) * dZdy);
     for (int y = 0; y < height; ++y) {
@@ -55,12 +51,11 @@ void forEachCovered(const vec4 v[3], bool stencilDepth, int width, int height, F
                 const int64_t E = (16 * y - Y[k]) * B + (16 * x - X[k]) * A;
                 covered = covered && ((E + (A > 0 || (A == 0 && B > 0)) - 1) >> 4) >= 0;
             }
-            if (!covered) {
-                continue;
+            if (covered) {
+                pixel(size_t(y) * width + x,
+                      int32_t(std::clamp<int64_t>(z0 + (x - ox) * zx + (y - oy) * zy, INT32_MIN,
+                                                  INT32_MAX)));
             }
-            const int32_t z = int32_t(
-                std::clamp<int64_t>(z0 + (x - ox) * zx + (y - oy) * zy, INT32_MIN, INT32_MAX));
-            pixel(size_t(y) * width + x, z);
         }
     }
 }
@@ -90,21 +85,20 @@ TEST(TileRasterizer, MatchesNaiveReferenceOnRandomTriangles) {
             std::vector<int> refId(size_t(W) * H, 0);
             std::vector<uint8_t> counts(size_t(W) * H, 0);
             const std::vector<int>& bands = layouts[layout];
-            std::uniform_real_distribution<float> cx(-30.0f, W + 30.0f), cy(-30.0f, H + 30.0f);
-            std::uniform_real_distribution<float> z(-0.9f, 0.99f);
+            std::uniform_real_distribution<float> cx(-30.0f, W + 30.0f), cy(-30.0f, H + 30.0f),
+                z(-0.9f, 0.99f);
             std::uniform_int_distribution<int> size(0, 2);
             for (int n = 1; n <= kTriangles; ++n) {
-                const float spreads[3] = {4.0f, 25.0f, 120.0f};
-                const float spread = spreads[size(rng)];
+                const float spread = std::array{4.0f, 25.0f, 120.0f}[size_t(size(rng))];
                 std::uniform_real_distribution<float> d(-spread, spread);
                 const float x0 = cx(rng), y0 = cy(rng);
                 RasterInputs in;
-                vec4* v = in.screen;
-                for (int k = 0; k < 3; ++k) {
-                    v[k] = vec4{x0 + d(rng), y0 + d(rng), z(rng), 1.0f}; // braces: in order
+                const vec4* v = in.screen;
+                for (vec4& corner : in.screen) {
+                    corner = vec4{x0 + d(rng), y0 + d(rng), z(rng), 1.0f}; // braces: in order
                     if (n % 5 == 0) {
-                        v[k].x = std::round(v[k].x * 2.0f) / 2.0f;
-                        v[k].y = std::round(v[k].y * 2.0f) / 2.0f;
+                        corner = vec4(std::round(corner.x * 2) / 2, std::round(corner.y * 2) / 2,
+                                      corner.z, 1);
                     }
                 }
                 in.color[0] = vec4(float(n), 0, 0, 0);
@@ -112,8 +106,7 @@ TEST(TileRasterizer, MatchesNaiveReferenceOnRandomTriangles) {
                                       : (n & 1) == 0 ? Member::StencilIncrement
                                                      : Member::StencilDecrement;
                 for (size_t b = 0; b + 1 < bands.size(); ++b) {
-                    RasterTarget t{&color, &depth, &stencil, bands[b], bands[b + 1], nullptr};
-                    rasterize(member, t, in);
+                    rasterize(member, {&color, &depth, &stencil, bands[b], bands[b + 1]}, in);
                 }
                 if (n <= kSurfaces) { // the shading depth test: stored >= Z wins
                     forEachCovered(v, false, W, H, [&](size_t i, int32_t z) {

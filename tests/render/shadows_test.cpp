@@ -85,12 +85,9 @@ void forEachPlanePixel(const mat44& view, const Rig& rig, F&& judge) {
         for (int x = 0; x < w; ++x) {
             float nx = 2.0f * x / w - 1.0f, ny = 1.0f - 2.0f * y / h;
             vec4 dir = eye.transformDirection(vec4(nx / proj.m[0], ny / proj.m[5], -1.0f));
-            if (dir.y >= -1e-4f) {
-                continue;
-            }
             vec4 p = camera + dir * (-camera.y / dir.y);
             p.w = 1.0f;
-            if (std::fabs(p.x) > 7.5f || std::fabs(p.z) > 7.5f ||
+            if (dir.y >= -1e-4f || std::fabs(p.x) > 7.5f || std::fabs(p.z) > 7.5f ||
                 segmentHitsBox(camera, p, kCubeLo - m, kCubeHi + m)) {
                 continue;
             }
