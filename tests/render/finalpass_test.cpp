@@ -33,7 +33,9 @@ TEST(Resolve, RoundingAndClamping) {
     EXPECT_EQ(resolvePixel(vec4(1, 0.5f, 0.25f, 1), 0.0f), 0xFFFF8040u); // alpha in bits 24-31
 }
 
-TEST(Resolve, RowsMoveDownAndStayInsideTheCanvas) {
+// Rows resolve into the canvas moved down and clipped to it; a band clears its
+// rows and marks them.
+TEST(FinalPass, RowsResolveClearAndMark) {
     ColorBuffer color(8, 16);
     for (int i = 0; i < 8 * 16; ++i) {
         color.pixels[i] = vec4(float(i / 8) / 256.0f, 0, 0, 0);
@@ -47,20 +49,18 @@ TEST(Resolve, RowsMoveDownAndStayInsideTheCanvas) {
     resolveRows(color, canvas, 0, 8, -4, 0.0f); // rows -4..3: only 0..3
     EXPECT_EQ(pixels[0], 4u << 16);
     EXPECT_EQ(pixels[4 * 8], 7u);
-}
 
-TEST(FinalPass, ClearAndBandMarkers) {
-    ColorBuffer color(16, 16);
-    std::fill_n(color.pixels, 256, vec4(1, 1, 1, 1));
-    clearColorRows(color, 8, 16);
-    EXPECT_EQ(color.at(3, 7), vec4(1, 1, 1, 1));
-    EXPECT_EQ(color.at(3, 8), vec4());
-    markBands(color, 8, 16, 1);
-    EXPECT_EQ(color.at(7, 15), vec4(1, 0, 1, 0));
-    EXPECT_EQ(color.at(8, 15), vec4());
-    EXPECT_EQ(color.at(0, 0), vec4(1, 1, 1, 1)); // only worker 0 marks row 0
-    markBands(color, 8, 8, 1);                   // an empty band marks nothing
-    EXPECT_EQ(color.at(0, 7), vec4(1, 1, 1, 1));
+    ColorBuffer bands(16, 16);
+    std::fill_n(bands.pixels, 256, vec4(1, 1, 1, 1));
+    clearColorRows(bands, 8, 16);
+    EXPECT_EQ(bands.at(3, 7), vec4(1, 1, 1, 1));
+    EXPECT_EQ(bands.at(3, 8), vec4());
+    markBands(bands, 8, 16, 1);
+    EXPECT_EQ(bands.at(7, 15), vec4(1, 0, 1, 0));
+    EXPECT_EQ(bands.at(8, 15), vec4());
+    EXPECT_EQ(bands.at(0, 0), vec4(1, 1, 1, 1)); // only worker 0 marks row 0
+    markBands(bands, 8, 8, 1);                   // an empty band marks nothing
+    EXPECT_EQ(bands.at(0, 7), vec4(1, 1, 1, 1));
 }
 
 // Blurs against a direct tent filter, O(r) per pixel in each direction, with

@@ -1,6 +1,6 @@
 // Geometry pipeline: culling, clipping, pool indices, sorting, statistics and
-// what happens when a frame does not fit into the pools; shading: the lighting
-// functions, the shader-type table, texturing and the vertex colour cache.
+// what happens when a frame does not fit into the pools; shading: the
+// shader-type table, texturing and the vertex colour cache.
 
 #include "render/internal/pipeline.h"
 #include "render/internal/shading.h"
@@ -16,11 +16,8 @@
 #include <random>
 #include <string>
 
-namespace lumo {
+namespace lumo::test {
 namespace {
-
-using test::meshOf;
-using test::Tri;
 
 // A pipeline over a 640 x 360 view with its own textures, meshes, instances and
 // lights; prepare() runs the frame's geometry stages, shade() the passes.
@@ -245,24 +242,6 @@ TEST_F(PipelineTest, OverflowDropsAndIsReported) {
               std::vector({99000, 33000, 99033, 99000, 7, 0, 4}));
 }
 
-TEST(Lighting, LightVertexDiffuseAndSpecular) {
-    Light light{vec4(), vec4(1, 0.5f, 0.25f, 0), 4.0f, vec4(1, 1, 1, 0), 2.0f,
-                false,  vec4(0, 0, 0, 1)};
-    const vec4 p(0, 0, -2, 1), n(0, 0, 1, 0);
-    LightResult r = lightVertex(light, p, n, 8.0f);
-    EXPECT_FLOAT_EQ(r.diffuse.x, 1.0f); // 4 x colour / 2^2 x 1
-    EXPECT_FLOAT_EQ(r.diffuse.y, 0.5f);
-    EXPECT_FLOAT_EQ(r.specular.x, powApprox(1.0f, 8.0f) * 2.0f / 4.0f);
-    // Facing away: no diffuse, but the specular term does not depend on Lambert.
-    LightResult away = lightVertex(light, p, vec4(0, 0, -1, 0), 8.0f);
-    EXPECT_EQ(away.diffuse, vec4());
-    EXPECT_EQ(away.specular, vec4()); // h clamps to 0 and powApprox(0) is 0
-    // The sum over lights is componentwise.
-    Light* both[2] = {&light, &light};
-    LightResult sum = lightVertexAll(both, 2, p, n, 8.0f);
-    EXPECT_FLOAT_EQ(sum.diffuse.x, 2.0f);
-}
-
 // One screen-filling pair of triangles at z = -5. The ambient pass is diffuse
 // x ambient; type 55 receives ambient / 4 once per pass and light (these lights
 // have no intensity); type 1 draws nothing, and so does an unknown type, saying
@@ -364,4 +343,4 @@ TEST_F(PipelineTest, VertexColorCacheGivesTheBytesOfUncachedShading) {
 }
 
 } // namespace
-} // namespace lumo
+} // namespace lumo::test

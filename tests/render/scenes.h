@@ -13,8 +13,7 @@
 namespace lumo::test {
 
 struct Tri {
-    vec4 a, b, c;
-    vec4 normal;
+    vec4 a, b, c, normal;
 };
 
 // Corner k gets the texture coordinate (k / 4, 1 / 2), or `uv` when given; the
