@@ -49,15 +49,12 @@ protected:
         return instances[0];
     }
     MeshInstance run(const std::vector<Tri>& tris) { return run(meshOf(tris, &material)); }
-    // The pools' contents as bytes: the counts, each face's corner indices and
-    // normal, the vertices, normals and texture coordinates.
+    // The pools' contents as bytes: each face's corner indices and normal, the
+    // vertices, normals and texture coordinates.
     std::string pools() const {
         std::string out;
         auto put = [&](const void* p, size_t n) { out.append(static_cast<const char*>(p), n); };
         const Pipeline& p = *pipeline;
-        for (int n : {p.faceCount, p.vertexCount, p.normalCount, p.texcoordCount}) {
-            put(&n, sizeof n);
-        }
         for (int f = 0; f < p.faceCount; ++f) {
             put(p.faces[f].vertexIndex, 9 * sizeof(int32_t)); // the three index arrays
             put(&p.faces[f].normal, sizeof(vec4));
@@ -185,19 +182,16 @@ TEST_F(PipelineTest, TransformAndFacingMatchTheOneVertexAndOneFaceExpressions) {
         ASSERT_EQ(v.screenPos,
                   viewport->screen.transform(vec4(clip.x * inv, clip.y * inv, clip.z * inv, 1)));
     }
-    std::vector<vec4> kept, normals;
+    int kept = 0;
     for (const MeshFace& face : mesh.faces) {
-        vec4 n = normalize(m.transformDirection(face.normal));
-        vec4 p = m.transform(mesh.vertices[face.vertexIndex[0]].position);
+        const vec4 n = normalize(m.transformDirection(face.normal));
+        const vec4 p = m.transform(mesh.vertices[face.vertexIndex[0]].position);
         if (!(dot(p - vec4(0, 0, 0, 1), n) > 0.0f)) {
-            kept.push_back(n);
+            EXPECT_EQ(pipeline->faces[kept].normal, n) << kept;
+            ++kept;
         }
     }
-    for (int f = 0; f < pipeline->faceCount; ++f) {
-        normals.push_back(pipeline->faces[f].normal);
-    }
-    ASSERT_EQ(kept.size(), 6u);
-    EXPECT_EQ(normals, kept);
+    EXPECT_TRUE(kept == 6 && pipeline->faceCount == 6) << kept << " " << pipeline->faceCount;
 }
 
 TEST_F(PipelineTest, SortIsFrontToBackAndStable) {
@@ -212,7 +206,6 @@ TEST_F(PipelineTest, SortIsFrontToBackAndStable) {
                                     pipeline->order.data() + pipeline->faceCount);
     };
     EXPECT_EQ(sorted({-8.0f, -3.0f, -5.0f, -3.0f, -4.0f}), (std::vector<int32_t>{1, 3, 4, 2, 0}));
-    EXPECT_EQ(pipeline->nearKeys[1], 3 * 65536);
     // All keys equal; a range of a few bits (one pass); and beyond 2^31, where
     // far faces share the end key and the range takes every bit (three passes).
     EXPECT_EQ(sorted({-2.0f, -2.0f, -2.0f}), (std::vector<int32_t>{0, 1, 2}));
@@ -244,11 +237,12 @@ TEST_F(PipelineTest, OverflowDropsAndIsReported) {
 
 // One screen-filling pair of triangles at z = -5. The ambient pass is diffuse
 // x ambient; type 55 receives ambient / 4 once per pass and light (these lights
-// have no intensity); type 1 draws nothing, and so does an unknown type, saying
-// so once per face and pass. Under a strong light textured faces stay unlit and
-// wrap; untextured ones lit per pixel are brighter at the centre than lit per
-// vertex (the corners are farther from the light), and per-pixel lighting adds
-// nothing to alpha.
+// have no intensity), its equal depths passing again in every pass; type 1
+// draws nothing, and so does an unknown type, saying so once per face and
+// pass. Under a strong light textured faces stay unlit and wrap; untextured
+// ones lit per pixel are brighter at the centre than lit per vertex (the
+// corners are farther from the light), and per-pixel lighting adds nothing to
+// alpha.
 TEST_F(PipelineTest, TypesTexturesAndPerPixelLighting) {
     AlignedVector<vec4> texels;
     for (int i = 0; i < 8; ++i) {
@@ -257,8 +251,8 @@ TEST_F(PipelineTest, TypesTexturesAndPerPixelLighting) {
     const int textureIndex = textures.add(std::make_unique<Texture>(
         Texture{std::make_unique<TextureImage>(TextureImage{std::move(texels), 4, 2}), {}}));
     // The quad with the material, shaded: the colour at the centre.
-    auto quad = [&](const Material& material, bool lit, vec4 uv = vec4()) {
-        materials.push_back(material);
+    auto quad = [&](const Material& surface, bool lit, vec4 uv = vec4()) {
+        materials.push_back(surface);
         const vec4 a(-20, -20, -5), b(20, -20, -5), c(20, 20, -5), d(-20, 20, -5), n(0, 0, 1, 0);
         run(meshOf({{a, b, c, n}, {a, c, d, n}}, &materials.back(), &uv));
         return shade(lit)[H / 2 * W + W / 2];
@@ -268,9 +262,7 @@ TEST_F(PipelineTest, TypesTexturesAndPerPixelLighting) {
     m.diffuse = vec4(0.5f, 0.25f, 1.0f, 1.0f);
     pipeline->ambient = 0.5f;
     EXPECT_EQ(quad(m, false), vec4(0.25f, 0.125f, 0.5f, 0.5f));
-    for (Light& l : lights) {
-        entries.push_back(LightEntry{&l, -1, -1});
-    }
+    entries = {LightEntry{&lights[0], -1, -1}, LightEntry{&lights[1], -1, -1}};
     m.shaderType = ShaderType::Additive;
     EXPECT_EQ(quad(m, true), vec4(0.375f, 0.375f, 0.375f, 0.375f));
     for (int type : {1, 2}) {
@@ -291,8 +283,6 @@ TEST_F(PipelineTest, TypesTexturesAndPerPixelLighting) {
     pipeline->ambient = 3.0f;
     // u = 1 wraps to column 0, v = 0 is the last row in memory: texel 4.
     EXPECT_EQ(quad(m, true, vec4(1.0f, 0.0f, 0, 0)), vec4(4, 0, 0, 1));
-    // Column 1, row t = 2 mod 2 = 0: texel 5.
-    EXPECT_EQ(quad(m, true, vec4(0.26f, 0.99f, 0, 0)), vec4(5, 0, 0, 1));
     m.textureIndex = 0;
     m.diffuse = vec4(1, 1, 1, 1);
     pipeline->ambient = 0.0f;

@@ -58,13 +58,11 @@ TEST(Event, RousingNeverLetsThroughAndAManualSetReleasesAll) {
     Event gate(Event::Reset::Manual, std::chrono::microseconds(10));
     gate.setSpin(std::chrono::microseconds(10), std::chrono::microseconds(200));
     std::atomic<int> through{0};
-    std::vector<std::thread> waiters;
-    for (int i = 0; i < 3; ++i) {
-        waiters.emplace_back([&] {
-            gate.wait();
-            ++through;
-        });
-    }
+    auto waiter = [&] {
+        gate.wait();
+        ++through;
+    };
+    std::thread waiters[3] = {std::thread(waiter), std::thread(waiter), std::thread(waiter)};
     for (int i = 0; i < 50; ++i) {
         gate.rouse();
         std::this_thread::sleep_for(std::chrono::microseconds(300));
@@ -117,9 +115,9 @@ TEST(Renderer, EmptyFrameOnlyResolvesAndMissingTargetsAreReported) {
     rig.render(mat44::identity(), {}, {}, false);
     EXPECT_EQ(rig.canvasPixels[4 * 16], 0x008040FFu);
     EXPECT_EQ(rig.canvasPixels[20 * 16 - 1], 0x008040FFu);
-    const std::string text = out.text(),
-                      skipped =
-                          "TLR: render targets missing or smaller than 16 x 16, frame skipped\n";
+    const std::string text = out.text();
+    const std::string skipped = "TLR: render targets missing or smaller than 16 x 16, frame "
+                                "skipped\n";
     ASSERT_NE(text.find(skipped), std::string::npos);
     EXPECT_EQ(text.find(skipped), text.rfind(skipped)) << "reported twice";
 }
@@ -189,11 +187,13 @@ void forEachPlanePixel(const mat44& view, const Rig& rig, F&& judge) {
     const vec4 camera = eye.transform(vec4(0, 0, 0, 1)), m(0.1f, 0.1f, 0.1f);
     const mat44& proj = rig.renderer->internals().viewport->projection;
     const int w = rig.color.width, h = rig.color.height;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
+    // Stops at the first fatal failure.
+    for (int y = 0; y < h && !::testing::Test::HasFatalFailure(); ++y) {
+        for (int x = 0; x < w && !::testing::Test::HasFatalFailure(); ++x) {
             float nx = 2.0f * x / w - 1.0f, ny = 1.0f - 2.0f * y / h;
             vec4 dir = eye.transformDirection(vec4(nx / proj.m[0], ny / proj.m[5], -1.0f));
-            vec4 p = camera + dir * (-camera.y / dir.y);
+            // Where the ray meets the plane y = 0; only rays going down are judged.
+            vec4 p = camera + dir * (-camera.y / std::min(dir.y, -1e-4f));
             p.w = 1.0f;
             if (dir.y >= -1e-4f || std::fabs(p.x) > 7.5f || std::fabs(p.z) > 7.5f ||
                 segmentHitsBox(camera, p, kCubeLo - m, kCubeHi + m)) {
@@ -204,9 +204,6 @@ void forEachPlanePixel(const mat44& view, const Rig& rig, F&& judge) {
                        : segmentHitsBox(p, light, kCubeLo - m, kCubeHi + m) ? 2
                                                                             : 0;
             });
-            if (::testing::Test::HasFatalFailure()) {
-                return;
-            }
         }
     }
 }
@@ -313,13 +310,10 @@ TEST(ShadowLights, FullBinsGrowAndTheFrameStaysExact) {
 
 // Run under the thread sanitizer this is the race check of the frame protocol,
 // the build phase, the bins-ready barrier and the counting phase, while
-// balancing moves the bands: the last frame still matches one worker's.
+// balancing moves the bands: the first three frames and the last still match
+// one worker's.
 TEST(ShadowFrames, HundredsOfShadowedFramesWithFourWorkers) {
-    const std::vector<Picture> four = renderScene(Scene::Shadows, 4, {}, 300);
-    const std::vector<Picture> one = renderScene(Scene::Shadows, 1, {}, 300);
-    ASSERT_EQ(four.size(), 4u);
-    EXPECT_TRUE(four.front() == one.front());
-    EXPECT_TRUE(four.back() == one.back());
+    EXPECT_TRUE(renderScene(Scene::Shadows, 4, {}, 300) == renderScene(Scene::Shadows, 1, {}, 300));
 }
 
 } // namespace
