@@ -23,10 +23,9 @@ TEST(Solids, ClosedAndOutward) {
     solids[5].append(part, Xform::scale({-1, 1, 1})); // a mirrored copy keeps its winding
     // The extrusion is closed whatever the contour direction: a clockwise
     // outline with a counter-clockwise hole.
-    Shape s;
-    s.outer = {{0, 0}, {0, 4}, {4, 4}, {4, 0}};
-    s.holes = {{{1, 1}, {3, 1}, {3, 3}, {1, 3}}};
-    addExtrusion(solids[6], {s}, -0.5, 0.5);
+    addExtrusion(solids[6],
+                 {{{{0, 0}, {0, 4}, {4, 4}, {4, 0}}, {{{1, 1}, {3, 1}, {3, 3}, {1, 3}}}}}, -0.5,
+                 0.5);
     for (int i = 0; i < 7; ++i) {
         SCOPED_TRACE(i);
         const MeshBuilder& m = solids[i];
@@ -50,9 +49,8 @@ TEST(Solids, ClosedAndOutward) {
 TEST(Polygons, TriangulationWithHolesCoversTheArea) {
     // A 10 x 10 square with two holes, one of them clockwise already, and a
     // notch that makes the outline concave.
-    Shape s;
-    s.outer = {{0, 0}, {10, 0}, {10, 10}, {6, 10}, {5, 6}, {4, 10}, {0, 10}};
-    s.holes = {{{1, 1}, {3, 1}, {3, 3}, {1, 3}}, {{6, 1}, {6, 3}, {8, 3}, {8, 1}}};
+    const Shape s{{{0, 0}, {10, 0}, {10, 10}, {6, 10}, {5, 6}, {4, 10}, {0, 10}},
+                  {{{1, 1}, {3, 1}, {3, 3}, {1, 3}}, {{6, 1}, {6, 3}, {8, 3}, {8, 1}}}};
     auto tris = triangulate(s);
     EXPECT_EQ(tris.size(), (7 + 4 + 4) - 2 + 2 * 2); // n - 2 plus two per hole
     std::vector<std::array<double, 2>> pts = s.outer;

@@ -5,24 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <string>
 
 using namespace lumo;
 
 namespace {
 
 void expectNear(const vec4& a, const vec4& b, float eps = 1e-6f) {
-    EXPECT_NEAR(a.x, b.x, eps);
-    EXPECT_NEAR(a.y, b.y, eps);
-    EXPECT_NEAR(a.z, b.z, eps);
-    EXPECT_NEAR(a.w, b.w, eps);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_NEAR((&a.x)[k], (&b.x)[k], eps) << k;
+    }
 }
 
 constexpr float halfPi = 1.57079632679f;
 
-Viewport quietViewport() {
+Viewport quietViewport(int width = 640, int height = 360) {
     LogCapture quiet(false);
-    return Viewport(640, 360, 16.0f / 9.0f);
+    return Viewport(width, height, 16.0f / 9.0f);
 }
 
 } // namespace
@@ -87,19 +85,10 @@ TEST(Matrix, InvertRoundTripsAndRejectsSingular) {
     EXPECT_NEAR(inv.m[15], 1.0f, 1e-5f);
 }
 
-TEST(Matrix, PrintWritesRows) {
-    LogCapture out;
-    printMatrix(mat44::translation({1, 2, 3}));
-    EXPECT_EQ(out.text(), "--mat44:\n [1.000000,0.000000,0.000000,1.000000]\n"
-                          " [0.000000,1.000000,0.000000,2.000000]\n"
-                          " [0.000000,0.000000,1.000000,3.000000]\n"
-                          " [0.000000,0.000000,0.000000,1.000000]\n");
-}
-
+// The printed projection and planes are part of the console lines the golden
+// check holds; the numbers are checked here.
 TEST(Viewport, ProjectionFor720p) {
-    LogCapture log;
-    Viewport v(1280, 720, 16.0f / 9.0f);
-    const std::string out = log.text();
+    Viewport v = quietViewport(1280, 720);
     EXPECT_NEAR(v.projection.m[5], 1.7320508f, 1e-6f);
     EXPECT_NEAR(v.projection.m[0], 0.9742786f, 1e-6f);
     for (auto [i, value] :
@@ -107,16 +96,6 @@ TEST(Viewport, ProjectionFor720p) {
         EXPECT_EQ(v.projection.m[i], value) << i;
     }
     EXPECT_EQ(vec4(v.width, v.height, v.fovDegrees, v.farPlane), vec4(1280, 720, 30, 10000));
-
-    // The projection, then the six planes, each on one line; all finite.
-    EXPECT_EQ(out.rfind("--mat44:\n", 0), 0u);
-    for (const char* plane :
-         {"plane 2: D(     0.0000), N:(    0.0000,   -0.8660,   -0.5000,    0.0000)\n",
-          "plane 4: D(    -0.1000), N:(    0.0000,    0.0000,   -1.0000,    0.0000)\n",
-          "plane 5: D(     0.2000), N:(    0.0000,    0.0000,    0.0000,    0.0000)\n"}) {
-        EXPECT_NE(out.find(plane), std::string::npos) << plane << out;
-    }
-    EXPECT_EQ(out.find("nan"), std::string::npos);
 }
 
 TEST(Viewport, NearSideAndFarPlanes) {

@@ -2,35 +2,49 @@
 
 #include "sys/log.h"
 #include "tests/support/meshgen.h"
-#include "triangles.h"
 
 #include <cmath>
-#include <cstring>
 
 namespace lumo::test {
 
-bool Picture::operator==(const Picture& o) const {
-    return color.size() == o.color.size() &&
-           std::memcmp(color.data(), o.color.data(), color.size() * sizeof(vec4)) == 0 &&
-           depth == o.depth && canvas == o.canvas && stencil == o.stencil;
+std::unique_ptr<Mesh> meshOf(const std::vector<Tri>& tris, const Material* material,
+                             const vec4* uv) {
+    auto m = std::make_unique<Mesh>();
+    m->texcoords.push_back(vec4());
+    for (const Tri& t : tris) {
+        MeshFace f;
+        f.normal = t.normal;
+        f.spare = 7;
+        f.material = material;
+        for (int k = 0; k < 3; ++k) {
+            f.vertexIndex[k] = f.normalIndex[k] = int(m->vertices.size());
+            f.texcoordIndex[k] = int(m->texcoords.size());
+            const vec4& p = (&t.a)[k];
+            m->vertices.push_back(MeshVertex{vec4(p.x, p.y, p.z, 1.0f), t.normal, {}, {}});
+            m->normals.push_back(t.normal);
+            m->texcoords.push_back(uv ? *uv : vec4(0.25f * k, 0.5f, 0, 0));
+        }
+        m->faces.push_back(f);
+    }
+    m->vertexCount = m->normalCount = int(m->vertices.size());
+    m->texcoordCount = int(m->texcoords.size());
+    m->faceCount = int(m->faces.size());
+    return m;
 }
 
 static Assets makeAssets() {
     Assets a;
-    a.textures = std::make_unique<TextureStore>();
-    auto checker = std::make_unique<Texture>();
-    checker->image = std::make_unique<TextureImage>();
-    checker->image->width = 64;
-    checker->image->height = 32;
+    AlignedVector<vec4> checker;
     for (int i = 0; i < 64 * 32; ++i) {
         const int x = i % 64, y = i / 64;
-        checker->image->texels.push_back(((x >> 3) ^ (y >> 3)) & 1
-                                             ? vec4(0.1f, 0.2f, 0.5f, 1.0f)
-                                             : vec4(0.9f, 0.8f, 0.3f + x / 128.0f, 1.0f));
+        checker.push_back(((x >> 3) ^ (y >> 3)) & 1 ? vec4(0.1f, 0.2f, 0.5f, 1.0f)
+                                                    : vec4(0.9f, 0.8f, 0.3f + x / 128.0f, 1.0f));
     }
+    a.textures = std::make_unique<TextureStore>();
     a.lit.diffuse = vec4(0.8f, 0.5f, 0.3f, 1.0f);
     a.textured = a.litAll = a.gouraudAll = a.additive = a.lit;
-    a.textured.textureIndex = a.textures->add(std::move(checker));
+    a.textured.textureIndex = a.textures->add(std::make_unique<Texture>(
+        Texture{std::make_unique<TextureImage>(TextureImage{std::move(checker), 64, 32}), {}}));
     a.litAll.shaderType = ShaderType::LitAll;
     a.litAll.diffuse = vec4(0.3f, 0.7f, 0.4f, 1.0f);
     a.gouraudAll.shaderType = ShaderType::GouraudAll;
@@ -54,16 +68,14 @@ Assets& sharedAssets() {
 }
 
 MeshInstance place(int mesh, float scale, vec4 position, vec4 angles, bool castsShadow) {
-    MeshInstance instance(mesh, sharedAssets().meshes.get());
-    instance.scale = scale;
-    instance.placement = mat44::translation(position);
-    instance.rotation = eulerRotation(angles);
+    MeshInstance instance =
+        MeshInstance::placed(mesh, sharedAssets().meshes.get(), scale, position, angles);
     instance.castsShadow = castsShadow;
     return instance;
 }
 
 Rig::Rig(int threads, int w, int h)
-    : width(w), height(h), color(w, h), depth(w, h), stencil(w, h),
+    : color(w, h), depth(w, h), stencil(w, h),
       canvasPixels(size_t(w) * (h + 8), 0xDEADBEEF), canvas{canvasPixels.data(), w, h + 8} {
     LogCapture quiet(false);
     renderer = std::make_unique<Renderer>(RenderTargets{&color, &depth, &stencil},
@@ -73,8 +85,9 @@ Rig::Rig(int threads, int w, int h)
 }
 
 void Rig::render(const mat44& view, std::vector<Light> passLights,
-                 std::vector<MeshInstance>& instances, bool clear, bool pixelLighting) {
+                 std::vector<MeshInstance> passInstances, bool clear, bool pixelLighting) {
     lights = std::move(passLights);
+    instances = std::move(passInstances);
     renderer->beginFrame();
     renderer->setViewMatrix(view);
     renderer->setClear(clear, clear);
@@ -90,12 +103,11 @@ void Rig::render(const mat44& view, std::vector<Light> passLights,
 }
 
 Picture Rig::picture() const {
-    Picture p;
-    p.color.assign(color.pixels, color.pixels + size_t(width) * height);
-    p.canvas = canvasPixels;
-    p.depth.assign(depth.values.data(), depth.values.data() + depth.values.size());
-    p.stencil.assign(stencil.data.data(), stencil.data.data() + stencil.data.size());
-    return p;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(color.pixels);
+    return {{bytes, bytes + size_t(color.width) * color.height * sizeof(vec4)},
+            {depth.values.begin(), depth.values.end()},
+            canvasPixels,
+            {stencil.data.begin(), stencil.data.end()}};
 }
 
 std::vector<Picture> renderScene(Scene scene, int threads, const std::vector<int>& blockCounts,

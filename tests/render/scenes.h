@@ -1,17 +1,25 @@
 #pragma once
-// Test scenes for whole-picture tests: one store of generated meshes and a
-// checker texture, a renderer with its targets, and frames rendered with a
-// chosen worker count.
+// Shared helpers of the renderer tests: meshes made of separate triangles; and
+// for whole-picture tests one store of generated meshes and a checker texture,
+// a renderer with its targets, and frames rendered with a chosen worker count.
 
 #include "assets/mesh.h"
 #include "assets/texture.h"
 #include "render/renderer.h"
 
-#include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace lumo::test {
+
+struct Tri {
+    vec4 a, b, c, normal;
+};
+
+// Corner k gets the texture coordinate (k / 4, 1 / 2), or `uv` when given; the
+// faces use `material` and carry spare 7.
+std::unique_ptr<Mesh> meshOf(const std::vector<Tri>& tris, const Material* material,
+                             const vec4* uv = nullptr);
 
 struct Assets {
     std::unique_ptr<TextureStore> textures;
@@ -28,25 +36,27 @@ Assets& sharedAssets();
 MeshInstance place(int mesh, float scale, vec4 position, vec4 angles = vec4(),
                    bool castsShadow = false);
 
+// A frame as stored: the colours as bytes (equal means identical), the depths
+// in tiles, the canvas, and the counts of the frame's last shadowed light.
 struct Picture {
-    std::vector<vec4> color;
-    std::vector<int32_t> depth; // as stored, in tiles
+    std::vector<uint8_t> color;
+    std::vector<int32_t> depth;
     std::vector<uint32_t> canvas;
-    std::vector<uint8_t> stencil; // the counts of the frame's last shadowed light
-    bool operator==(const Picture& o) const;
+    std::vector<uint8_t> stencil;
+    bool operator==(const Picture&) const = default;
 };
 
 // A renderer with ambient 0.2 drawing into its own buffers, resolving from row
 // 4 of a canvas 8 rows taller than the picture, filled with 0xDEADBEEF.
 struct Rig {
     explicit Rig(int threads, int width = 320, int height = 176);
-    // One pass; the renderer keeps pointers to the lights until the next one.
+    // One pass; the renderer keeps pointers to the lights and instances until
+    // the next one.
     void render(const mat44& view, std::vector<Light> passLights,
-                std::vector<MeshInstance>& instances, bool clear = true,
+                std::vector<MeshInstance> passInstances, bool clear = true,
                 bool pixelLighting = false);
     Picture picture() const;
 
-    int width, height;
     ColorBuffer color;
     DepthBuffer depth;
     StencilBuffer stencil;
@@ -54,6 +64,7 @@ struct Rig {
     Canvas canvas;
     std::unique_ptr<Renderer> renderer;
     std::vector<Light> lights;
+    std::vector<MeshInstance> instances;
 };
 
 // Shadows: closed casters (a rotating box and torus, a sphere) and an open one

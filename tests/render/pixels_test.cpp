@@ -1,15 +1,22 @@
-// The tile rasterizer against a naive per-pixel reference: the edge functions
-// evaluated directly at every pixel with the same snapping and fill rule, and
-// the depth plane evaluated from the triangle's origin.
+// The per-pixel stages. The tile rasterizer against a naive per-pixel
+// reference: the edge functions evaluated directly at every pixel with the same
+// snapping and fill rule, and the depth plane evaluated from the triangle's
+// origin; shadow bins. The final pass: resolve rounding, band clear and
+// markers, the tent blur and the overlay.
 
+#include "assets/texture.h"
+#include "render/internal/finalpass.h"
 #include "render/internal/raster.h"
 #include "render/internal/shadowbin.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 #include <random>
+#include <span>
 #include <vector>
 
 namespace lumo {
@@ -25,24 +32,20 @@ void forEachCovered(const vec4 v[3], bool stencilDepth, int width, int height, F
         return;
     }
     int64_t X[3], Y[3];
+    int32_t Z[3];
     for (int k = 0; k < 3; ++k) {
         X[k] = std::lrint(v[k].x * 16.0f);
         Y[k] = std::lrint(v[k].y * 16.0f);
+        Z[k] = stencilDepth ? int32_t((double(v[k].z) - 0.999999) * 536870911.0)
+                            : int32_t(double(v[k].z - 1.0f) * 536870911.0);
     }
     const int64_t minX = std::min({X[0], X[1], X[2]}), minY = std::min({Y[0], Y[1], Y[2]});
     const int ox = int(std::max<int64_t>(0, (minX + 15) >> 4)) & ~7;
     const int oy = int(std::max<int64_t>(0, (minY + 15) >> 4)) & ~7;
-    int32_t Z[3];
-    for (int k = 0; k < 3; ++k) {
-        Z[k] = stencilDepth ? int32_t((double(v[k].z) - 0.999999) * 536870911.0)
-                            : int32_t(double(v[k].z - 1.0f) * 536870911.0);
-    }
     float dZ1 = float(Z[1] - Z[0]), dZ2 = float(Z[2] - Z[0]);
     float dZdx = -(uy * dZ2 - vy * dZ1) / area;
     float dZdy = -(vx * dZ1 - ux * dZ2) / area;
-    auto clamp32 = [](float f) {
-        return int64_t(std::clamp<double>(f, -2147483648.0, 2147483647.0));
-    };
+    auto clamp32 = [](float f) { return int64_t(std::clamp<double>(f, INT32_MIN, INT32_MAX)); };
     int64_t zx = clamp32(dZdx), zy = clamp32(dZdy);
     int64_t z0 = int64_t((float(ox) - v[0].x) * dZdx + float(Z[0]) + (float(oy) - v[0].y) * dZdy);
     for (int y = 0; y < height; ++y) {
@@ -54,22 +57,19 @@ void forEachCovered(const vec4 v[3], bool stencilDepth, int width, int height, F
                 const int64_t E = (16 * y - Y[k]) * B + (16 * x - X[k]) * A;
                 covered = covered && ((E + (A > 0 || (A == 0 && B > 0)) - 1) >> 4) >= 0;
             }
-            if (!covered) {
-                continue;
+            if (covered) {
+                pixel(size_t(y) * width + x,
+                      int32_t(std::clamp<int64_t>(z0 + (x - ox) * zx + (y - oy) * zy, INT32_MIN,
+                                                  INT32_MAX)));
             }
-            const int32_t z = int32_t(
-                std::clamp<int64_t>(z0 + (x - ox) * zx + (y - oy) * zy, INT32_MIN, INT32_MAX));
-            pixel(size_t(y) * width + x, z);
         }
     }
 }
 
 RasterInputs triangle(vec4 a, vec4 b, vec4 c, float red) {
     RasterInputs in;
-    in.screen[0] = a;
-    in.screen[1] = b;
-    in.screen[2] = c;
-    in.color[0] = in.color[1] = in.color[2] = vec4(red, 0, 0, 0);
+    std::ranges::copy(std::array{a, b, c}, in.screen);
+    std::ranges::fill(in.color, vec4(red, 0, 0, 0));
     return in;
 }
 
@@ -91,21 +91,20 @@ TEST(TileRasterizer, MatchesNaiveReferenceOnRandomTriangles) {
             std::vector<int> refId(size_t(W) * H, 0);
             std::vector<uint8_t> counts(size_t(W) * H, 0);
             const std::vector<int>& bands = layouts[layout];
-            std::uniform_real_distribution<float> cx(-30.0f, W + 30.0f), cy(-30.0f, H + 30.0f);
-            std::uniform_real_distribution<float> z(-0.9f, 0.99f);
+            std::uniform_real_distribution<float> cx(-30.0f, W + 30.0f), cy(-30.0f, H + 30.0f),
+                z(-0.9f, 0.99f);
             std::uniform_int_distribution<int> size(0, 2);
             for (int n = 1; n <= kTriangles; ++n) {
-                const float spreads[3] = {4.0f, 25.0f, 120.0f};
-                const float spread = spreads[size(rng)];
+                const float spread = std::array{4.0f, 25.0f, 120.0f}[size_t(size(rng))];
                 std::uniform_real_distribution<float> d(-spread, spread);
                 const float x0 = cx(rng), y0 = cy(rng);
                 RasterInputs in;
-                vec4* v = in.screen;
-                for (int k = 0; k < 3; ++k) {
-                    v[k] = vec4{x0 + d(rng), y0 + d(rng), z(rng), 1.0f}; // braces: in order
+                const vec4* v = in.screen;
+                for (vec4& corner : in.screen) {
+                    corner = vec4{x0 + d(rng), y0 + d(rng), z(rng), 1.0f}; // braces: in order
                     if (n % 5 == 0) {
-                        v[k].x = std::round(v[k].x * 2.0f) / 2.0f;
-                        v[k].y = std::round(v[k].y * 2.0f) / 2.0f;
+                        corner = vec4(std::round(corner.x * 2) / 2, std::round(corner.y * 2) / 2,
+                                      corner.z, 1);
                     }
                 }
                 in.color[0] = vec4(float(n), 0, 0, 0);
@@ -113,8 +112,7 @@ TEST(TileRasterizer, MatchesNaiveReferenceOnRandomTriangles) {
                                       : (n & 1) == 0 ? Member::StencilIncrement
                                                      : Member::StencilDecrement;
                 for (size_t b = 0; b + 1 < bands.size(); ++b) {
-                    RasterTarget t{&color, &depth, &stencil, bands[b], bands[b + 1], nullptr};
-                    rasterize(member, t, in);
+                    rasterize(member, {&color, &depth, &stencil, bands[b], bands[b + 1]}, in);
                 }
                 if (n <= kSurfaces) { // the shading depth test: stored >= Z wins
                     forEachCovered(v, false, W, H, [&](size_t i, int32_t z) {
@@ -130,17 +128,15 @@ TEST(TileRasterizer, MatchesNaiveReferenceOnRandomTriangles) {
                     });
                 }
             }
-            int counted = 0;
             for (int y = 0; y < H; ++y) {
                 for (int x = 0; x < W; ++x) {
                     size_t i = size_t(y) * W + x;
                     ASSERT_EQ(depth.at(x, y), refDepth[i]) << x << "," << y << " layout " << layout;
                     ASSERT_EQ(int(color.at(x, y).x), refId[i]) << x << "," << y;
                     ASSERT_EQ(stencil.at(x, y), counts[i]) << x << "," << y;
-                    counted += counts[i] != 0;
                 }
             }
-            EXPECT_GT(counted, W * H / 4);
+            EXPECT_GT(std::ranges::count_if(counts, [](uint8_t c) { return c != 0; }), W * H / 4);
         }
     }
     setRasterFastPaths(true);
@@ -184,7 +180,7 @@ TEST(TileRasterizer, SharedEdgesCoverEachPixelOnce) {
     }
 }
 
-TEST(TileRasterizer, ExtremeAndBrokenVertices) {
+TEST(TileRasterizer, ExtremeAndBrokenInputs) {
     DepthBuffer depth(16, 16);
     ColorBuffer color(16, 16);
     const RasterTarget t{&color, &depth, nullptr, 0, 16, nullptr};
@@ -195,31 +191,18 @@ TEST(TileRasterizer, ExtremeAndBrokenVertices) {
         EXPECT_EQ(depth.at(1, 1), z == 10.0f ? INT32_MAX : INT32_MIN);
         EXPECT_EQ(color.at(1, 1).x, z == 10.0f ? 10.0f : -10.0f);
     }
-    // The additive member twice over the same surface: equal depths pass, the
-    // colour is added a second time.
-    const RasterInputs add =
-        triangle({-20, -20, 0.5f, 1}, {-20, 60, 0.5f, 1}, {60, -20, 0.6f, 1}, 0.25f);
-    for (int i = 0; i < 2; ++i) {
-        rasterize(Member::GouraudAdd, RasterTarget{&color, &depth, nullptr, 8, 16, nullptr}, add);
-    }
-    EXPECT_EQ(color.at(10, 9).x, 0.5f);
     // Non-finite or far-away vertices draw nothing and do not crash.
     for (float bad : {NAN, 1e9f}) {
         rasterize(Member::Flat, t,
                   triangle({-bad, 0, -0.5f, 1}, {0, bad, -0.5f, 1}, {bad, bad, -0.5f, 1}, 1.0f));
         EXPECT_EQ(color.at(15, 7).x, 0.0f);
     }
-}
-
-TEST(TileRasterizer, TextureWrapAndPowApprox) {
-    EXPECT_EQ(wrapTexel(1.0f, 4), 0);
-    EXPECT_EQ(wrapTexel(-0.25f, 4), 3);
-    EXPECT_EQ(wrapTexel(0.375f, 4), 2); // 1.5 rounds to even
-    EXPECT_EQ(wrapTexel(0.625f, 4), 2); // 2.5 rounds to even
-    EXPECT_EQ(wrapTexel(NAN, 4), 0);
-    EXPECT_EQ(wrapTexel(1e30f, 4), 0);
-    EXPECT_NEAR(powApprox(1.0f, 8.0f), 1.406, 0.001);
-    EXPECT_NEAR(powApprox(0.5f, 8.0f), 0.00549, 0.00002);
+    // Texel coordinates wrap whatever their value (1.5 and 2.5 round to even),
+    // and the power approximation of a zero base is zero.
+    for (auto [u, texel] :
+         {std::pair{1.0f, 0}, {-0.25f, 3}, {0.375f, 2}, {0.625f, 2}, {NAN, 0}, {1e30f, 0}}) {
+        EXPECT_EQ(wrapTexel(u, 4), texel) << u;
+    }
     EXPECT_EQ(powApprox(0.0f, 8.0f), 0.0f);
 }
 
@@ -237,6 +220,124 @@ TEST(ShadowBin, WindingChoosesIncrementOrDecrement) {
     rasterizeShadowBin(bin, 6, 0, 32, stencil, depth);
     EXPECT_EQ(stencil.at(2, 2), 1);
     EXPECT_EQ(stencil.at(17, 17), 255);
+}
+
+uint32_t red(float c, float bias = 0.0f) {
+    return (resolvePixel(vec4(c, 0, 0, 0), bias) >> 16) & 255u;
+}
+
+TEST(Resolve, RoundingAndClamping) {
+    EXPECT_EQ(red(0.998f), 255u); // 255.49 capped
+    EXPECT_EQ(red(0.5f), 128u);
+    EXPECT_EQ(red(254.5f / 256.0f), 254u); // ties to even
+    EXPECT_EQ(red(253.5f / 256.0f), 254u);
+    EXPECT_EQ(red(-0.3f), 0u);
+    EXPECT_EQ(red(100.0f), 255u);
+    EXPECT_EQ(red(1.0f, -1.0f), 0u);
+    EXPECT_EQ(red(0.0f, 0.25f), 64u); // a positive exposure lifts black
+    EXPECT_EQ(red(std::numeric_limits<float>::quiet_NaN()), 255u);
+    EXPECT_EQ(red(-std::numeric_limits<float>::infinity()), 0u);
+    EXPECT_EQ(resolvePixel(vec4(1, 0.5f, 0.25f, 1), 0.0f), 0xFFFF8040u); // alpha in bits 24-31
+}
+
+// Rows resolve into the canvas moved down and clipped to it; a band clears its
+// rows and marks them.
+TEST(FinalPass, RowsResolveClearAndMark) {
+    ColorBuffer color(8, 16);
+    for (int i = 0; i < 8 * 16; ++i) {
+        color.pixels[i] = vec4(float(i / 8) / 256.0f, 0, 0, 0);
+    }
+    std::vector<uint32_t> pixels(8 * 20, 7);
+    Canvas canvas{pixels.data(), 8, 20};
+    resolveRows(color, canvas, 8, 16, 10, 0.0f); // rows 18..25: only 18, 19 fit
+    EXPECT_EQ(pixels[17 * 8], 7u);
+    EXPECT_EQ(pixels[18 * 8 + 3], 8u << 16);
+    EXPECT_EQ(pixels[19 * 8 + 7], 9u << 16);
+    resolveRows(color, canvas, 0, 8, -4, 0.0f); // rows -4..3: only 0..3
+    EXPECT_EQ(pixels[0], 4u << 16);
+    EXPECT_EQ(pixels[4 * 8], 7u);
+
+    ColorBuffer bands(16, 16);
+    std::fill_n(bands.pixels, 256, vec4(1, 1, 1, 1));
+    clearColorRows(bands, 8, 16);
+    EXPECT_EQ(bands.at(3, 7), vec4(1, 1, 1, 1));
+    EXPECT_EQ(bands.at(3, 8), vec4());
+    markBands(bands, 8, 16, 1);
+    EXPECT_EQ(bands.at(7, 15), vec4(1, 0, 1, 0));
+    EXPECT_EQ(bands.at(8, 15), vec4());
+    EXPECT_EQ(bands.at(0, 0), vec4(1, 1, 1, 1)); // only worker 0 marks row 0
+    markBands(bands, 8, 8, 1);                   // an empty band marks nothing
+    EXPECT_EQ(bands.at(0, 7), vec4(1, 1, 1, 1));
+}
+
+// Blurs against a direct tent filter, O(r) per pixel in each direction, with
+// the edge pixels repeated.
+TEST(Blur, MatchesADirectTentFilter) {
+    constexpr int W = 23, H = 11;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> d(0.0f, 1.0f);
+    for (int r : {0, 1, 2, 9}) { // 0: nothing happens; 9: wider than the columns
+        ColorBuffer noise(W, H);
+        for (vec4& p : std::span(noise.pixels, W * H)) {
+            p = vec4(d(rng), d(rng), d(rng), d(rng));
+        }
+        std::vector<vec4> expected(noise.pixels, noise.pixels + W * H);
+        for (auto [count, length, step] : {std::array{W, H, 1}, std::array{H, W, W}}) {
+            const int lineStep = step == 1 ? W : 1;
+            const std::vector<vec4> in = expected;
+            for (int line = 0; line < length; ++line) {
+                for (int i = 0; i < count; ++i) {
+                    double s[4] = {};
+                    for (int k = -r; k <= r; ++k) {
+                        const vec4& p =
+                            in[line * lineStep + std::clamp(i + k, 0, count - 1) * step];
+                        const double weight = (r + 1 - std::abs(k)) / double((r + 1) * (r + 1));
+                        s[0] += weight * p.x, s[1] += weight * p.y, s[2] += weight * p.z,
+                            s[3] += weight * p.w;
+                    }
+                    expected[line * lineStep + i * step] =
+                        vec4(float(s[0]), float(s[1]), float(s[2]), float(s[3]));
+                }
+            }
+        }
+        ASSERT_TRUE(blurColorBuffer(noise, r));
+        for (int i = 0; i < W * H; ++i) {
+            ASSERT_NEAR(noise.pixels[i].x, expected[i].x, 1e-6f) << "r " << r << " i " << i;
+            ASSERT_NEAR(noise.pixels[i].w, expected[i].w, 1e-6f);
+        }
+    }
+}
+
+TEST(Overlay, BlendsPremultipliedAndClips) {
+    // An alpha other than 0.5, where s.a and 1 - s.a would agree.
+    const TextureImage image{AlignedVector<vec4>(12, vec4(0.2f, 0.1f, 0.0f, 0.25f)), 4, 3};
+    ColorBuffer color(8, 8);
+    const vec4 grey(0.4f, 0.4f, 0.4f, 0.9f);
+    std::fill_n(color.pixels, 64, grey);
+    compositeOverlay(color, image, 2, 2, 0.5f);
+    // s + d (1 - s.a), faded in by one half; the destination alpha is kept.
+    auto blend = [](float s) { return 0.4f * 0.5f + (0.4f * 0.75f + s) * 0.5f; };
+    const vec4 over(blend(0.2f), blend(0.1f), blend(0.0f), 0.9f);
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            const bool inside = x >= 2 && x < 6 && y >= 2 && y < 5;
+            ASSERT_EQ(color.at(x, y), inside ? over : grey) << x << "," << y;
+        }
+    }
+
+    // Partly off every side, and wider than the buffer: only inside pixels
+    // change; starting below or right of it, or with fewer texels than its size,
+    // nothing does.
+    TextureImage wide{AlignedVector<vec4>(400, vec4(1, 1, 1, 1)), 20, 20};
+    ColorBuffer small(8, 8);
+    compositeOverlay(small, wide, -6, -6, 1.0f);
+    EXPECT_EQ(small.at(7, 7).x, 1.0f);
+    const std::vector<vec4> before(color.pixels, color.pixels + 64);
+    compositeOverlay(color, wide, 0, 8, 1.0f);
+    compositeOverlay(color, wide, 8, 0, 1.0f);
+    wide.texels.resize(399);
+    compositeOverlay(color, wide, 0, 0, 1.0f);
+    EXPECT_EQ(std::vector<vec4>(color.pixels, color.pixels + 64), before);
 }
 
 } // namespace
