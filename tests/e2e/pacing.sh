@@ -53,7 +53,7 @@ read -r frames span cpu < <(play) || fail "paced play printed no statistics"
 echo "paced: $frames frames in $span s, processor $cpu s over 8 s"
 awk -v f="$frames" -v s="$span" 'BEGIN { exit !(f / s >= 40 && f / s <= 80) }' ||
     fail "paced play presented $frames frames in $span s"
-awk -v c="$cpu" 'BEGIN { exit !(c < 0.75 * 8) }' || fail "paced play used $cpu processor seconds in 8 s"
+awk -v c="$cpu" 'BEGIN { exit !(c < 0.8 * 8) }' || fail "paced play used $cpu processor seconds in 8 s"
 
 read -r fast fastSpan _ < <(play --no-vsync) || fail "unpaced play printed no statistics"
 echo "--no-vsync: $fast frames in $fastSpan s"
