@@ -115,6 +115,8 @@ TEST(CommandLine, OptionsAnswerTheDialogOrPickAModeAndMistakesAreOneLineErrors) 
     o = parse("--capture out --fps 10 --from 1.5 --to 3");
     EXPECT_EQ(std::tuple(o.error, o.captureDirectory, o.fps, o.from, o.to),
               std::tuple("", "out", 10, 1.5, 3.0));
+    o = parse("--no-vsync --no-launcher");
+    EXPECT_TRUE(!o.vsync && !o.launcher && o.error.empty());
     o = parse("--bench --threads 1,2,4 --frames 1");
     EXPECT_EQ(std::tuple(o.error, o.threadList, o.frames),
               std::tuple("", std::vector<int>{1, 2, 4}, 1));
@@ -123,9 +125,10 @@ TEST(CommandLine, OptionsAnswerTheDialogOrPickAModeAndMistakesAreOneLineErrors) 
     }
 
     // The entry point prints the one line and exits with 2.
-    for (const char* bad : {"--fullscreen=1", "data", "--capture", "--capture o --from 3 --to 2",
-                            "--capture o --video a.mp4", "--capture o --fps 0",
-                            "--capture o --threads 1,2", "--bench --threads 1,,2", "--fps 30"}) {
+    for (const char* bad :
+         {"--fullscreen=1", "data", "--capture", "--capture o --from 3 --to 2",
+          "--capture o --video a.mp4", "--capture o --fps 0", "--capture o --threads 1,2",
+          "--bench --threads 1,,2", "--fps 30", "--no-vsync --frame 3 --out f.png"}) {
         Options e = parse(bad);
         EXPECT_FALSE(e.error.empty()) << bad;
         EXPECT_EQ(e.error.find('\n'), std::string::npos) << bad;
@@ -154,6 +157,20 @@ TEST(MainLoopParts, FrameCheckAndStatistics) {
     EXPECT_DOUBLE_EQ(t.fps(), 1.0 / (0.1 * 0.1));
     t.frameDone(0.1, 0.0);
     EXPECT_DOUBLE_EQ(t.fps(), 1.0 / (0.01 * 0.9 + 0.1 * 0.1));
+
+    // The presentation line: intervals since the last line, and the processor
+    // time as a share of all the processors; the next period starts afresh.
+    for (double at : {0.5, 0.51, 0.53, 0.54, 0.58}) {
+        t.framePresented(at);
+    }
+    EXPECT_EQ(t.presentedLine(1.0, 0.5, 2),
+              "presented: 4 frames in 1.0 s, interval median 15.00 ms, 95th percentile 40.00 "
+              "ms, processor use 25% of 2\n");
+    EXPECT_EQ(t.presentedLine(3.0, 1.5, 2).substr(0, 30), "presented: 0 frames in 2.0 s, ");
+
+    // The window's close button ends the demo as Escape does.
+    Application app;
+    EXPECT_TRUE(app.closeRequested(nullptr) && app.quitRequested);
 }
 
 // Stands in for the window: an offscreen display that closes itself after five
