@@ -6,6 +6,7 @@
 #include "math/statistics.h"
 #include "params/track.h"
 #include "render/renderer.h"
+#include "render/simd.h"
 #include "sys/threads.h"
 
 #include <algorithm>
@@ -104,8 +105,9 @@ std::map<int, std::vector<double>> benchPositions(const SyncTrack* scene, double
 
 std::string benchJson(int framesPerPosition, const std::vector<SceneResult>& scenes,
                       const std::vector<TimelineResult>& timeline) {
-    std::string j =
-        "{\n  \"frames_per_position\": " + std::to_string(framesPerPosition) + ",\n  \"scenes\": [";
+    std::string j = "{\n  \"frames_per_position\": " + std::to_string(framesPerPosition) +
+                    ",\n  \"vector_path\": \"" + simdPathName(activeSimdPath()) +
+                    "\",\n  \"scenes\": [";
     for (size_t i = 0; i < scenes.size(); ++i) {
         const SceneResult& r = scenes[i];
         j += i ? ",\n    {" : "\n    {";
@@ -222,8 +224,9 @@ int benchCommand(const std::string& dataDirectory, const BenchSettings& settings
         timeline.push_back(tr);
     }
 
-    std::printf("\n%d timed frames per position after %d warm-up frame%s; fps = 1000 / median\n",
-                frames, warmUp, warmUp == 1 ? "" : "s");
+    std::printf("\n%d timed frames per position after %d warm-up frame%s; fps = 1000 / median; "
+                "%s vector path\n",
+                frames, warmUp, warmUp == 1 ? "" : "s", simdPathName(activeSimdPath()));
     for (const auto& [scene, list] : positions) {
         std::printf("scene %d at", scene);
         for (double s : list) {

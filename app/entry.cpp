@@ -9,10 +9,12 @@
 #include "app/options.h"
 #include "display/display.h"
 #include "display/sdl_display.h"
+#include "render/simd.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 namespace lumo {
@@ -68,6 +70,11 @@ int runLumo(int argc, char** argv) {
     if (options.help) {
         std::fputs(usageText(), stdout);
         return 0;
+    }
+    std::string simdError;
+    if (!chooseSimdPath(std::getenv("LUMO_SIMD"), simdError)) {
+        std::fprintf(stderr, "lumo: %s\n", simdError.c_str());
+        return 2;
     }
 
     if (options.frame) {

@@ -1,5 +1,7 @@
 #include "app/mainloop.h"
 
+#include "render/simd.h"
+
 #include "app/application.h"
 #include "app/demo.h"
 #include "app/pacing.h"
@@ -13,6 +15,7 @@
 #include "math/statistics.h"
 #include "params/track.h"
 #include "params/varpile.h"
+#include "render/simd.h"
 #include "sys/threads.h"
 
 #include <algorithm>
@@ -47,10 +50,10 @@ std::string FrameStatistics::presentedLine(double now, double processSeconds, in
     char line[200];
     std::snprintf(line, sizeof line,
                   "presented: %zu frames in %.1f s, interval median %.2f ms, 95th percentile "
-                  "%.2f ms, processor use %.0f%% of %d\n",
+                  "%.2f ms, processor use %.0f%% of %d, %s path\n",
                   intervals_.size(), span, 1e3 * median(intervals_),
                   1e3 * percentile(intervals_, 95.0), 100.0 * use / std::max(processors, 1),
-                  processors);
+                  processors, simdPathName(activeSimdPath()));
     intervals_.clear();
     periodStart_ = now;
     periodProcessSeconds_ = processSeconds;

@@ -297,6 +297,10 @@ int main(int argc, char** argv) {
     if (options.files.empty()) {
         options.files = sceneFolderFiles();
     }
+    if (!chooseVectorPaths(options)) {
+        return 1;
+    }
+    setSimdPath(options.paths.front());
     std::vector<SceneSpec> scenes(options.files.size());
     for (size_t i = 0; i < scenes.size(); ++i) {
         if (!loadScene(options.files[i], scenes[i])) {
@@ -324,13 +328,15 @@ int main(int argc, char** argv) {
     }
     sys::pinToFirstProcessor();
 
-    std::printf("%dx%d, %d warm-up frames, %d runs of %d frames; peer: OpenGL 3.3 core on %s,\n"
+    std::printf("%dx%d, %d warm-up frames, %d runs of %d frames; lumo's %s vector path; peer: "
+                "OpenGL 3.3 core on %s,\n"
                 "a process per worker count (LP_NUM_THREADS); lumo's and the peer's runs "
                 "alternate; main threads on the first processor as in the demo;\nms/frame is the "
                 "median run, spread min..max; cpu ms: processor time per frame of the renderer's "
                 "process;\npeer/lumo: median ratio of runs made one after the other (above 1: "
                 "lumo is faster)\n",
-                width, height, options.warmup, options.runs, options.frames, rendererName.c_str());
+                width, height, options.warmup, options.runs, options.frames,
+                simdPathName(activeSimdPath()), rendererName.c_str());
     std::printf("%-8s %7s %7s %9s %15s %8s %9s %15s %8s %9s\n", "scene", "shadows", "workers",
                 "lumo ms", "spread", "cpu ms", "peer ms", "spread", "cpu ms", "peer/lumo");
     auto lost = [] {

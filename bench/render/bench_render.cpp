@@ -96,14 +96,16 @@ struct Result {
 // (see main), so a slow spell of a shared machine hits all of them alike.
 class SceneRun {
 public:
-    SceneRun(const SceneSpec& scene, bool shadows, int threads, int width, int height)
-        : scene_(scene), shadows_(shadows), width_(width), height_(height),
+    SceneRun(const SceneSpec& scene, bool shadows, int threads, SimdPath path, int width,
+             int height)
+        : scene_(scene), shadows_(shadows), path_(path), width_(width), height_(height),
           lumo_(scene, shadows, threads, width, height) {
         workerCpu_.assign(size_t(lumo_.renderer().threadCount()), 0.0);
         workerBlocks_.assign(size_t(lumo_.renderer().threadCount()), 0.0);
     }
 
     void warmUp(int frames) {
+        setSimdPath(path_);
         for (int i = 0; i < frames; ++i) {
             frame();
         }
@@ -115,6 +117,7 @@ public:
 
     // One timed run; returns its milliseconds per frame.
     double run(int frames) {
+        setSimdPath(path_);
         critical_ = 0;
         double cpuStart = sys::processCpuSeconds() * 1e3;
         auto start = std::chrono::steady_clock::now();
@@ -130,9 +133,12 @@ public:
     }
     double lastCritical() const { return criticalTimes_.back(); }
 
-    Result result(const std::string& pictureDir) const {
+    // pathInName: several paths are measured, so each picture names its own.
+    Result result(const std::string& pictureDir, bool pathInName) const {
         if (!pictureDir.empty()) {
-            writePpm(pictureDir + "/" + scene_.name + (shadows_ ? "" : "-noshadows") + ".ppm",
+            const std::string path = pathInName ? std::string("-") + simdPathName(path_) : "";
+            writePpm(pictureDir + "/" + scene_.name + (shadows_ ? "" : "-noshadows") + path +
+                         ".ppm",
                      lumo_.pixels(), width_, height_);
         }
         Result result;
@@ -195,6 +201,7 @@ private:
 
     const SceneSpec& scene_;
     bool shadows_;
+    SimdPath path_;
     int width_, height_;
     LumoScene lumo_;
     long measured_ = 0;
@@ -206,7 +213,8 @@ private:
 void usage() {
     std::printf("usage: bench_render [--threads 1,2] [--shadows both|on|off] [--frames N]\n"
                 "                    [--runs N] [--warmup N] [--size WxH] [--pictures DIR]\n"
-                "                    [SCENE ...]\n"
+                "                    [--paths sse,avx2] [SCENE ...]\n"
+                "       (LUMO_SIMD=sse|avx2 picks the vector path; --paths measures several)\n"
                 "       bench_render --write-meshes DIR   (the generated meshes as OBJ files)\n");
 }
 
@@ -236,22 +244,37 @@ int main(int argc, char** argv) {
     if (options.files.empty()) {
         options.files = sceneFolderFiles();
     }
-    const std::vector<int>& threadCounts = options.threadCounts;
+    if (!chooseVectorPaths(options)) {
+        return 1;
+    }
+    // Every path with every worker count, the first of them the reference of the speed-ups.
+    struct Setting {
+        SimdPath path;
+        int threads;
+    };
+    std::vector<Setting> settings;
+    for (SimdPath path : options.paths) {
+        for (int threads : options.threadCounts) {
+            settings.push_back({path, threads});
+        }
+    }
     const int frames = options.frames, runs = options.runs, warmup = options.warmup,
               width = options.width, height = options.height;
 
-    std::printf("%dx%d, %d warm-up frames, %d runs of %d frames, main thread on the first "
-                "processor as in the demo; the worker counts' runs alternate;\nms/frame is the "
-                "median run, spread min..max; speed-up: median ratio of runs made one after the "
-                "other;\ncpu ms: "
-                "process processor time per frame; crit. ms: main thread plus busiest worker "
-                "processor time per frame (the frame time with a free processor per thread);\n"
-                "per worker: processor ms per frame @ mean band height in 8-row blocks\n",
-                width, height, warmup, runs, frames);
-    std::printf("%-8s %7s %7s %9s %15s %7s %6s %9s %8s %8s %9s %8s %8s %9s %8s  %-22s  %s\n",
-                "scene", "shadows", "workers", "ms/frame", "spread", "fps", "faces", "Mpix/s",
-                "speed-up", "cpu ms", "crit. ms", "crit. up", "main ms", "vol.tris", "bin hwm",
-                "bins (slot:per worker)", "per worker");
+    std::printf(
+        "%dx%d, %d warm-up frames, %d runs of %d frames, main thread on the first "
+        "processor as in the demo; the worker counts' runs alternate;\nms/frame is the "
+        "median run, spread min..max; speed-up: median ratio of runs made one after the "
+        "other;\ncpu ms: "
+        "process processor time per frame; crit. ms: main thread plus busiest worker "
+        "processor time per frame (the frame time with a free processor per thread);\n"
+        "per worker: processor ms per frame @ mean band height in 8-row blocks; the settings' runs "
+        "alternate\n",
+        width, height, warmup, runs, frames);
+    std::printf("%-8s %7s %5s %7s %9s %15s %7s %6s %9s %8s %8s %9s %8s %8s %9s %8s  %-22s  %s\n",
+                "scene", "shadows", "path", "workers", "ms/frame", "spread", "fps", "faces",
+                "Mpix/s", "speed-up", "cpu ms", "crit. ms", "crit. up", "main ms", "vol.tris",
+                "bin hwm", "bins (slot:per worker)", "per worker");
     for (const std::string& file : options.files) {
         SceneSpec scene;
         if (!loadScene(file, scene)) {
@@ -259,9 +282,9 @@ int main(int argc, char** argv) {
         }
         for (bool shadows : options.shadowSettings) {
             std::vector<std::unique_ptr<SceneRun>> sceneRuns;
-            for (int threads : threadCounts) {
-                sceneRuns.push_back(
-                    std::make_unique<SceneRun>(scene, shadows, threads, width, height));
+            for (const Setting& setting : settings) {
+                sceneRuns.push_back(std::make_unique<SceneRun>(scene, shadows, setting.threads,
+                                                               setting.path, width, height));
                 sceneRuns.back()->warmUp(warmup);
             }
             // Runs alternate between the worker counts; a speed-up is the
@@ -280,16 +303,17 @@ int main(int argc, char** argv) {
                 }
             }
             for (size_t k = 0; k < sceneRuns.size(); ++k) {
-                const Result r = sceneRuns[k]->result(options.pictureDir);
+                const Result r = sceneRuns[k]->result(options.pictureDir, options.paths.size() > 1);
                 char spread[64];
                 std::snprintf(spread, sizeof spread, "%.2f..%.2f", r.best, r.worst);
-                std::printf("%-8s %7s %7d %9.3f %15s %7.1f %6.0f %9.1f %7.2fx %8.3f %9.3f %7.2fx "
-                            "%8.3f %9.0f %8d  %-22s  %s\n",
-                            scene.name.c_str(), shadows ? "on" : "off", threadCounts[k], r.median,
-                            spread, 1000.0 / r.median, r.faces, r.pixels / r.median / 1000.0,
-                            lumo::median(ratios[k]), r.cpu, r.critical,
-                            lumo::median(criticalRatios[k]), r.mainCpu, r.volumeTriangles,
-                            r.binMark, r.bins.c_str(), r.workers.c_str());
+                std::printf(
+                    "%-8s %7s %5s %7d %9.3f %15s %7.1f %6.0f %9.1f %7.2fx %8.3f %9.3f %7.2fx "
+                    "%8.3f %9.0f %8d  %-22s  %s\n",
+                    scene.name.c_str(), shadows ? "on" : "off", simdPathName(settings[k].path),
+                    settings[k].threads, r.median, spread, 1000.0 / r.median, r.faces,
+                    r.pixels / r.median / 1000.0, lumo::median(ratios[k]), r.cpu, r.critical,
+                    lumo::median(criticalRatios[k]), r.mainCpu, r.volumeTriangles, r.binMark,
+                    r.bins.c_str(), r.workers.c_str());
             }
             std::fflush(stdout);
         }

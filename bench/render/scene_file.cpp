@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace lumo {
@@ -199,6 +200,17 @@ OptionRead readRunOption(int argc, char** argv, int& i, RunOptions& options) {
         ok = v && std::sscanf(v, "%dx%d", &options.width, &options.height) == 2 &&
              options.width >= 8 && options.height >= 8 && options.width <= 4096 &&
              options.height <= 4096;
+    } else if (arg == "--paths") {
+        const char* v = value();
+        options.paths.clear();
+        std::stringstream list(v ? v : "");
+        std::string item;
+        while (std::getline(list, item, ',')) {
+            const std::optional<SimdPath> path = simdPathFromName(item);
+            ok = ok && path.has_value();
+            options.paths.push_back(path.value_or(SimdPath::Sse));
+        }
+        ok = ok && !options.paths.empty();
     } else if (arg == "--pictures") {
         const char* v = value();
         ok = v != nullptr;
@@ -209,6 +221,24 @@ OptionRead readRunOption(int argc, char** argv, int& i, RunOptions& options) {
         options.files.push_back(arg);
     }
     return ok ? OptionRead::Taken : OptionRead::Bad;
+}
+
+bool chooseVectorPaths(RunOptions& options) {
+    std::string error;
+    if (!chooseSimdPath(std::getenv("LUMO_SIMD"), error)) {
+        std::printf("%s\n", error.c_str());
+        return false;
+    }
+    if (options.paths.empty()) {
+        options.paths.push_back(activeSimdPath());
+    }
+    for (SimdPath path : options.paths) {
+        if (!simdPathSupported(path)) {
+            std::printf("this processor cannot run the %s path\n", simdPathName(path));
+            return false;
+        }
+    }
+    return true;
 }
 
 std::vector<std::string> sceneFolderFiles() {

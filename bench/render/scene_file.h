@@ -13,6 +13,7 @@
 #include "assets/mesh.h"
 #include "assets/texture.h"
 #include "render/renderer.h"
+#include "render/simd.h"
 
 #include <cstdint>
 #include <memory>
@@ -54,9 +55,10 @@ mat44 objectRotation(const ObjectSpec& object, int frameIndex);
 
 // What the scene benchmarks are told on their command lines:
 //   [--threads 1,2] [--shadows both|on|off] [--frames 60] [--runs 7]
-//   [--warmup 40] [--size 640x360] [--pictures DIR] [SCENE ...]
+//   [--warmup 40] [--size 640x360] [--pictures DIR] [--paths sse,avx2] [SCENE ...]
 struct RunOptions {
     std::vector<int> threadCounts = {1, 2};
+    std::vector<SimdPath> paths; // none: the active one (LUMO_SIMD or the widest)
     std::vector<bool> shadowSettings = {true, false};
     int frames = 60, runs = 7, warmup = 40, width = 640, height = 360;
     std::string pictureDir;
@@ -68,6 +70,10 @@ enum class OptionRead { Taken, Bad, Unknown };
 // Reads argv[i], an option of RunOptions with its value (i moves past it) or a
 // scene file, into options. Unknown: a '-' argument that is none of them.
 OptionRead readRunOption(int argc, char** argv, int& i, RunOptions& options);
+
+// Takes LUMO_SIMD's choice and fills in options.paths when none were named.
+// False, with one line printed, for a bad LUMO_SIMD or a path this processor lacks.
+bool chooseVectorPaths(RunOptions& options);
 
 // Every *.scene file of the benchmarks' own scene folder, sorted.
 std::vector<std::string> sceneFolderFiles();

@@ -75,7 +75,13 @@ struct RasterInputs {
     float shininess = 8.0f;                // LitAll, LitOneMasked
 };
 
+// Draws with the active vector path (render/simd.h); every path gives the same bytes.
 void rasterize(Member member, const RasterTarget& target, const RasterInputs& inputs);
+
+// One vector path's members in Member's order: the AVX2 table comes from its
+// own source file, compiled for that processor feature.
+using RasterFunction = void (*)(const RasterTarget&, const RasterInputs&);
+const RasterFunction* rasterMembersAvx2();
 
 // Fast paths (whole-tile fill and rejection from the depth tile bounds) can be
 // switched off to compare pictures: the colour and depth values must not change.

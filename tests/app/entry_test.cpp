@@ -11,6 +11,7 @@
 #include "audio/audio.h"
 #include "display/display.h"
 #include "display/offscreen_display.h"
+#include "render/simd.h"
 #include "tests/e2e/testmp3.h"
 
 #include <gtest/gtest.h>
@@ -165,7 +166,8 @@ TEST(MainLoopParts, FrameCheckAndStatistics) {
     }
     EXPECT_EQ(t.presentedLine(1.0, 0.5, 2),
               "presented: 4 frames in 1.0 s, interval median 15.00 ms, 95th percentile 40.00 "
-              "ms, processor use 25% of 2\n");
+              "ms, processor use 25% of 2, " +
+                  std::string(simdPathName(activeSimdPath())) + " path\n");
     EXPECT_EQ(t.presentedLine(3.0, 1.5, 2).substr(0, 30), "presented: 0 frames in 2.0 s, ");
 
     // The window's close button ends the demo as Escape does.

@@ -21,9 +21,24 @@ cd "$work" || exit 1
 positions="0.5 9 17.5 26 35 43.6 52 61.1 70 83 96 110 125 141.8 155 170 176.5"
 : >actual.sha256
 for s in $positions; do
-    "$lumo" --threads 3 --frame "$s" --out "frame_$s.png" >"frame_$s.txt" 2>&1 ||
+    LUMO_SIMD=sse "$lumo" --threads 3 --frame "$s" --out "frame_$s.png" >"frame_$s.txt" 2>&1 ||
         { echo "FAIL: --frame $s exited with $?"; cat "frame_$s.txt"; exit 1; }
     sha256sum "frame_$s.png" >>actual.sha256
+done
+# Every wider vector path the processor has draws the same bytes, here with 1 and 2 workers.
+for path in avx2; do
+    if ! LUMO_SIMD=$path "$lumo" --frame 0.5 --out probe.png >/dev/null 2>&1; then
+        echo "skipped the $path path: this processor lacks it"
+        continue
+    fi
+    for s in $positions; do
+        threads=$(( ${#s} % 2 + 1 ))
+        LUMO_SIMD=$path "$lumo" --threads $threads --frame "$s" --out "${path}_$s.png" >/dev/null 2>&1
+        if ! cmp -s "frame_$s.png" "${path}_$s.png"; then
+            echo "FAIL: the $path path with $threads workers drew another frame at $s s"
+            exit 1
+        fi
+    done
 done
 # The whole console output of one run, with the directory it ran from taken out.
 sed "s|$data|DATA|g" "frame_43.6.txt" >console.txt

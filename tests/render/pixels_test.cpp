@@ -8,12 +8,14 @@
 #include "render/internal/finalpass.h"
 #include "render/internal/raster.h"
 #include "render/internal/shadowbin.h"
+#include "render/simd.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <random>
 #include <span>
@@ -23,7 +25,8 @@ namespace lumo {
 namespace {
 
 // Calls pixel(index, Z) for every pixel of the width x height picture the
-// triangle covers, with the depth of the shading members or of the stencil ones.
+// triangle covers, with the depth of the shading members or of the stencil ones:
+// the plane's value held to the range of the corners' depths.
 template <typename F>
 void forEachCovered(const vec4 v[3], bool stencilDepth, int width, int height, F&& pixel) {
     float ux = v[1].x - v[0].x, uy = v[1].y - v[0].y, vx = v[2].x - v[0].x, vy = v[2].y - v[0].y;
@@ -59,8 +62,9 @@ void forEachCovered(const vec4 v[3], bool stencilDepth, int width, int height, F
             }
             if (covered) {
                 pixel(size_t(y) * width + x,
-                      int32_t(std::clamp<int64_t>(z0 + (x - ox) * zx + (y - oy) * zy, INT32_MIN,
-                                                  INT32_MAX)));
+                      int32_t(std::clamp<int64_t>(z0 + (x - ox) * zx + (y - oy) * zy,
+                                                  std::min({Z[0], Z[1], Z[2]}),
+                                                  std::max({Z[0], Z[1], Z[2]}))));
             }
         }
     }
@@ -80,66 +84,123 @@ RasterInputs triangle(vec4 a, vec4 b, vec4 c, float red) {
 TEST(TileRasterizer, MatchesNaiveReferenceOnRandomTriangles) {
     constexpr int W = 136, H = 104, kSurfaces = 1200, kTriangles = 3500;
     const std::vector<std::vector<int>> layouts = {{0, 104}, {0, 8, 48, 56, 104}, {0, 40, 40, 104}};
-    for (bool fast : {true, false}) {
-        setRasterFastPaths(fast);
-        for (size_t layout = 0; layout < layouts.size(); ++layout) {
-            std::mt19937 rng(1234 + unsigned(layout));
-            DepthBuffer depth(W, H);
-            ColorBuffer color(W, H);
-            StencilBuffer stencil(W, H);
-            std::vector<int32_t> refDepth(size_t(W) * H, INT32_MAX);
-            std::vector<int> refId(size_t(W) * H, 0);
-            std::vector<uint8_t> counts(size_t(W) * H, 0);
-            const std::vector<int>& bands = layouts[layout];
-            std::uniform_real_distribution<float> cx(-30.0f, W + 30.0f), cy(-30.0f, H + 30.0f),
-                z(-0.9f, 0.99f);
-            std::uniform_int_distribution<int> size(0, 2);
-            for (int n = 1; n <= kTriangles; ++n) {
-                const float spread = std::array{4.0f, 25.0f, 120.0f}[size_t(size(rng))];
-                std::uniform_real_distribution<float> d(-spread, spread);
-                const float x0 = cx(rng), y0 = cy(rng);
-                RasterInputs in;
-                const vec4* v = in.screen;
-                for (vec4& corner : in.screen) {
-                    corner = vec4{x0 + d(rng), y0 + d(rng), z(rng), 1.0f}; // braces: in order
-                    if (n % 5 == 0) {
-                        corner = vec4(std::round(corner.x * 2) / 2, std::round(corner.y * 2) / 2,
-                                      corner.z, 1);
+    const SimdPath active = activeSimdPath();
+    for (SimdPath path : kSimdPaths) {
+        if (!simdPathSupported(path)) {
+            std::printf("skipped the %s path: this processor lacks it\n", simdPathName(path));
+            continue;
+        }
+        setSimdPath(path);
+        for (bool fast : {true, false}) {
+            setRasterFastPaths(fast);
+            for (size_t layout = 0; layout < layouts.size(); ++layout) {
+                std::mt19937 rng(1234 + unsigned(layout));
+                DepthBuffer depth(W, H);
+                ColorBuffer color(W, H);
+                StencilBuffer stencil(W, H);
+                std::vector<int32_t> refDepth(size_t(W) * H, INT32_MAX);
+                std::vector<int> refId(size_t(W) * H, 0);
+                std::vector<uint8_t> counts(size_t(W) * H, 0);
+                const std::vector<int>& bands = layouts[layout];
+                std::uniform_real_distribution<float> cx(-30.0f, W + 30.0f), cy(-30.0f, H + 30.0f),
+                    z(-0.9f, 0.99f);
+                std::uniform_int_distribution<int> size(0, 2);
+                for (int n = 1; n <= kTriangles; ++n) {
+                    const float spread = std::array{4.0f, 25.0f, 120.0f}[size_t(size(rng))];
+                    std::uniform_real_distribution<float> d(-spread, spread);
+                    const float x0 = cx(rng), y0 = cy(rng);
+                    RasterInputs in;
+                    const vec4* v = in.screen;
+                    for (vec4& corner : in.screen) {
+                        corner = vec4{x0 + d(rng), y0 + d(rng), z(rng), 1.0f}; // braces: in order
+                        if (n % 5 == 0) {
+                            corner = vec4(std::round(corner.x * 2) / 2,
+                                          std::round(corner.y * 2) / 2, corner.z, 1);
+                        }
+                    }
+                    in.color[0] = vec4(float(n), 0, 0, 0);
+                    const Member member = n <= kSurfaces ? Member::Flat
+                                          : (n & 1) == 0 ? Member::StencilIncrement
+                                                         : Member::StencilDecrement;
+                    for (size_t b = 0; b + 1 < bands.size(); ++b) {
+                        rasterize(member, {&color, &depth, &stencil, bands[b], bands[b + 1]}, in);
+                    }
+                    if (n <= kSurfaces) { // the shading depth test: stored >= Z wins
+                        forEachCovered(v, false, W, H, [&](size_t i, int32_t z) {
+                            if (refDepth[i] >= z) {
+                                refDepth[i] = z;
+                                refId[i] = n;
+                            }
+                        });
+                    } else { // the stencil members count where the stored depth is nearer
+                        const uint8_t step = member == Member::StencilIncrement ? 1 : 255;
+                        forEachCovered(v, true, W, H, [&](size_t i, int32_t z) {
+                            counts[i] = uint8_t(counts[i] + (refDepth[i] < z ? step : 0));
+                        });
                     }
                 }
-                in.color[0] = vec4(float(n), 0, 0, 0);
-                const Member member = n <= kSurfaces ? Member::Flat
-                                      : (n & 1) == 0 ? Member::StencilIncrement
-                                                     : Member::StencilDecrement;
-                for (size_t b = 0; b + 1 < bands.size(); ++b) {
-                    rasterize(member, {&color, &depth, &stencil, bands[b], bands[b + 1]}, in);
+                for (int y = 0; y < H; ++y) {
+                    for (int x = 0; x < W; ++x) {
+                        size_t i = size_t(y) * W + x;
+                        ASSERT_EQ(depth.at(x, y), refDepth[i])
+                            << x << "," << y << " layout " << layout << " " << simdPathName(path);
+                        ASSERT_EQ(int(color.at(x, y).x), refId[i]) << x << "," << y;
+                        ASSERT_EQ(stencil.at(x, y), counts[i]) << x << "," << y;
+                    }
                 }
-                if (n <= kSurfaces) { // the shading depth test: stored >= Z wins
-                    forEachCovered(v, false, W, H, [&](size_t i, int32_t z) {
-                        if (refDepth[i] >= z) {
-                            refDepth[i] = z;
-                            refId[i] = n;
-                        }
-                    });
-                } else { // the stencil members count where the stored depth is nearer
-                    const uint8_t step = member == Member::StencilIncrement ? 1 : 255;
-                    forEachCovered(v, true, W, H, [&](size_t i, int32_t z) {
-                        counts[i] = uint8_t(counts[i] + (refDepth[i] < z ? step : 0));
-                    });
-                }
+                EXPECT_GT(std::ranges::count_if(counts, [](uint8_t c) { return c != 0; }),
+                          W * H / 4);
             }
-            for (int y = 0; y < H; ++y) {
-                for (int x = 0; x < W; ++x) {
-                    size_t i = size_t(y) * W + x;
-                    ASSERT_EQ(depth.at(x, y), refDepth[i]) << x << "," << y << " layout " << layout;
-                    ASSERT_EQ(int(color.at(x, y).x), refId[i]) << x << "," << y;
-                    ASSERT_EQ(stencil.at(x, y), counts[i]) << x << "," << y;
-                }
-            }
-            EXPECT_GT(std::ranges::count_if(counts, [](uint8_t c) { return c != 0; }), W * H / 4);
         }
     }
     setRasterFastPaths(true);
+    setSimdPath(active);
+}
+
+// Slivers: long, nearly degenerate triangles whose depth planes are so steep
+// that stepping them across a tile reaches far outside their corners' depths.
+// Drawn behind a surface, none of their pixels may poke through it.
+TEST(TileRasterizer, SliversStayWithinTheirCornersDepths) {
+    constexpr int W = 128, H = 64;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> along(0.0f, float(W)), across(1.0f, float(H) - 1.0f),
+        thin(0.001f, 0.2f), behind(0.6f, 0.99f);
+    for (SimdPath path : kSimdPaths) {
+        if (!simdPathSupported(path)) {
+            continue;
+        }
+        const SimdPath active = activeSimdPath();
+        setSimdPath(path);
+        DepthBuffer depth(W, H);
+        ColorBuffer color(W, H);
+        StencilBuffer stencil(W, H);
+        const RasterTarget target{&color, &depth, &stencil, 0, H};
+        rasterize(Member::Flat, target,
+                  triangle({0, 0, 0.5f, 1}, {0, float(H), 0.5f, 1}, {float(W), 0, 0.5f, 1}, 1.0f));
+        rasterize(Member::Flat, target,
+                  triangle({float(W), 0, 0.5f, 1}, {0, float(H), 0.5f, 1},
+                           {float(W), float(H), 0.5f, 1}, 1.0f));
+        const int32_t surface = depth.at(W / 2, H / 2);
+        RasterStats stats;
+        const RasterTarget sliverTarget{&color, &depth, &stencil, 0, H, &stats};
+        for (int n = 0; n < 2000; ++n) {
+            const float y = across(rng), x0 = along(rng), x1 = along(rng), t = thin(rng);
+            RasterInputs in = triangle({x0, y, behind(rng), 1}, {x1, y + t, behind(rng), 1},
+                                       {x1, y - t, behind(rng), 1}, 2.0f);
+            if (x1 < x0) {
+                std::swap(in.screen[1], in.screen[2]);
+            }
+            rasterize(Member::Flat, sliverTarget, in);
+        }
+        EXPECT_GT(stats.triangles, 1000u) << "the slivers reached the tile walk";
+        EXPECT_EQ(stats.pixels, 0u) << simdPathName(path);
+        for (int y = 0; y < H; ++y) {
+            for (int x = 0; x < W; ++x) {
+                ASSERT_EQ(depth.at(x, y), surface) << x << "," << y << " " << simdPathName(path);
+            }
+        }
+        setSimdPath(active);
+    }
 }
 
 // A jittered grid of triangles sharing edges, drawn additively in two bands:

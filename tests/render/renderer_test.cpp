@@ -9,6 +9,7 @@
 #include "render/internal/event.h"
 #include "render/internal/frame.h"
 #include "render/internal/raster.h"
+#include "render/simd.h"
 #include "scenes.h"
 #include "sys/log.h"
 #include "tests/support/meshgen.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -25,8 +27,15 @@ namespace lumo::test {
 namespace {
 
 TEST(RendererScenes, SameBytesForEveryWorkerCountLayoutAndRasterPath) {
+    const SimdPath active = activeSimdPath();
+    for (SimdPath path : kSimdPaths) {
+        if (!simdPathSupported(path)) {
+            std::printf("skipped the %s path: this processor lacks it\n", simdPathName(path));
+        }
+    }
     for (Scene scene : {Scene::Clipped, Scene::TwoPasses, Scene::Shadows, Scene::ShadowsInside}) {
         SCOPED_TRACE(int(scene));
+        setSimdPath(SimdPath::Sse);
         const std::vector<Picture> reference = renderScene(scene, 1);
         // Something was drawn, and the canvas rows outside the whole blocks kept
         // their contents.
@@ -37,9 +46,18 @@ TEST(RendererScenes, SameBytesForEveryWorkerCountLayoutAndRasterPath) {
         EXPECT_EQ(std::count(canvas.begin(), first, 0xDEADBEEFu) +
                       std::count(end, canvas.end(), 0xDEADBEEFu),
                   (4 + 8) * 320);
-        for (int threads : {2, 3, 5, 8}) {
-            EXPECT_TRUE(renderScene(scene, threads) == reference) << threads << " workers";
+        // Every vector path with every worker count draws the 4-lane path's bytes.
+        for (SimdPath path : kSimdPaths) {
+            setSimdPath(path);
+            if (activeSimdPath() != path) {
+                continue;
+            }
+            for (int threads : {1, 2, 3, 5, 8}) {
+                EXPECT_TRUE(renderScene(scene, threads) == reference)
+                    << simdPathName(path) << ", " << threads << " workers";
+            }
         }
+        setSimdPath(active);
         setRasterFastPaths(false);
         EXPECT_TRUE(renderScene(scene, 3) == reference) << "fast paths off";
         setRasterFastPaths(true);
