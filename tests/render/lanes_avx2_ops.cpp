@@ -1,0 +1,23 @@
+// The lane operations compiled for AVX2, as raster_avx2.cpp compiles the
+// rasterizer: every shared header first, then the target region.
+#include "render/internal/lanes.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "render/internal/lanes_avx2.h"
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+#include "lanes_ops.h"
+
+namespace lumo::test {
+
+LaneResults applyLaneOpsAvx2(const LaneInputs& in) {
+    return applyLaneOps<lanes::Avx2>(in);
+}
+
+} // namespace lumo::test
+
+#pragma GCC pop_options

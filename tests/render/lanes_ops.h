@@ -1,0 +1,74 @@
+#pragma once
+// Every 8-lane operation applied to one set of inputs, for one lane type. The
+// test compiles it once per lane type (the AVX2 copy inside a target region, as
+// the rasterizer's own copy is), so its results can be held to Scalar's.
+
+#include "render/internal/lanes.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace lumo::test {
+
+struct LaneInputs {
+    alignas(32) int32_t a[8], b[8], c[8], d[8];
+    alignas(32) int32_t tile[64];
+    alignas(32) uint8_t bytes[32];
+    int32_t scalar, step;
+    unsigned bits;
+};
+
+struct LaneResults {
+    alignas(32) int32_t rows[12][8];
+    alignas(32) uint8_t bytes[3][32];
+    int64_t values[6];
+
+    bool operator==(const LaneResults& o) const { return std::memcmp(this, &o, sizeof o) == 0; }
+};
+
+namespace {
+
+template <class L>
+LaneResults applyLaneOps(const LaneInputs& in) {
+    LaneResults out;
+    std::memset(&out, 0, sizeof out);
+    const auto a = L::load(in.a), b = L::load(in.b), c = L::load(in.c), d = L::load(in.d);
+    const auto rows = {L::splat(in.scalar),
+                       L::ramp(in.step),
+                       L::add(a, b),
+                       L::bitOr(a, b),
+                       L::bitAnd(a, b),
+                       L::greater(a, b),
+                       L::min(a, b),
+                       L::max(a, b),
+                       L::select(L::greater(c, d), a, b),
+                       L::fromBits(in.bits),
+                       L::add(L::ramp(in.step), L::splat(in.scalar)),
+                       L::select(L::greater(a, b), L::min(c, d), L::max(c, d))};
+    int k = 0;
+    for (const auto& row : rows) {
+        L::store(out.rows[k++], row);
+    }
+    // The byte operations take masks (0 or -1 lanes), as the stencil counting does.
+    const auto m0 = L::greater(a, b), m1 = L::greater(c, d), m2 = L::greater(b, c),
+               m3 = L::fromBits(in.bits);
+    const auto packed = L::packRows(m0, m1, m2, m3);
+    const auto stored = L::loadBytes(in.bytes);
+    L::storeBytes(out.bytes[0], packed);
+    L::storeBytes(out.bytes[1], L::addBytes(stored, packed));
+    L::storeBytes(out.bytes[2], L::subBytes(L::subBytes(stored, packed), L::zeroBytes()));
+    out.values[0] = L::signBits(a);
+    out.values[1] = L::minOf(a);
+    out.values[2] = L::maxOf64(in.tile);
+    out.values[3] = int64_t(L::sumBytes(stored));
+    out.values[4] = int64_t(L::sumBytes(L::subBytes(L::zeroBytes(), packed)));
+    out.values[5] = L::signBits(L::bitOr(L::bitOr(a, b), c));
+    return out;
+}
+
+} // namespace
+
+// The AVX2 copy (lanes_avx2_ops.cpp); call only where the processor has AVX2.
+LaneResults applyLaneOpsAvx2(const LaneInputs& in);
+
+} // namespace lumo::test
