@@ -219,7 +219,8 @@ struct TileLanes {
 // kFull, every pixel is covered; kBehind, every pixel fails the depth test.
 // Returns the pixels counted.
 template <class L, Member M, bool kFull, bool kBehind, bool kClamp>
-inline uint64_t countRows(const int32_t* dv, uint8_t* sv, TileLanes<L> lanes) {
+__attribute__((always_inline)) inline uint64_t countRows(const int32_t* dv, uint8_t* sv,
+                                                         TileLanes<L> lanes) {
     using I32 = typename L::I32;
     const I32 allSet = L::splat(-1);
 
@@ -253,7 +254,8 @@ inline uint64_t countRows(const int32_t* dv, uint8_t* sv, TileLanes<L> lanes) {
 // pixel when full) and pass the depth test (z <= stored), a byte per row: bit
 // i of byte j is pixel i of row j.
 template <class L, bool kClamp>
-inline uint64_t tileMask(const int32_t* dv, bool full, TileLanes<L> lanes) {
+__attribute__((always_inline)) inline uint64_t tileMask(const int32_t* dv, bool full,
+                                                        TileLanes<L> lanes) {
     // A full tile needs no edge test: an all-zero sign mask passes every pixel.
     const auto edgeUse = L::splat(full ? 0 : -1);
     uint64_t bits = 0;
