@@ -13,15 +13,21 @@
 // of 8 int32 (aligned to 32 bytes) or four rows of 8 bytes (32 bytes, aligned).
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 namespace lumo::lanes {
 
 struct Scalar {
     struct I32 {
         int32_t v[8];
+    };
+    struct F32 {
+        float v[8];
     };
     struct Bytes {
         uint8_t v[32];
@@ -140,11 +146,70 @@ struct Scalar {
         }
         return sum;
     }
+
+    // Float lanes: the first three components of 8 consecutive vec4 values
+    // (x, y, z of pixel i in lane i).
+    static void transpose(const float* v4, F32& x, F32& y, F32& z) {
+        for (int i = 0; i < 8; ++i) {
+            x.v[i] = v4[4 * i];
+            y.v[i] = v4[4 * i + 1];
+            z.v[i] = v4[4 * i + 2];
+        }
+    }
+    static F32 splatF(float x) {
+        F32 r;
+        std::fill(r.v, r.v + 8, x);
+        return r;
+    }
+    static F32 mul(const F32& a, const F32& b) {
+        F32 r;
+        for (int i = 0; i < 8; ++i) {
+            r.v[i] = a.v[i] * b.v[i];
+        }
+        return r;
+    }
+    static F32 div(const F32& a, const F32& b) {
+        F32 r;
+        for (int i = 0; i < 8; ++i) {
+            r.v[i] = a.v[i] / b.v[i];
+        }
+        return r;
+    }
+    // Lanes with |a| < limit (NaN is not).
+    static I32 magnitudeBelow(const F32& a, float limit) {
+        I32 r;
+        for (int i = 0; i < 8; ++i) {
+            r.v[i] = std::fabs(a.v[i]) < limit ? -1 : 0;
+        }
+        return r;
+    }
+    // Nearest integer, ties to even (the default rounding mode); lanes outside
+    // the 32-bit range or NaN give INT32_MIN, as the processor's conversion does.
+    static I32 nearest(const F32& a) {
+        I32 r;
+        for (int i = 0; i < 8; ++i) {
+            const float x = a.v[i];
+            r.v[i] =
+                x >= -2147483648.0f && x < 2147483648.0f ? int32_t(std::nearbyint(x)) : INT32_MIN;
+        }
+        return r;
+    }
+    // Bit i set when 0 <= a lane i < n.
+    static unsigned withinBits(const I32& a, int32_t n) {
+        unsigned bits = 0;
+        for (int i = 0; i < 8; ++i) {
+            bits |= unsigned(a.v[i] >= 0 && a.v[i] < n) << i;
+        }
+        return bits;
+    }
 };
 
 struct Sse {
     struct I32 {
         __m128i lo, hi;
+    };
+    struct F32 {
+        __m128 lo, hi;
     };
     struct Bytes {
         __m128i lo, hi;
@@ -245,6 +310,41 @@ struct Sse {
         const __m128i s = _mm_add_epi64(_mm_sad_epu8(b.lo, _mm_setzero_si128()),
                                         _mm_sad_epu8(b.hi, _mm_setzero_si128()));
         return uint64_t(_mm_cvtsi128_si32(s)) + uint64_t(_mm_cvtsi128_si32(_mm_srli_si128(s, 8)));
+    }
+
+    static void transpose(const float* v4, F32& x, F32& y, F32& z) {
+        __m128 a = _mm_load_ps(v4), b = _mm_load_ps(v4 + 4), c = _mm_load_ps(v4 + 8),
+               d = _mm_load_ps(v4 + 12);
+        _MM_TRANSPOSE4_PS(a, b, c, d);
+        x.lo = a;
+        y.lo = b;
+        z.lo = c;
+        a = _mm_load_ps(v4 + 16), b = _mm_load_ps(v4 + 20), c = _mm_load_ps(v4 + 24),
+        d = _mm_load_ps(v4 + 28);
+        _MM_TRANSPOSE4_PS(a, b, c, d);
+        x.hi = a;
+        y.hi = b;
+        z.hi = c;
+    }
+    static F32 splatF(float x) { return {_mm_set1_ps(x), _mm_set1_ps(x)}; }
+    static F32 mul(const F32& a, const F32& b) {
+        return {_mm_mul_ps(a.lo, b.lo), _mm_mul_ps(a.hi, b.hi)};
+    }
+    static F32 div(const F32& a, const F32& b) {
+        return {_mm_div_ps(a.lo, b.lo), _mm_div_ps(a.hi, b.hi)};
+    }
+    static I32 magnitudeBelow(const F32& a, float limit) {
+        const __m128 sign = _mm_set1_ps(-0.0f), l = _mm_set1_ps(limit);
+        return {_mm_castps_si128(_mm_cmplt_ps(_mm_andnot_ps(sign, a.lo), l)),
+                _mm_castps_si128(_mm_cmplt_ps(_mm_andnot_ps(sign, a.hi), l))};
+    }
+    static I32 nearest(const F32& a) { return {_mm_cvtps_epi32(a.lo), _mm_cvtps_epi32(a.hi)}; }
+    // Unsigned compare by moving both sides down by 2^31.
+    static unsigned withinBits(const I32& a, int32_t n) {
+        const __m128i flip = _mm_set1_epi32(INT32_MIN);
+        const __m128i limit = _mm_xor_si128(_mm_set1_epi32(n), flip);
+        return signBits({_mm_cmplt_epi32(_mm_xor_si128(a.lo, flip), limit),
+                         _mm_cmplt_epi32(_mm_xor_si128(a.hi, flip), limit)});
     }
 };
 

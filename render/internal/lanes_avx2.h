@@ -4,6 +4,7 @@
 // runs after the processor has been asked (render/simd.h) may call them, from
 // functions compiled for AVX2 too. Nothing here uses fused multiply-add.
 
+#include <climits>
 #include <cstdint>
 #include <immintrin.h>
 
@@ -15,6 +16,9 @@ namespace lumo::lanes {
 struct Avx2 {
     struct I32 {
         __m256i v;
+    };
+    struct F32 {
+        __m256 v;
     };
     struct Bytes {
         __m256i v;
@@ -88,6 +92,32 @@ struct Avx2 {
         const __m256i s = _mm256_sad_epu8(b.v, _mm256_setzero_si256());
         const __m128i h = _mm_add_epi64(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
         return uint64_t(_mm_cvtsi128_si64(h)) + uint64_t(_mm_extract_epi64(h, 1));
+    }
+
+    // Pixels i and i + 4 share a register, so the 4 x 4 transposes of the two
+    // halves run at once.
+    static void transpose(const float* v4, F32& x, F32& y, F32& z) {
+        __m256 a = _mm256_loadu2_m128(v4 + 16, v4), b = _mm256_loadu2_m128(v4 + 20, v4 + 4),
+               c = _mm256_loadu2_m128(v4 + 24, v4 + 8), d = _mm256_loadu2_m128(v4 + 28, v4 + 12);
+        const __m256 ab0 = _mm256_unpacklo_ps(a, b), ab1 = _mm256_unpackhi_ps(a, b);
+        const __m256 cd0 = _mm256_unpacklo_ps(c, d), cd1 = _mm256_unpackhi_ps(c, d);
+        x.v = _mm256_castpd_ps(_mm256_unpacklo_pd(_mm256_castps_pd(ab0), _mm256_castps_pd(cd0)));
+        y.v = _mm256_castpd_ps(_mm256_unpackhi_pd(_mm256_castps_pd(ab0), _mm256_castps_pd(cd0)));
+        z.v = _mm256_castpd_ps(_mm256_unpacklo_pd(_mm256_castps_pd(ab1), _mm256_castps_pd(cd1)));
+    }
+    static F32 splatF(float x) { return {_mm256_set1_ps(x)}; }
+    static F32 mul(const F32& a, const F32& b) { return {_mm256_mul_ps(a.v, b.v)}; }
+    static F32 div(const F32& a, const F32& b) { return {_mm256_div_ps(a.v, b.v)}; }
+    static I32 magnitudeBelow(const F32& a, float limit) {
+        const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), a.v);
+        return {_mm256_castps_si256(_mm256_cmp_ps(magnitude, _mm256_set1_ps(limit), _CMP_LT_OQ))};
+    }
+    static I32 nearest(const F32& a) { return {_mm256_cvtps_epi32(a.v)}; }
+    static unsigned withinBits(const I32& a, int32_t n) {
+        const __m256i flip = _mm256_set1_epi32(INT32_MIN);
+        const __m256i below = _mm256_cmpgt_epi32(_mm256_xor_si256(_mm256_set1_epi32(n), flip),
+                                                 _mm256_xor_si256(a.v, flip));
+        return signBits({below});
     }
 };
 

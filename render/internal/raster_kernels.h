@@ -177,6 +177,39 @@ struct PixelContext {
     }
 };
 
+// wrapTexelIndex over a row of lanes: the same index in every lane. The
+// coordinates of a face mostly stay inside the texture, where no lane needs
+// the remainder.
+template <class L>
+inline typename L::I32 wrapTexelLanes(const typename L::F32& c, int n) {
+    const auto scaled = L::mul(c, L::splatF(float(n)));
+    auto i = L::select(L::magnitudeBelow(scaled, 1073741824.0f), L::nearest(scaled), L::splat(0));
+    if (L::withinBits(i, n) != 0xFFu) {
+        alignas(32) int32_t lanes[8];
+        L::store(lanes, i);
+        for (int32_t& lane : lanes) {
+            const int32_t r = lane % n;
+            lane = r < 0 ? r + n : r;
+        }
+        i = L::load(lanes);
+    }
+    return i;
+}
+
+// The texel of each of a row's 8 pixels from their (1/z, u/z, v/z) values,
+// as the Textured member's per-pixel operation picks it.
+template <class L>
+inline void texelRow(const vec4* attrs, const TextureImage& texture, size_t* texel) {
+    typename L::F32 w, u, v;
+    L::transpose(&attrs[0].x, w, u, v);
+    alignas(32) int32_t s[8], r[8];
+    L::store(s, wrapTexelLanes<L>(L::div(u, w), texture.width));
+    L::store(r, wrapTexelLanes<L>(L::div(v, w), texture.height));
+    for (int i = 0; i < 8; ++i) {
+        texel[i] = size_t(texture.height - 1 - r[i]) * texture.width + s[i];
+    }
+}
+
 // The running values of a tile's eight-pixel rows, for a tile whose depths fit
 // in 32 bits (offsets i * zx are exact modulo 2^32 there): each pixel's depth
 // and its three edge values, a row of lanes each, stepped a row at a time.
@@ -654,6 +687,21 @@ __attribute__((always_inline)) inline uint64_t drawTile(const TriangleSetup<L, M
                     for (unsigned m = mask; m; m &= m - 1) {
                         const int i = __builtin_ctz(m);
                         context.shade(row[i], nullptr, counts ? counts[i] : uint8_t(0));
+                    }
+                } else if constexpr (M == Member::Textured) {
+                    // The divisions and wrapping of the whole row at once, from
+                    // the same stepped values the pixels would step through.
+                    alignas(32) vec4 attrs[8];
+                    attrs[0] = attrRow[0];
+                    for (int i = 1; i < 8; ++i) {
+                        attrs[i] = attrs[i - 1] + s.planes[0].dx;
+                    }
+                    size_t texel[8];
+                    texelRow<L>(attrs, *s.texture, texel);
+                    const vec4* texels = s.texture->texels.data();
+                    for (unsigned m = mask; m; m &= m - 1) {
+                        const int i = __builtin_ctz(m);
+                        row[i] = texels[texel[i]];
                     }
                 } else {
                     // Attributes step by addition from the row start; only the
