@@ -201,7 +201,7 @@ bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch) {
         return radius < 1;
     }
     const size_t count = size_t(color.width) * color.height;
-    const size_t ringSize = 2 * size_t(radius) + 1;
+    const size_t ringSize = (2 * size_t(radius) + 1) * finalpass::kTentLinesInStep;
     try {
         if (scratch.temp.size() < count) {
             scratch.temp.resize(count);
@@ -214,14 +214,20 @@ bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch) {
     }
     vec4* temp = scratch.temp.data();
     vec4* ring = scratch.ring.data();
-    auto* tentLine =
-        activeSimdPath() == SimdPath::Avx2 ? finalpass::tentLineAvx2 : finalpass::tentLineScalar;
-    for (int y = 0; y < color.height; ++y) {
-        tentLine(color.pixels + size_t(y) * color.width, temp + size_t(y) * color.width,
-                 color.width, 1, radius, ring);
+    const int width = color.width, height = color.height;
+    if (activeSimdPath() == SimdPath::Avx2) {
+        // Neighbouring columns share cache lines: the vertical pass goes down
+        // several at once.
+        finalpass::tentLinesAvx2(color.pixels, temp, height, size_t(width), width, 1, radius, ring);
+        finalpass::tentLinesAvx2(temp, color.pixels, width, 1, height, size_t(width), radius, ring);
+        return true;
     }
-    for (int x = 0; x < color.width; ++x) {
-        tentLine(temp + x, color.pixels + x, color.height, size_t(color.width), radius, ring);
+    for (int y = 0; y < height; ++y) {
+        finalpass::tentLineScalar(color.pixels + size_t(y) * width, temp + size_t(y) * width, width,
+                                  1, radius, ring);
+    }
+    for (int x = 0; x < width; ++x) {
+        finalpass::tentLineScalar(temp + x, color.pixels + x, height, size_t(width), radius, ring);
     }
     return true;
 }

@@ -69,46 +69,76 @@ void resolveAvx2(const vec4* src, uint32_t* dst, size_t count, float bias) {
     }
 }
 
-// One pixel's four sums in one register, x in the lowest lane as in memory.
-void tentLineAvx2(const vec4* in, vec4* out, int count, size_t stride, int r, vec4* ring) {
+namespace {
+
+// K lines in step, each with its own sums and its own ring of 2r + 1 entries
+// (ring + k * (2r + 1)): one line's sums form a chain of dependent additions
+// per sample, and K chains side by side keep the adders busy.
+template <int K>
+void tentLines(const vec4* in, vec4* out, size_t lineStep, int count, size_t stride, int r,
+               vec4* ring) {
     const int ringSize = 2 * r + 1;
     // No std::clamp or std::abs here: a template instantiated in this file
     // could be merged with the baseline copy of another.
-    auto sample = [&](int i) {
+    auto sample = [&](int k, int i) {
         const int at = i < 0 ? 0 : i < count ? i : count - 1;
-        return _mm_load_ps(&in[size_t(at) * stride].x);
+        return _mm_load_ps(&in[size_t(k) * lineStep + size_t(at) * stride].x);
     };
     const __m256d one = _mm256_set1_pd(1.0), minusOne = _mm256_set1_pd(-1.0);
-    __m256d weighted = _mm256_setzero_pd(), left = weighted, right = weighted;
+    __m256d weighted[K], left[K], right[K];
+    for (int k = 0; k < K; ++k) {
+        weighted[k] = left[k] = right[k] = _mm256_setzero_pd();
+    }
     for (int i = -r; i <= r; ++i) {
-        const __m128 s = sample(i);
-        _mm_store_ps(&ring[i + r].x, s);
         const __m256d w = _mm256_set1_pd(double(r + 1 - (i < 0 ? -i : i)));
-        const __m256d sd = _mm256_cvtps_pd(s);
-        weighted = _mm256_add_pd(weighted, _mm256_mul_pd(_mm256_mul_pd(sd, w), one));
-        if (i <= 0) {
-            left = _mm256_add_pd(left, sd);
-        } else {
-            right = _mm256_add_pd(right, sd);
+        for (int k = 0; k < K; ++k) {
+            const __m128 s = sample(k, i);
+            _mm_store_ps(&ring[k * ringSize + i + r].x, s);
+            const __m256d sd = _mm256_cvtps_pd(s);
+            weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(_mm256_mul_pd(sd, w), one));
+            if (i <= 0) {
+                left[k] = _mm256_add_pd(left[k], sd);
+            } else {
+                right[k] = _mm256_add_pd(right[k], sd);
+            }
         }
     }
     const __m256d norm = _mm256_set1_pd(double(r + 1) * double(r + 1));
     int oldest = 0;     // ring slot of sample x - r
     int centre = r + 1; // ring slot of sample x + 1
     for (int x = 0; x < count; ++x) {
-        _mm_store_ps(&out[size_t(x) * stride].x, _mm256_cvtpd_ps(_mm256_div_pd(weighted, norm)));
-        const __m128 enteringF = sample(x + r + 1);
-        const __m256d entering = _mm256_cvtps_pd(enteringF);
-        const __m256d leaving = _mm256_cvtps_pd(_mm_load_ps(&ring[oldest].x));
-        const __m256d centreNext = _mm256_cvtps_pd(_mm_load_ps(&ring[centre].x));
-        weighted = _mm256_add_pd(weighted, _mm256_mul_pd(left, minusOne));
-        weighted = _mm256_add_pd(weighted, _mm256_mul_pd(right, one));
-        weighted = _mm256_add_pd(weighted, entering);
-        left = _mm256_add_pd(_mm256_sub_pd(left, leaving), centreNext);
-        right = _mm256_add_pd(_mm256_sub_pd(right, centreNext), entering);
-        _mm_store_ps(&ring[oldest].x, enteringF);
+        for (int k = 0; k < K; ++k) {
+            vec4* lineRing = ring + k * ringSize;
+            _mm_store_ps(&out[size_t(k) * lineStep + size_t(x) * stride].x,
+                         _mm256_cvtpd_ps(_mm256_div_pd(weighted[k], norm)));
+            const __m128 enteringF = sample(k, x + r + 1);
+            const __m256d entering = _mm256_cvtps_pd(enteringF);
+            const __m256d leaving = _mm256_cvtps_pd(_mm_load_ps(&lineRing[oldest].x));
+            const __m256d centreNext = _mm256_cvtps_pd(_mm_load_ps(&lineRing[centre].x));
+            weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(left[k], minusOne));
+            weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(right[k], one));
+            weighted[k] = _mm256_add_pd(weighted[k], entering);
+            left[k] = _mm256_add_pd(_mm256_sub_pd(left[k], leaving), centreNext);
+            right[k] = _mm256_add_pd(_mm256_sub_pd(right[k], centreNext), entering);
+            _mm_store_ps(&lineRing[oldest].x, enteringF);
+        }
         oldest = oldest + 1 == ringSize ? 0 : oldest + 1;
         centre = centre + 1 == ringSize ? 0 : centre + 1;
+    }
+}
+
+} // namespace
+
+void tentLinesAvx2(const vec4* in, vec4* out, int lines, size_t lineStep, int count, size_t stride,
+                   int r, vec4* ring) {
+    int k = 0;
+    for (; k + kTentLinesInStep <= lines; k += kTentLinesInStep) {
+        tentLines<kTentLinesInStep>(in + size_t(k) * lineStep, out + size_t(k) * lineStep, lineStep,
+                                    count, stride, r, ring);
+    }
+    for (; k < lines; ++k) {
+        tentLines<1>(in + size_t(k) * lineStep, out + size_t(k) * lineStep, lineStep, count, stride,
+                     r, ring);
     }
 }
 

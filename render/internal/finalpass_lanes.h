@@ -23,6 +23,11 @@ void resolveAvx2(const vec4* src, uint32_t* dst, size_t count, float bias); // A
 // apart, from in to out (which must not overlap); ring holds 2r + 1 entries.
 // The scalar twin is also the SSE path's kernel.
 void tentLineScalar(const vec4* in, vec4* out, int count, size_t stride, int r, vec4* ring);
-void tentLineAvx2(const vec4* in, vec4* out, int count, size_t stride, int r, vec4* ring);
+
+// The same over lines lines, line k starting at in + k * lineStep (and out +
+// k * lineStep); ring holds kTentLinesInStep * (2r + 1) entries.
+inline constexpr int kTentLinesInStep = 4;
+void tentLinesAvx2(const vec4* in, vec4* out, int lines, size_t lineStep, int count, size_t stride,
+                   int r, vec4* ring);
 
 } // namespace lumo::finalpass
