@@ -3,15 +3,19 @@
 // triangle sphere of the scene benchmark, and each rasterizer member over a
 // fixed set of small seeded triangles, the size most demo faces have on screen.
 // The geometry also runs after the caches were flushed, as in a frame, where
-// the workers' buffers have pushed the meshes out.
+// the workers' buffers have pushed the meshes out. The final pass (clear,
+// resolve into the canvas, tent blur) runs on a whole frame of seeded colours,
+// once per vector path this processor supports.
 // bench_render times whole frames; this says where a frame's time goes.
 //
 //   bench_stages [--benchmark_filter=REGEX] [--benchmark_repetitions=N]
 
 #include "assets/texture.h"
 #include "math/viewport.h"
+#include "render/internal/finalpass.h"
 #include "render/internal/pipeline.h"
 #include "render/internal/raster.h"
+#include "render/simd.h"
 #include "sys/log.h"
 #include "tests/support/meshgen.h"
 
@@ -178,6 +182,93 @@ BENCHMARK(BM_Rasterize)
     ->Arg(int(Member::Textured))
     ->Arg(int(Member::StencilIncrement))
     ->Unit(benchmark::kMicrosecond);
+
+// A frame of colours mostly in [0, 1], some above (bright light) and below
+// (negative exposure), as the resolve sees them.
+void fillFrame(ColorBuffer& color) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> unit(-0.1f, 1.2f);
+    for (int i = 0; i < color.width * color.height; ++i) {
+        color.pixels[i] = vec4(unit(random), unit(random), unit(random), unit(random));
+    }
+}
+
+// Runs the case on the vector path named by its argument, or skips it on a
+// processor without that path; the active path is restored after.
+bool enterPath(benchmark::State& state, SimdPath& previous) {
+    const SimdPath path = SimdPath(state.range(0));
+    if (!simdPathSupported(path)) {
+        state.SkipWithError("this processor lacks the path");
+        return false;
+    }
+    previous = activeSimdPath();
+    setSimdPath(path);
+    state.SetLabel(simdPathName(path));
+    return true;
+}
+
+void BM_Resolve(benchmark::State& state) {
+    SimdPath previous;
+    if (!enterPath(state, previous)) {
+        return;
+    }
+    ColorBuffer color(kWidth, kHeight);
+    fillFrame(color);
+    std::vector<uint32_t> pixels(size_t(kWidth) * kHeight);
+    Canvas canvas{pixels.data(), kWidth, kHeight};
+    for (auto _ : state) {
+        resolveRows(color, canvas, 0, kHeight, 0, 0.0f);
+        benchmark::DoNotOptimize(pixels.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * kHeight);
+    setSimdPath(previous);
+}
+
+void BM_Blur(benchmark::State& state) {
+    SimdPath previous;
+    if (!enterPath(state, previous)) {
+        return;
+    }
+    ColorBuffer color(kWidth, kHeight);
+    fillFrame(color);
+    BlurScratch scratch;
+    for (auto _ : state) {
+        blurColorBuffer(color, int(state.range(1)), scratch);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * kHeight);
+    setSimdPath(previous);
+}
+
+void BM_ClearAndMark(benchmark::State& state) {
+    SimdPath previous;
+    if (!enterPath(state, previous)) {
+        return;
+    }
+    ColorBuffer color(kWidth, kHeight);
+    for (auto _ : state) {
+        clearColorRows(color, 0, kHeight);
+        markBands(color, 0, kHeight, 0);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * kHeight);
+    setSimdPath(previous);
+}
+
+void simdPathArgs(benchmark::internal::Benchmark* b) {
+    b->ArgName("path");
+    for (SimdPath path : kSimdPaths) {
+        b->Arg(int(path));
+    }
+}
+
+BENCHMARK(BM_Resolve)->Apply(simdPathArgs)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Blur)
+    ->ArgNames({"path", "radius"})
+    ->ArgsProduct({{int(SimdPath::Sse), int(SimdPath::Avx2)}, {2, 8}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ClearAndMark)->Apply(simdPathArgs)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 } // namespace lumo

@@ -1,6 +1,8 @@
 #include "render/internal/finalpass.h"
 
 #include "assets/texture.h"
+#include "render/internal/finalpass_lanes.h"
+#include "render/simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -50,6 +52,49 @@ uint32_t resolvePixel(const vec4& c, float bias) {
     return uint32_t(_mm_cvtsi128_si32(i));
 }
 
+namespace finalpass {
+
+uint32_t resolvePixelScalar(const vec4& c, float bias) {
+    auto channel = [bias](float value) -> uint32_t {
+        const float v = (value + bias) * 256.0f;
+        if (!(v < 255.0f)) {
+            return 255; // NaN too
+        }
+        const float rounded = std::nearbyint(v); // to nearest, ties to even
+        return rounded > 0.0f ? uint32_t(rounded) : 0;
+    };
+    return channel(c.w) << 24 | channel(c.x) << 16 | channel(c.y) << 8 | channel(c.z);
+}
+
+void resolveScalar(const vec4* src, uint32_t* dst, size_t count, float bias) {
+    for (size_t i = 0; i < count; ++i) {
+        dst[i] = resolvePixelScalar(src[i], bias);
+    }
+}
+
+void resolveSse(const vec4* src, uint32_t* dst, size_t count, float bias) {
+    // Four pixels a step, each register one pixel turned to blue, green, red,
+    // alpha; the two packs then lay the sixteen bytes out as four XRGB words.
+    const __m128 b = _mm_set1_ps(bias), scale = _mm_set1_ps(256.0f), cap = _mm_set1_ps(255.0f);
+    auto channels = [&](const vec4& c) {
+        __m128 v = _mm_load_ps(&c.x);
+        v = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 1, 2));
+        v = _mm_mul_ps(_mm_add_ps(v, b), scale);
+        return _mm_cvtps_epi32(_mm_min_ps(v, cap));
+    };
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i p01 = _mm_packs_epi32(channels(src[i]), channels(src[i + 1]));
+        const __m128i p23 = _mm_packs_epi32(channels(src[i + 2]), channels(src[i + 3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(p01, p23));
+    }
+    for (; i < count; ++i) {
+        dst[i] = resolvePixel(src[i], bias);
+    }
+}
+
+} // namespace finalpass
+
 void resolveRows(const ColorBuffer& color, Canvas& canvas, int rowBegin, int rowEnd, int rowOffset,
                  float bias) {
     if (!canvas.pixels) {
@@ -58,21 +103,31 @@ void resolveRows(const ColorBuffer& color, Canvas& canvas, int rowBegin, int row
     const int width = std::min(color.width, canvas.width);
     rowBegin = std::max({rowBegin, 0, -rowOffset});
     rowEnd = std::min({rowEnd, color.height, canvas.height - rowOffset});
+    if (width <= 0 || rowEnd <= rowBegin) {
+        return;
+    }
+    auto* resolve =
+        activeSimdPath() == SimdPath::Avx2 ? finalpass::resolveAvx2 : finalpass::resolveSse;
+    const vec4* src = color.pixels + size_t(rowBegin) * color.width;
+    uint32_t* dst = canvas.pixels + size_t(rowBegin + rowOffset) * canvas.width;
+    if (color.width == canvas.width) {
+        // Both rows run on without a gap: the band is one span, with one tail.
+        resolve(src, dst, size_t(rowEnd - rowBegin) * size_t(width), bias);
+        return;
+    }
     for (int y = rowBegin; y < rowEnd; ++y) {
-        const vec4* src = color.pixels + size_t(y) * color.width;
-        uint32_t* dst = canvas.pixels + size_t(y + rowOffset) * canvas.width;
-        for (int x = 0; x < width; ++x) {
-            dst[x] = resolvePixel(src[x], bias);
-        }
+        resolve(src, dst, size_t(width), bias);
+        src += color.width;
+        dst += canvas.width;
     }
 }
 
+namespace finalpass {
+
 namespace {
 
-// One pass of the tent filter over `count` samples spaced `stride` apart: the
-// window lives in a ring of 2r + 1 entries; the weighted sum moves on by
-// subtracting the entries left of and at the centre and adding those right of
-// it. Sums are kept in double so that a constant line stays exactly constant.
+// The tent filter's sums, in double so that a constant line stays exactly
+// constant.
 struct Accum {
     double x = 0, y = 0, z = 0, w = 0;
     void add(const vec4& v) {
@@ -95,7 +150,13 @@ struct Accum {
     }
 };
 
-void tentLine(const vec4* in, vec4* out, int count, size_t stride, int r, vec4* ring) {
+} // namespace
+
+// The window lives in a ring of 2r + 1 entries; the weighted sum moves on by
+// subtracting the entries left of and at the centre and adding those right of
+// it. The ring slots step on by comparison, not by a remainder: a division per
+// sample would cost more than the sums.
+void tentLineScalar(const vec4* in, vec4* out, int count, size_t stride, int r, vec4* ring) {
     const int ringSize = 2 * r + 1;
     auto sample = [&](int i) { return in[size_t(std::clamp(i, 0, count - 1)) * stride]; };
     Accum weighted, left, right;
@@ -111,14 +172,15 @@ void tentLine(const vec4* in, vec4* out, int count, size_t stride, int r, vec4* 
         }
     }
     const double norm = double(r + 1) * double(r + 1);
-    int oldest = 0; // ring slot of sample x - r
+    int oldest = 0;     // ring slot of sample x - r
+    int centre = r + 1; // ring slot of sample x + 1
     for (int x = 0; x < count; ++x) {
         out[size_t(x) * stride] = vec4(float(weighted.x / norm), float(weighted.y / norm),
                                        float(weighted.z / norm), float(weighted.w / norm));
         // Move the window from x to x + 1.
         vec4 entering = sample(x + r + 1);
-        vec4 leaving = ring[oldest];                         // x - r
-        vec4 centreNext = ring[(oldest + r + 1) % ringSize]; // x + 1
+        vec4 leaving = ring[oldest];
+        vec4 centreNext = ring[centre];
         weighted.add(left, -1.0);
         weighted.add(right, 1.0);
         weighted.add(entering);
@@ -127,18 +189,19 @@ void tentLine(const vec4* in, vec4* out, int count, size_t stride, int r, vec4* 
         right.subtract(centreNext);
         right.add(entering);
         ring[oldest] = entering;
-        oldest = (oldest + 1) % ringSize;
+        oldest = oldest + 1 == ringSize ? 0 : oldest + 1;
+        centre = centre + 1 == ringSize ? 0 : centre + 1;
     }
 }
 
-} // namespace
+} // namespace finalpass
 
 bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch) {
     if (radius < 1 || color.width <= 0 || color.height <= 0) {
         return radius < 1;
     }
     const size_t count = size_t(color.width) * color.height;
-    const size_t ringSize = 2 * size_t(radius) + 1;
+    const size_t ringSize = (2 * size_t(radius) + 1) * finalpass::kTentLinesInStep;
     try {
         if (scratch.temp.size() < count) {
             scratch.temp.resize(count);
@@ -151,12 +214,20 @@ bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch) {
     }
     vec4* temp = scratch.temp.data();
     vec4* ring = scratch.ring.data();
-    for (int y = 0; y < color.height; ++y) {
-        tentLine(color.pixels + size_t(y) * color.width, temp + size_t(y) * color.width,
-                 color.width, 1, radius, ring);
+    const int width = color.width, height = color.height;
+    if (activeSimdPath() == SimdPath::Avx2) {
+        // Neighbouring columns share cache lines: the vertical pass goes down
+        // several at once.
+        finalpass::tentLinesAvx2(color.pixels, temp, height, size_t(width), width, 1, radius, ring);
+        finalpass::tentLinesAvx2(temp, color.pixels, width, 1, height, size_t(width), radius, ring);
+        return true;
     }
-    for (int x = 0; x < color.width; ++x) {
-        tentLine(temp + x, color.pixels + x, color.height, size_t(color.width), radius, ring);
+    for (int y = 0; y < height; ++y) {
+        finalpass::tentLineScalar(color.pixels + size_t(y) * width, temp + size_t(y) * width, width,
+                                  1, radius, ring);
+    }
+    for (int x = 0; x < width; ++x) {
+        finalpass::tentLineScalar(temp + x, color.pixels + x, height, size_t(width), radius, ring);
     }
     return true;
 }

@@ -1,0 +1,147 @@
+// The final pass's 8-lane kernels. The file is built for the x86-64 baseline
+// like every other: only the code between the target pragmas may use AVX2, so
+// no inline function from a shared header is ever compiled with it (the linker
+// could keep that copy for the SSE path too). Every lane computes what the
+// scalar twin in finalpass.cpp computes, in the same order; no fused
+// multiply-add.
+
+#include "render/internal/finalpass_lanes.h"
+
+#include <immintrin.h>
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+namespace lumo::finalpass {
+
+namespace {
+
+// Resolves eight pixels held two to a register. AVX2 packs within each
+// 128-bit half, so the packed words come out as pixels 0 2 4 6 | 1 3 5 7,
+// each red, green, blue, alpha: a byte shuffle turns every word into XRGB
+// order and a word permutation puts the pixels back in line.
+struct Resolve8 {
+    __m256 bias, scale = _mm256_set1_ps(256.0f), cap = _mm256_set1_ps(255.0f);
+    __m256i toXrgb = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15, //
+                                      2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+    __m256i inLine = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+
+    explicit Resolve8(float b) : bias(_mm256_set1_ps(b)) {}
+
+    // MINPS gives its second operand for NaN: 255. The conversion rounds to
+    // nearest even and gives INT_MIN below the int range; the packs saturate.
+    __m256i channels(__m256 v) const {
+        v = _mm256_mul_ps(_mm256_add_ps(v, bias), scale);
+        return _mm256_cvtps_epi32(_mm256_min_ps(v, cap));
+    }
+    __m256i operator()(__m256 p01, __m256 p23, __m256 p45, __m256 p67) const {
+        const __m256i low = _mm256_packs_epi32(channels(p01), channels(p23));
+        const __m256i high = _mm256_packs_epi32(channels(p45), channels(p67));
+        const __m256i bytes = _mm256_packus_epi16(low, high);
+        return _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(bytes, toXrgb), inLine);
+    }
+};
+
+} // namespace
+
+void resolveAvx2(const vec4* src, uint32_t* dst, size_t count, float bias) {
+    const Resolve8 resolve(bias);
+    const float* in = &src->x;
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const float* p = in + 4 * i;
+        const __m256i words = resolve(_mm256_loadu_ps(p), _mm256_loadu_ps(p + 8),
+                                      _mm256_loadu_ps(p + 16), _mm256_loadu_ps(p + 24));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), words);
+    }
+    if (i < count) {
+        // The last one to seven pixels: masked lanes neither load nor store.
+        const __m256i left = _mm256_set1_epi32(int(count - i));
+        const __m256i pixelOfLane = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+        auto load = [&](int first) {
+            const __m256i mask =
+                _mm256_cmpgt_epi32(left, _mm256_add_epi32(pixelOfLane, _mm256_set1_epi32(first)));
+            return _mm256_maskload_ps(in + 4 * (i + first), mask);
+        };
+        const __m256i words = resolve(load(0), load(2), load(4), load(6));
+        const __m256i mask = _mm256_cmpgt_epi32(left, _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        _mm256_maskstore_epi32(reinterpret_cast<int*>(dst + i), mask, words);
+    }
+}
+
+namespace {
+
+// K lines in step, each with its own sums and its own ring of 2r + 1 entries
+// (ring + k * (2r + 1)): one line's sums form a chain of dependent additions
+// per sample, and K chains side by side keep the adders busy.
+template <int K>
+void tentLines(const vec4* in, vec4* out, size_t lineStep, int count, size_t stride, int r,
+               vec4* ring) {
+    const int ringSize = 2 * r + 1;
+    // No std::clamp or std::abs here: a template instantiated in this file
+    // could be merged with the baseline copy of another.
+    auto sample = [&](int k, int i) {
+        const int at = i < 0 ? 0 : i < count ? i : count - 1;
+        return _mm_load_ps(&in[size_t(k) * lineStep + size_t(at) * stride].x);
+    };
+    const __m256d one = _mm256_set1_pd(1.0), minusOne = _mm256_set1_pd(-1.0);
+    __m256d weighted[K], left[K], right[K];
+    for (int k = 0; k < K; ++k) {
+        weighted[k] = left[k] = right[k] = _mm256_setzero_pd();
+    }
+    for (int i = -r; i <= r; ++i) {
+        const __m256d w = _mm256_set1_pd(double(r + 1 - (i < 0 ? -i : i)));
+        for (int k = 0; k < K; ++k) {
+            const __m128 s = sample(k, i);
+            _mm_store_ps(&ring[k * ringSize + i + r].x, s);
+            const __m256d sd = _mm256_cvtps_pd(s);
+            weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(_mm256_mul_pd(sd, w), one));
+            if (i <= 0) {
+                left[k] = _mm256_add_pd(left[k], sd);
+            } else {
+                right[k] = _mm256_add_pd(right[k], sd);
+            }
+        }
+    }
+    const __m256d norm = _mm256_set1_pd(double(r + 1) * double(r + 1));
+    int oldest = 0;     // ring slot of sample x - r
+    int centre = r + 1; // ring slot of sample x + 1
+    for (int x = 0; x < count; ++x) {
+        for (int k = 0; k < K; ++k) {
+            vec4* lineRing = ring + k * ringSize;
+            _mm_store_ps(&out[size_t(k) * lineStep + size_t(x) * stride].x,
+                         _mm256_cvtpd_ps(_mm256_div_pd(weighted[k], norm)));
+            const __m128 enteringF = sample(k, x + r + 1);
+            const __m256d entering = _mm256_cvtps_pd(enteringF);
+            const __m256d leaving = _mm256_cvtps_pd(_mm_load_ps(&lineRing[oldest].x));
+            const __m256d centreNext = _mm256_cvtps_pd(_mm_load_ps(&lineRing[centre].x));
+            weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(left[k], minusOne));
+            weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(right[k], one));
+            weighted[k] = _mm256_add_pd(weighted[k], entering);
+            left[k] = _mm256_add_pd(_mm256_sub_pd(left[k], leaving), centreNext);
+            right[k] = _mm256_add_pd(_mm256_sub_pd(right[k], centreNext), entering);
+            _mm_store_ps(&lineRing[oldest].x, enteringF);
+        }
+        oldest = oldest + 1 == ringSize ? 0 : oldest + 1;
+        centre = centre + 1 == ringSize ? 0 : centre + 1;
+    }
+}
+
+} // namespace
+
+void tentLinesAvx2(const vec4* in, vec4* out, int lines, size_t lineStep, int count, size_t stride,
+                   int r, vec4* ring) {
+    int k = 0;
+    for (; k + kTentLinesInStep <= lines; k += kTentLinesInStep) {
+        tentLines<kTentLinesInStep>(in + size_t(k) * lineStep, out + size_t(k) * lineStep, lineStep,
+                                    count, stride, r, ring);
+    }
+    for (; k < lines; ++k) {
+        tentLines<1>(in + size_t(k) * lineStep, out + size_t(k) * lineStep, lineStep, count, stride,
+                     r, ring);
+    }
+}
+
+} // namespace lumo::finalpass
+
+#pragma GCC pop_options
