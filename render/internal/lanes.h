@@ -161,6 +161,12 @@ struct Scalar {
         std::fill(r.v, r.v + 8, x);
         return r;
     }
+    static F32 loadF(const float* p) {
+        F32 r;
+        std::memcpy(r.v, p, sizeof r.v);
+        return r;
+    }
+    static void storeF(float* p, const F32& a) { std::memcpy(p, a.v, sizeof a.v); }
     static F32 mul(const F32& a, const F32& b) {
         F32 r;
         for (int i = 0; i < 8; ++i) {
@@ -327,6 +333,11 @@ struct Sse {
         z.hi = c;
     }
     static F32 splatF(float x) { return {_mm_set1_ps(x), _mm_set1_ps(x)}; }
+    static F32 loadF(const float* p) { return {_mm_load_ps(p), _mm_load_ps(p + 4)}; }
+    static void storeF(float* p, const F32& a) {
+        _mm_store_ps(p, a.lo);
+        _mm_store_ps(p + 4, a.hi);
+    }
     static F32 mul(const F32& a, const F32& b) {
         return {_mm_mul_ps(a.lo, b.lo), _mm_mul_ps(a.hi, b.hi)};
     }

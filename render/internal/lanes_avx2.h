@@ -106,6 +106,8 @@ struct Avx2 {
         z.v = _mm256_castpd_ps(_mm256_unpacklo_pd(_mm256_castps_pd(ab1), _mm256_castps_pd(cd1)));
     }
     static F32 splatF(float x) { return {_mm256_set1_ps(x)}; }
+    static F32 loadF(const float* p) { return {_mm256_load_ps(p)}; }
+    static void storeF(float* p, const F32& a) { _mm256_store_ps(p, a.v); }
     static F32 mul(const F32& a, const F32& b) { return {_mm256_mul_ps(a.v, b.v)}; }
     static F32 div(const F32& a, const F32& b) { return {_mm256_div_ps(a.v, b.v)}; }
     static I32 magnitudeBelow(const F32& a, float limit) {

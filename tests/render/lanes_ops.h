@@ -4,6 +4,7 @@
 // the rasterizer's own copy is), so its results can be held to Scalar's.
 
 #include "render/internal/lanes.h"
+#include "render/internal/raster_kernels.h"
 
 #include <cstdint>
 #include <cstring>
@@ -14,14 +15,19 @@ struct LaneInputs {
     alignas(32) int32_t a[8], b[8], c[8], d[8];
     alignas(32) int32_t tile[64];
     alignas(32) uint8_t bytes[32];
+    alignas(32) float fa[8], fb[8];
+    alignas(32) vec4 pixels[8];
     int32_t scalar, step;
     unsigned bits;
+    int32_t texels; // a texture size
 };
 
 struct LaneResults {
     alignas(32) int32_t rows[12][8];
     alignas(32) uint8_t bytes[3][32];
-    int64_t values[6];
+    int64_t values[8];
+    alignas(32) float floats[5][8];
+    alignas(32) int32_t wrapped[2][8];
 
     bool operator==(const LaneResults& o) const { return std::memcmp(this, &o, sizeof o) == 0; }
 };
@@ -63,6 +69,20 @@ LaneResults applyLaneOps(const LaneInputs& in) {
     out.values[3] = int64_t(L::sumBytes(stored));
     out.values[4] = int64_t(L::sumBytes(L::subBytes(L::zeroBytes(), packed)));
     out.values[5] = L::signBits(L::bitOr(L::bitOr(a, b), c));
+
+    const auto fa = L::loadF(in.fa), fb = L::loadF(in.fb);
+    typename L::F32 x, y, z;
+    L::transpose(&in.pixels[0].x, x, y, z);
+    const auto floats = {L::mul(fa, fb), L::div(fa, fb), x, y, z};
+    k = 0;
+    for (const auto& row : floats) {
+        L::storeF(out.floats[k++], row);
+    }
+    L::store(out.rows[0], L::nearest(fa)); // splat's row is checked by ramp + splat
+    out.values[6] = L::signBits(L::magnitudeBelow(fa, 1073741824.0f));
+    out.values[7] = L::withinBits(a, in.texels);
+    L::store(out.wrapped[0], wrapTexelLanes<L>(fa, in.texels));
+    L::store(out.wrapped[1], wrapTexelLanes<L>(L::div(fa, fb), 7));
     return out;
 }
 

@@ -10,6 +10,8 @@
 #include <array>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -47,6 +49,39 @@ LaneInputs randomInputs(std::mt19937& rng) {
     in.scalar = value();
     in.step = value();
     in.bits = rng() & 0xFFu;
+
+    // Floats where divisions, conversions and the texture wrap go wrong.
+    static constexpr std::array<float, 14> kFloatEdges = {std::numeric_limits<float>::quiet_NaN(),
+                                                          std::numeric_limits<float>::infinity(),
+                                                          -std::numeric_limits<float>::infinity(),
+                                                          std::numeric_limits<float>::denorm_min(),
+                                                          -1e-40f,
+                                                          0.0f,
+                                                          -0.0f,
+                                                          0.5f,
+                                                          -2.5f,
+                                                          1073741824.0f,
+                                                          -1073741760.0f,
+                                                          3e9f,
+                                                          1.0f,
+                                                          0.99999994f};
+    std::uniform_real_distribution<float> unit(-3.0f, 3.0f), wide(-2e9f, 2e9f);
+    auto real = [&] {
+        switch (pick(rng)) {
+        case 0:
+            return kFloatEdges[size_t(rng() % kFloatEdges.size())];
+        case 1:
+            return wide(rng);
+        default:
+            return unit(rng);
+        }
+    };
+    for (int i = 0; i < 8; ++i) {
+        in.fa[i] = real();
+        in.fb[i] = real();
+        in.pixels[i] = vec4(real(), real(), real(), real());
+    }
+    in.texels = pick(rng) == 0 ? 1 << (rng() % 12) : 1 + int32_t(rng() % 1000);
     return in;
 }
 
@@ -66,7 +101,17 @@ std::string firstDifference(const LaneResults& x, const LaneResults& y) {
             }
         }
     }
-    for (int v = 0; v < 6; ++v) {
+    for (int r = 0; r < 5; ++r) {
+        if (std::memcmp(x.floats[r], y.floats[r], sizeof x.floats[r]) != 0) {
+            return "floats " + std::to_string(r);
+        }
+    }
+    for (int r = 0; r < 2; ++r) {
+        if (std::memcmp(x.wrapped[r], y.wrapped[r], sizeof x.wrapped[r]) != 0) {
+            return "wrapped " + std::to_string(r);
+        }
+    }
+    for (int v = 0; v < 8; ++v) {
         if (x.values[v] != y.values[v]) {
             return "value " + std::to_string(v);
         }
@@ -83,6 +128,9 @@ TEST(Lanes, EveryPathMatchesTheScalarTwin) {
     for (int n = 0; n < 20000; ++n) {
         const LaneInputs in = randomInputs(rng);
         const LaneResults expected = applyLaneOps<lanes::Scalar>(in);
+        for (int i = 0; i < 8; ++i) { // the wrap of a row is the wrap of each pixel
+            ASSERT_EQ(expected.wrapped[0][i], wrapTexel(in.fa[i], in.texels)) << in.fa[i];
+        }
         const LaneResults sse = applyLaneOps<lanes::Sse>(in);
         ASSERT_TRUE(sse == expected) << "sse, case " << n << ": " << firstDifference(sse, expected);
         if (avx2) {
@@ -100,6 +148,7 @@ TEST(Lanes, ScalarTwinMeansWhatItSays) {
     in.step = INT32_MAX;
     in.scalar = 5;
     in.bits = 0b10000001;
+    in.texels = 4;
     for (int i = 0; i < 8; ++i) {
         in.a[i] = i;
         in.b[i] = 3;
