@@ -25,6 +25,13 @@ for s in $positions; do
         { echo "FAIL: --frame $s exited with $?"; cat "frame_$s.txt"; exit 1; }
     sha256sum "frame_$s.png" >>actual.sha256
 done
+# A vector path nobody has heard of is refused with one line.
+LUMO_SIMD=sse3 "$lumo" --frame 1 --out refused.png >/dev/null 2>refused.txt
+status=$?
+if [ $status -ne 2 ] || [ "$(wc -l <refused.txt)" -ne 1 ] || [ -e refused.png ]; then
+    echo "FAIL: LUMO_SIMD=sse3 gave exit status $status and: $(cat refused.txt)"
+    exit 1
+fi
 # Every wider vector path the processor has draws the same bytes, here with 1 and 2 workers.
 for path in avx2; do
     if ! LUMO_SIMD=$path "$lumo" --frame 0.5 --out probe.png >/dev/null 2>&1; then

@@ -168,5 +168,27 @@ TEST(Lanes, ScalarTwinMeansWhatItSays) {
     EXPECT_EQ(r.values[3], 300);
 }
 
+// LUMO_SIMD: empty takes the widest path; an unknown name or a path the
+// processor lacks is refused with one line and leaves the path as it was.
+TEST(SimdPaths, ChoosingByName) {
+    const SimdPath active = activeSimdPath();
+    std::string error;
+    ASSERT_TRUE(chooseSimdPath("sse", error));
+    EXPECT_EQ(activeSimdPath(), SimdPath::Sse);
+    EXPECT_FALSE(chooseSimdPath("avx512", error));
+    EXPECT_EQ(error, "LUMO_SIMD=avx512: unknown vector path (sse or avx2)");
+    EXPECT_FALSE(chooseSimdPath("SSE", error));
+    EXPECT_EQ(activeSimdPath(), SimdPath::Sse);
+    EXPECT_EQ(chooseSimdPath("avx2", error), simdPathSupported(SimdPath::Avx2));
+    EXPECT_EQ(activeSimdPath(), widestSimdPath());
+    ASSERT_TRUE(chooseSimdPath("sse", error));
+    ASSERT_TRUE(chooseSimdPath("", error));
+    EXPECT_EQ(activeSimdPath(), widestSimdPath());
+    for (SimdPath path : kSimdPaths) {
+        EXPECT_EQ(simdPathFromName(simdPathName(path)), path);
+    }
+    setSimdPath(active);
+}
+
 } // namespace
 } // namespace lumo::test
