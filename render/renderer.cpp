@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <system_error>
 
 namespace lumo {
@@ -32,6 +33,33 @@ void workerLoop(WorkerState* state) {
 }
 
 } // namespace
+
+bool balanceBands(const double* seconds, int* blocks, int count) {
+    int fastest = 0, slowest = 0;
+    for (int t = 1; t < count; ++t) {
+        if (seconds[t] < seconds[fastest]) {
+            fastest = t;
+        }
+        if (seconds[t] > seconds[slowest]) {
+            slowest = t;
+        }
+    }
+    if (blocks[slowest] <= 1) {
+        return false;
+    }
+    const double gap = seconds[slowest] - seconds[fastest];
+    const double slowPerBlock = seconds[slowest] / blocks[slowest];
+    // An empty band has no time of its own per block: it would take the
+    // slowest band's.
+    const double fastPerBlock =
+        blocks[fastest] > 0 ? seconds[fastest] / blocks[fastest] : slowPerBlock;
+    if (!(std::abs(gap - slowPerBlock - fastPerBlock) < gap)) {
+        return false;
+    }
+    --blocks[slowest];
+    ++blocks[fastest];
+    return true;
+}
 
 Renderer::State::State(const RenderTargets& targets_, const TextureStore* textures, int threads)
     : width(targets_.color ? targets_.color->width : 0),
@@ -94,6 +122,9 @@ Renderer::State::State(const RenderTargets& targets_, const TextureStore* textur
     logPrintf("TLR: threads setup.\n");
     workers[threadCount - 1].blockCount += blocks - share * threadCount;
     logPrintf("TLR: last chunk fixed.\n");
+    for (int t = 0; t < threadCount; ++t) {
+        workers[t].layoutBlocks.fill(workers[t].blockCount);
+    }
 
     viewport = std::make_unique<Viewport>(width, height, float(width) / float(std::max(height, 1)));
     logPrintf("TLR: viewport created\n");
@@ -275,6 +306,7 @@ bool Renderer::setBlockCounts(const std::vector<int>& blockCounts) {
     }
     for (int t = 0; t < s.threadCount; ++t) {
         s.workers[t].blockCount = blockCounts[t];
+        s.workers[t].layoutBlocks.fill(blockCounts[t]);
     }
     return true;
 }
@@ -304,10 +336,13 @@ void Renderer::State::renderFrame() {
     // Every worker would copy the same flag; one copy before they start is the same.
     pipeline->pixelLighting = pixelLighting;
 
+    passLayout = clearColor || clearDepth ? 0 : std::min(passLayout + 1, kPassLayouts - 1);
+
     if (targetsUsable()) {
         int y = 0;
         for (int t = 0; t < threadCount; ++t) {
             WorkerState& w = workers[t];
+            w.blockCount = w.layoutBlocks[size_t(passLayout)];
             w.rowBegin = y;
             y += w.blockCount * 8;
             w.rowEnd = y;
@@ -328,18 +363,20 @@ void Renderer::State::renderFrame() {
         raiseShadowMarks();
 
         if (balancing) {
-            int fastest = 0, slowest = 0;
-            for (int t = 1; t < threadCount; ++t) {
-                if (workers[t].lastTime < workers[fastest].lastTime) {
-                    fastest = t;
-                }
-                if (workers[t].lastTime > workers[slowest].lastTime) {
-                    slowest = t;
-                }
+            // Processor time, not the clock: on a shared machine the clock
+            // also counts the other programs' turns on a worker's processor,
+            // which come and go from frame to frame, and a layout that chased
+            // them would wander off the work's own balance.
+            std::array<double, kMaxWorkers> seconds;
+            std::array<int, kMaxWorkers> blocks;
+            for (int t = 0; t < threadCount; ++t) {
+                seconds[size_t(t)] = workers[t].lastCpuTime;
+                blocks[size_t(t)] = workers[t].blockCount;
             }
-            if (workers[slowest].blockCount > 1) {
-                ++workers[fastest].blockCount;
-                --workers[slowest].blockCount;
+            if (balanceBands(seconds.data(), blocks.data(), threadCount)) {
+                for (int t = 0; t < threadCount; ++t) {
+                    workers[t].layoutBlocks[size_t(passLayout)] = blocks[size_t(t)];
+                }
             }
         }
     }

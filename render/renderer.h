@@ -106,8 +106,10 @@ public:
     // moved down by rowOffset rows, with the exposure bias added to every channel.
     void setOutput(Canvas* canvas, int rowOffset);
     void setOutputBias(float bias);
-    // On (the default), one block a frame moves from the slowest worker's band
-    // to the fastest's.
+    // On (the default), after each pass one block may move from the slowest
+    // worker's band to the fastest's, when that narrows the gap between their
+    // processor times. Each pass of a frame keeps its own band layout; a pass
+    // that clears colour or depth starts a frame.
     void setBalancing(bool on);
     // On (the default), the workers poll briefly for their next frame and are
     // roused while a frame is prepared: frames drawn back to back start sooner.
@@ -128,8 +130,8 @@ public:
 
     FrameStats statistics() const;
 
-    // Test and benchmark hook: a fixed band layout (block counts summing to the
-    // picture's blocks; returns false otherwise).
+    // Test and benchmark hook: a fixed band layout for every pass (block counts
+    // summing to the picture's blocks; returns false otherwise).
     bool setBlockCounts(const std::vector<int>& blockCounts);
 
     // The state behind this face, for the renderer's own tests and benchmarks

@@ -13,9 +13,15 @@
 // Synchronisation is by events only: the calling thread writes all per-frame
 // state before setting the start events and reads results after all done
 // events; workers write only their own band's rows, bins, counts and timing.
-// Balancing moves one block a frame from the slowest worker to the fastest; the
-// picture does not depend on the layout. At most kShadowSlots lights of a frame
-// cast shadows; later shadow-casting lights are drawn without.
+//
+// Band layouts: the passes of a frame differ in where their work lies (a lit
+// scene, then a resolve-only pass of even rows), so one layout balanced on
+// every pass would be pulled back and forth and suit none. Each pass of a
+// frame keeps its own layout, chosen by its place in the frame: a pass that
+// clears colour or depth starts a frame. After a pass, balanceBands may move
+// one block of that pass's layout; the picture does not depend on the layout.
+// At most kShadowSlots lights of a frame cast shadows; later shadow-casting
+// lights are drawn without.
 
 #include "math/viewport.h"
 #include "render/internal/event.h"
@@ -26,6 +32,7 @@
 #include "render/internal/shadowvolume.h"
 #include "render/renderer.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -33,6 +40,18 @@
 #include <vector>
 
 namespace lumo {
+
+// Band layouts kept: one per pass of a frame, later passes share the last.
+constexpr int kPassLayouts = 4;
+
+// One balancing step over the workers' last times and band heights (blocks):
+// moves a block from the slowest worker to the fastest when, with each
+// worker's time per block estimated from its last time and block count, the
+// move narrows the gap between the two. A slowest band of one block stays.
+// Not moving when the predicted gap is no smaller is what stops the layout
+// from swinging between two neighbours when no layout is even. Returns whether
+// a block moved.
+bool balanceBands(const double* seconds, int* blocks, int count);
 
 struct WorkerState {
     Renderer::State* frame = nullptr;
@@ -46,7 +65,9 @@ struct WorkerState {
     bool rousable = false;
     int index = 0;
     int rowBegin = 0, rowEnd = 0;
-    int blockCount = 0;
+    int blockCount = 0; // this pass's band, in 8-row blocks
+    // The band of each pass layout (see balanceBands).
+    std::array<int, kPassLayouts> layoutBlocks{};
     double lastTime = 0.0;
     double lastCpuTime = 0.0; // processor seconds of the last frame
     RasterStats stats;        // this worker's counts for its last frame
@@ -77,6 +98,7 @@ struct Renderer::State {
     bool pixelLighting = false;
     bool showThreads = false;
     bool balancing = true;
+    int passLayout = 0; // the layout of the pass being drawn
     // Whether workers (and the caller) poll before they sleep; read by the
     // workers at the top of each frame, so atomic.
     std::atomic<bool> polling{true};

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <thread>
 
@@ -115,6 +116,93 @@ TEST(Renderer, BandsAndWorkerCounts) {
     EXPECT_TRUE(blocks(five, 3) == 0 && blocks(five, 4) == 3);
 }
 
+Light pointLight(vec4 position, bool shadow, float diffuse = 60.0f) {
+    return Light{position, vec4(1, 0.9f, 0.8f), diffuse, vec4(1, 1, 1), 0.0f, shadow, {}};
+}
+
+// Balancing on a fixed uneven load, as a pass whose work lies mostly in the top
+// rows gives it: each worker's time is a fixed part (its share of the shadow
+// volumes) plus the costs of its band's blocks. From the even split the layout
+// must settle within a few dozen frames and then stay put, with the two ends
+// within a block's cost of each other. The old rule (always move a block)
+// swung between two layouts forever when none was even.
+TEST(Balancing, SettlesOnAFixedUnevenLoadAndStops) {
+    std::vector<double> cost(45);
+    for (size_t b = 0; b < cost.size(); ++b) {
+        cost[b] = b < 9 ? 0.5 : b < 20 ? 0.13 : 0.021 * double(b % 3 + 1);
+    }
+    const double maxCost = *std::max_element(cost.begin(), cost.end());
+    for (int workers : {2, 3, 4}) {
+        SCOPED_TRACE(workers);
+        std::vector<int> blocks(size_t(workers), 45 / workers);
+        blocks.back() += 45 % workers;
+        auto times = [&] {
+            std::vector<double> t(blocks.size(), 0.2);
+            size_t row = 0;
+            for (size_t w = 0; w < blocks.size(); ++w) {
+                for (int k = 0; k < blocks[w]; ++k) {
+                    t[w] += cost[row++];
+                }
+            }
+            return t;
+        };
+        auto spread = [](const std::vector<double>& t) {
+            return *std::max_element(t.begin(), t.end()) - *std::min_element(t.begin(), t.end());
+        };
+        const double startSpread = spread(times());
+        int lastMove = -1;
+        for (int frame = 0; frame < 300; ++frame) {
+            if (balanceBands(times().data(), blocks.data(), workers)) {
+                lastMove = frame;
+            }
+            ASSERT_EQ(std::accumulate(blocks.begin(), blocks.end(), 0), 45);
+            ASSERT_GE(*std::min_element(blocks.begin(), blocks.end()), 0);
+        }
+        EXPECT_LT(lastMove, 60) << "still moving";
+        const std::vector<double> t = times();
+        EXPECT_LT(spread(t), startSpread / 4);
+        if (workers == 2) {
+            EXPECT_LE(spread(t), maxCost);
+        }
+    }
+    // An empty fastest band takes blocks at the slowest band's rate; a slowest
+    // band of one block keeps it.
+    std::vector<int> blocks = {0, 4};
+    const double seconds[2] = {0.0, 4.0};
+    EXPECT_TRUE(balanceBands(seconds, blocks.data(), 2));
+    EXPECT_EQ(blocks, (std::vector<int>{1, 3}));
+    blocks = {4, 1};
+    const double single[2] = {0.1, 4.0};
+    EXPECT_FALSE(balanceBands(single, blocks.data(), 2));
+}
+
+// Each pass of a frame balances its own layout: a pass whose work lies in the
+// top rows gives worker 0 a short band, the resolve-only pass after it (no
+// clear: the same frame) keeps its own, near even, instead of dragging the
+// first back every frame.
+TEST(Balancing, EachPassOfAFrameKeepsItsOwnLayout) {
+    Rig rig(2, 320, 176);
+    auto blocks = [&] { return rig.renderer->statistics().worker[0].blocks; };
+    // Many small spheres over the top third of the picture, lit by two lights.
+    std::vector<MeshInstance> top;
+    for (int i = 0; i < 24; ++i) {
+        top.push_back(place(sharedAssets().allSphere, 0.35f,
+                            vec4(-3.2f + 0.28f * float(i), 1.6f + 0.15f * float(i % 3), 0)));
+    }
+    const mat44 view = eulerTranslation(vec4(), vec4(0, 0, -6));
+    int first = 0, second = 0;
+    for (int frame = 0; frame < 40; ++frame) {
+        rig.render(view, {pointLight(vec4(0, 4, 3, 1), false), pointLight(vec4(2, 3, 4, 1), false)},
+                   top, true, true);
+        first = blocks();
+        rig.render(view, {}, {}, false);
+        second = blocks();
+    }
+    EXPECT_LE(first, 8);
+    EXPECT_GE(second, 8);
+    EXPECT_GT(second, first);
+}
+
 // A frame without all its targets is skipped with a message, once; an empty one
 // only resolves the colour buffer.
 TEST(Renderer, EmptyFrameOnlyResolvesAndMissingTargetsAreReported) {
@@ -138,10 +226,6 @@ TEST(Renderer, EmptyFrameOnlyResolvesAndMissingTargetsAreReported) {
                                 "skipped\n";
     ASSERT_NE(text.find(skipped), std::string::npos);
     EXPECT_EQ(text.find(skipped), text.rfind(skipped)) << "reported twice";
-}
-
-Light pointLight(vec4 position, bool shadow, float diffuse = 60.0f) {
-    return Light{position, vec4(1, 0.9f, 0.8f), diffuse, vec4(1, 1, 1), 0.0f, shadow, {}};
 }
 
 // A box caster over the plane: the cube [-0.5, 0.5] x [1, 2] x [-0.5, 0.5].
