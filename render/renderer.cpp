@@ -22,6 +22,12 @@ void workerLoop(WorkerState* state) {
         if (w.quit) {
             break;
         }
+        if (w.frame->job == Renderer::State::Job::Blur) {
+            // Not timed: the bands are balanced on the passes' times only.
+            w.frame->workerBlur(w);
+            w.doneEvent.set();
+            continue;
+        }
         auto start = std::chrono::steady_clock::now();
         const double cpuStart = sys::threadCpuSeconds();
         w.frame->workerFrame(w);
@@ -92,6 +98,7 @@ Renderer::State::State(const RenderTargets& targets_, const TextureStore* textur
                              w.rousable ? kRousedSpin : std::chrono::microseconds(0));
         w.doneEvent.setSpin(w.rousable ? kSpin : std::chrono::microseconds(0));
         w.binsReadyEvent.setSpin(kSpin);
+        w.rowsBlurredEvent.setSpin(kSpin);
         try {
             w.thread = std::thread(workerLoop, &w);
         } catch (const std::system_error&) {
@@ -254,9 +261,48 @@ void Renderer::renderFrame() {
 }
 
 void Renderer::blur(int radius) {
-    if (state_->targets.color) {
-        blurColorBuffer(*state_->targets.color, radius, state_->blurScratch);
+    state_->blur(radius);
+}
+
+void Renderer::State::blur(int radius) {
+    ColorBuffer* color = targets.color;
+    if (!color) {
+        return;
     }
+    if (threadCount == 1) {
+        blurColorBuffer(*color, radius, blurScratch);
+        return;
+    }
+    if (!blurPrepare(*color, radius, blurScratch, threadCount)) {
+        return;
+    }
+    job = Job::Blur;
+    blurRadius = radius;
+    for (int t = 0; t < threadCount; ++t) {
+        workers[t].rowsBlurredEvent.reset();
+    }
+    for (int t = threadCount - 1; t >= 0; --t) {
+        workers[t].startEvent.set();
+    }
+    for (int t = 0; t < threadCount; ++t) {
+        workers[t].doneEvent.wait(polling.load(std::memory_order_relaxed));
+    }
+    job = Job::Pass;
+}
+
+void Renderer::State::workerBlur(WorkerState& w) {
+    ColorBuffer& color = *targets.color;
+    const int n = threadCount, i = w.index;
+    blurRows(color, blurRadius, blurScratch, i, color.height * i / n, color.height * (i + 1) / n);
+    w.rowsBlurredEvent.set();
+    for (int k = 0; k < n; ++k) {
+        workers[k].rowsBlurredEvent.wait();
+    }
+    // Whole groups of four columns to each worker: they go down side by side.
+    const int groups = (color.width + 3) / 4;
+    const int begin = std::min(color.width, 4 * (groups * i / n));
+    const int end = std::min(color.width, 4 * (groups * (i + 1) / n));
+    blurColumns(color, blurRadius, blurScratch, i, begin, end);
 }
 
 void Renderer::compositeOverlay(const TextureImage& image, int x, int y, float fade) {

@@ -122,9 +122,9 @@ public:
     void transformAll();
     void renderFrame();
 
-    // Between passes, on the calling thread: the tent blur of the colour target
-    // (radius < 1 does nothing), and a premultiplied image blended at (x, y)
-    // with opacity fade.
+    // Between passes: the tent blur of the colour target (radius < 1 does
+    // nothing), shared by the workers, and, on the calling thread, a
+    // premultiplied image blended at (x, y) with opacity fade.
     void blur(int radius);
     void compositeOverlay(const TextureImage& image, int x, int y, float fade);
 

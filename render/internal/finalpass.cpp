@@ -196,12 +196,12 @@ void tentLineScalar(const vec4* in, vec4* out, int count, size_t stride, int r, 
 
 } // namespace finalpass
 
-bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch) {
-    if (radius < 1 || color.width <= 0 || color.height <= 0) {
-        return radius < 1;
+bool blurPrepare(const ColorBuffer& color, int radius, BlurScratch& scratch, int parts) {
+    if (radius < 1 || color.width <= 0 || color.height <= 0 || parts < 1) {
+        return false;
     }
     const size_t count = size_t(color.width) * color.height;
-    const size_t ringSize = (2 * size_t(radius) + 1) * finalpass::kTentLinesInStep;
+    const size_t ringSize = (2 * size_t(radius) + 1) * finalpass::kTentLinesInStep * size_t(parts);
     try {
         if (scratch.temp.size() < count) {
             scratch.temp.resize(count);
@@ -212,23 +212,57 @@ bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch) {
     } catch (const std::exception&) { // bad_alloc, or a radius beyond any vector's size
         return false;
     }
-    vec4* temp = scratch.temp.data();
-    vec4* ring = scratch.ring.data();
+    return true;
+}
+
+namespace {
+
+vec4* ringOf(BlurScratch& scratch, int radius, int part) {
+    return scratch.ring.data() + (2 * size_t(radius) + 1) * finalpass::kTentLinesInStep * part;
+}
+
+} // namespace
+
+void blurRows(ColorBuffer& color, int radius, BlurScratch& scratch, int part, int begin, int end) {
+    const int width = color.width;
+    vec4* ring = ringOf(scratch, radius, part);
+    const vec4* in = color.pixels + size_t(begin) * width;
+    vec4* out = scratch.temp.data() + size_t(begin) * width;
+    if (activeSimdPath() == SimdPath::Avx2) {
+        finalpass::tentLinesAvx2(in, out, end - begin, size_t(width), width, 1, radius, ring);
+        return;
+    }
+    for (int y = begin; y < end; ++y, in += width, out += width) {
+        finalpass::tentLineScalar(in, out, width, 1, radius, ring);
+    }
+}
+
+void blurColumns(ColorBuffer& color, int radius, BlurScratch& scratch, int part, int begin,
+                 int end) {
     const int width = color.width, height = color.height;
+    vec4* ring = ringOf(scratch, radius, part);
+    const vec4* in = scratch.temp.data() + begin;
+    vec4* out = color.pixels + begin;
     if (activeSimdPath() == SimdPath::Avx2) {
         // Neighbouring columns share cache lines: the vertical pass goes down
         // several at once.
-        finalpass::tentLinesAvx2(color.pixels, temp, height, size_t(width), width, 1, radius, ring);
-        finalpass::tentLinesAvx2(temp, color.pixels, width, 1, height, size_t(width), radius, ring);
-        return true;
+        finalpass::tentLinesAvx2(in, out, end - begin, 1, height, size_t(width), radius, ring);
+        return;
     }
-    for (int y = 0; y < height; ++y) {
-        finalpass::tentLineScalar(color.pixels + size_t(y) * width, temp + size_t(y) * width, width,
-                                  1, radius, ring);
+    for (int x = begin; x < end; ++x, ++in, ++out) {
+        finalpass::tentLineScalar(in, out, height, size_t(width), radius, ring);
     }
-    for (int x = 0; x < width; ++x) {
-        finalpass::tentLineScalar(temp + x, color.pixels + x, height, size_t(width), radius, ring);
+}
+
+bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch) {
+    if (radius < 1 || color.width <= 0 || color.height <= 0) {
+        return radius < 1;
     }
+    if (!blurPrepare(color, radius, scratch, 1)) {
+        return false;
+    }
+    blurRows(color, radius, scratch, 0, 0, color.height);
+    blurColumns(color, radius, scratch, 0, 0, color.width);
     return true;
 }
 

@@ -39,6 +39,16 @@ struct BlurScratch {
 };
 bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch);
 
+// The same in parts, for the workers: blurPrepare grows the scratch for that
+// many parts at once (false: nothing to do, or no memory); then every row of
+// blurRows must be done before any column of blurColumns. Part k of several
+// uses ring k. Each line is filtered on its own, so any split gives the same
+// bytes as the whole.
+bool blurPrepare(const ColorBuffer& color, int radius, BlurScratch& scratch, int parts);
+void blurRows(ColorBuffer& color, int radius, BlurScratch& scratch, int part, int begin, int end);
+void blurColumns(ColorBuffer& color, int radius, BlurScratch& scratch, int part, int begin,
+                 int end);
+
 // Blends a premultiplied RGBA image at (x0, y0) with opacity a:
 // d.rgb = d.rgb (1 - a) + (d.rgb (1 - s.a) + s.rgb) a; destination alpha kept.
 // Rows and columns outside the buffer are clipped.

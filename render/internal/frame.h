@@ -10,6 +10,10 @@
 // light (counting the shadow bins into the stencil first for a shadowed light),
 // marks its band when asked and resolves into the output.
 //
+// Between passes a blur is shared the same way: each worker filters its share
+// of the rows, sets its rows-blurred event, waits for everybody's, then
+// filters its share of the columns.
+//
 // Synchronisation is by events only: the calling thread writes all per-frame
 // state before setting the start events and reads results after all done
 // events; workers write only their own band's rows, bins, counts and timing.
@@ -59,6 +63,7 @@ struct WorkerState {
     Event startEvent{Event::Reset::Auto};
     Event doneEvent{Event::Reset::Auto};
     Event binsReadyEvent{Event::Reset::Manual};
+    Event rowsBlurredEvent{Event::Reset::Manual};
     bool quit = false;
     // On another processor than the pinned thread that drives the frames: such
     // a worker is roused at the start of a frame's preparation (see event.h).
@@ -86,6 +91,9 @@ struct Renderer::State {
 
     void renderFrame();
     void workerFrame(WorkerState& worker);
+    // A blur between passes, its rows and then its columns shared by the workers.
+    void blur(int radius);
+    void workerBlur(WorkerState& worker);
     bool targetsUsable();
     void raiseShadowMarks();
 
@@ -122,6 +130,10 @@ struct Renderer::State {
     std::unique_ptr<WorkerState[]> workers;
     bool reportedTargets = false;
     BlurScratch blurScratch; // kept, so a blur between passes allocates nothing
+    // What the workers do when started: a pass, or the blur of blurRadius.
+    enum class Job { Pass, Blur };
+    Job job = Job::Pass;
+    int blurRadius = 0;
 };
 
 } // namespace lumo

@@ -7,6 +7,7 @@
 // lights, too many of them, and bins that must grow.
 
 #include "render/internal/event.h"
+#include "render/internal/finalpass.h"
 #include "render/internal/frame.h"
 #include "render/internal/raster.h"
 #include "render/simd.h"
@@ -20,7 +21,9 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <numeric>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -67,6 +70,42 @@ TEST(RendererScenes, SameBytesForEveryWorkerCountLayoutAndRasterPath) {
             EXPECT_TRUE(renderScene(scene, 4, layout) == reference) << "layout " << layout[0];
         }
     }
+}
+
+// The blur between passes is shared by the workers, rows then columns: any
+// worker count, odd sizes included, gives the bytes of the blur on one thread,
+// on every vector path.
+TEST(RendererBlur, SameBytesForEveryWorkerCount) {
+    constexpr int W = 61, H = 37;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> value(-0.5f, 2.0f);
+    std::vector<vec4> source(size_t(W) * H);
+    for (vec4& p : source) {
+        p = vec4(value(rng), value(rng), value(rng), value(rng));
+    }
+    const SimdPath active = activeSimdPath();
+    for (SimdPath path : kSimdPaths) {
+        setSimdPath(path);
+        for (int radius : {1, 6, 40}) {
+            std::vector<vec4> expected = source;
+            ColorBuffer whole(expected.data(), W, H);
+            ASSERT_TRUE(blurColorBuffer(whole, radius));
+            for (int threads : {1, 2, 3, 5, 8}) {
+                std::vector<vec4> pixels = source;
+                ColorBuffer color(pixels.data(), W, H);
+                DepthBuffer depth(W, H);
+                StencilBuffer stencil(W, H);
+                Renderer renderer({&color, &depth, &stencil}, nullptr, threads);
+                renderer.blur(radius);
+                renderer.blur(0);
+                EXPECT_EQ(std::memcmp(pixels.data(), expected.data(), pixels.size() * sizeof(vec4)),
+                          0)
+                    << simdPathName(activeSimdPath()) << ", radius " << radius << ", " << threads
+                    << " workers";
+            }
+        }
+    }
+    setSimdPath(active);
 }
 
 // Events hand every frame to the workers and back; the frames above pass
