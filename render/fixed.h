@@ -30,8 +30,11 @@
 // farther than any surface. Out-of-range products are clamped to 32 bits.
 // Depth steps across a triangle are integers (truncated plane slopes, clamped to
 // 32 bits) added in 64 bits from the plane's origin; each pixel's depth is that
-// value clamped to 32 bits, so slivers with huge slopes stay defined and the
-// depth range of a tile is the clamped range of its four corner pixels.
+// value clamped to the triangle's corner depths widened by kDepthSlack, so the
+// tile's depth range is the clamped range of its four corner pixels. The slack
+// keeps what rounding of the stepped plane gives near a corner (a few hundred
+// units, more on steep planes) as it is; without the clamp a sliver's steep
+// plane could step a covered pixel to any depth, in front of everything.
 
 #include <cmath>
 #include <cstdint>
@@ -46,6 +49,7 @@ constexpr int kMaxBufferSize = 4096;
 constexpr int kGuardPixels = 512;
 
 constexpr int32_t kDepthCleared = 0x7FFFFFFF;
+constexpr int64_t kDepthSlack = 65536;
 constexpr double kDepthScale = 536870911.0; // 2^29 - 1
 
 // Round to nearest, ties to even (the default rounding mode), in 28.4; callers keep

@@ -356,8 +356,8 @@ struct TriangleSetup {
     int ox = 0, oy = 0;
     int tileCol0 = 0, colEnd = 0, rowFirst = 0, rowLast = 0;
     int64_t zx = 0, zy = 0, zOrigin = 0;
-    // The corners' depths: a pixel's depth never leaves their range, however
-    // steep the plane of a sliver makes the stepped value.
+    // The corners' depths widened by the slack (render/fixed.h): a pixel's
+    // depth never leaves this range, however steep a sliver's plane.
     int32_t zLow = 0, zHigh = 0;
     AttributePlane planes[kPlanes > 0 ? kPlanes : 1];
     // Edge values of the 8 pixels of a tile row, relative to its first: i * a.
@@ -505,8 +505,8 @@ bool TriangleSetup<L, M>::build(const RasterTarget& target) {
     for (int k = 0; k < 3; ++k) {
         Z[k] = kStencil ? fixed::stencilDepth(in.screen[k].z) : fixed::shadingDepth(in.screen[k].z);
     }
-    zLow = std::min({Z[0], Z[1], Z[2]});
-    zHigh = std::max({Z[0], Z[1], Z[2]});
+    zLow = fixed::clampDepth(int64_t(std::min({Z[0], Z[1], Z[2]})) - fixed::kDepthSlack);
+    zHigh = fixed::clampDepth(int64_t(std::max({Z[0], Z[1], Z[2]})) + fixed::kDepthSlack);
     const float dZ1 = float(int64_t(Z[1]) - Z[0]);
     const float dZ2 = float(int64_t(Z[2]) - Z[0]);
     const float dZdx = -(ps.uy * dZ2 - ps.vy * dZ1) / ps.area;

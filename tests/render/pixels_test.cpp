@@ -26,7 +26,7 @@ namespace {
 
 // Calls pixel(index, Z) for every pixel of the width x height picture the
 // triangle covers, with the depth of the shading members or of the stencil ones:
-// the plane's value held to the range of the corners' depths.
+// the plane's value held to the range of the corners' depths, widened by 65536.
 template <typename F>
 void forEachCovered(const vec4 v[3], bool stencilDepth, int width, int height, F&& pixel) {
     float ux = v[1].x - v[0].x, uy = v[1].y - v[0].y, vx = v[2].x - v[0].x, vy = v[2].y - v[0].y;
@@ -62,9 +62,10 @@ void forEachCovered(const vec4 v[3], bool stencilDepth, int width, int height, F
             }
             if (covered) {
                 pixel(size_t(y) * width + x,
-                      int32_t(std::clamp<int64_t>(z0 + (x - ox) * zx + (y - oy) * zy,
-                                                  std::min({Z[0], Z[1], Z[2]}),
-                                                  std::max({Z[0], Z[1], Z[2]}))));
+                      int32_t(std::clamp<int64_t>(
+                          z0 + (x - ox) * zx + (y - oy) * zy,
+                          std::max<int64_t>(INT32_MIN, std::min({Z[0], Z[1], Z[2]}) - 65536),
+                          std::min<int64_t>(INT32_MAX, std::max({Z[0], Z[1], Z[2]}) + 65536))));
             }
         }
     }
