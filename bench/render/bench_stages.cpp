@@ -146,43 +146,6 @@ std::vector<RasterInputs> smallTriangles(const TextureImage* texture) {
     return triangles;
 }
 
-void BM_Rasterize(benchmark::State& state) {
-    const Member member = Member(state.range(0));
-    TextureImage texture;
-    texture.width = texture.height = 64;
-    texture.texels.assign(64 * 64, vec4(0.5f, 0.25f, 0.125f, 1.0f));
-    const std::vector<RasterInputs> triangles = smallTriangles(&texture);
-    ColorBuffer color(kWidth, kHeight);
-    DepthBuffer depth(kWidth, kHeight);
-    StencilBuffer stencil(kWidth, kHeight);
-    RasterStats stats;
-    RasterTarget target;
-    target.color = &color;
-    target.depth = &depth;
-    target.stencil = &stencil;
-    target.rowBegin = 0;
-    target.rowEnd = kHeight;
-    target.stats = &stats;
-    for (auto _ : state) {
-        state.PauseTiming();
-        depth.clearRows(0, kHeight);
-        state.ResumeTiming();
-        for (const RasterInputs& in : triangles) {
-            rasterize(member, target, in);
-        }
-    }
-    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(triangles.size()));
-    state.counters["pixels/tri"] = double(stats.pixels) / double(stats.triangles);
-}
-BENCHMARK(BM_Rasterize)
-    ->ArgName("member")
-    ->Arg(int(Member::Flat))
-    ->Arg(int(Member::GouraudAdd))
-    ->Arg(int(Member::GouraudAddMasked))
-    ->Arg(int(Member::Textured))
-    ->Arg(int(Member::StencilIncrement))
-    ->Unit(benchmark::kMicrosecond);
-
 // A frame of colours mostly in [0, 1], some above (bright light) and below
 // (negative exposure), as the resolve sees them.
 void fillFrame(ColorBuffer& color) {
@@ -255,6 +218,46 @@ void BM_ClearAndMark(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * kHeight);
     setSimdPath(previous);
 }
+
+void BM_Rasterize(benchmark::State& state) {
+    SimdPath previous;
+    if (!enterPath(state, previous)) {
+        return;
+    }
+    const Member member = Member(state.range(1));
+    TextureImage texture;
+    texture.width = texture.height = 64;
+    texture.texels.assign(64 * 64, vec4(0.5f, 0.25f, 0.125f, 1.0f));
+    const std::vector<RasterInputs> triangles = smallTriangles(&texture);
+    ColorBuffer color(kWidth, kHeight);
+    DepthBuffer depth(kWidth, kHeight);
+    StencilBuffer stencil(kWidth, kHeight);
+    RasterStats stats;
+    RasterTarget target;
+    target.color = &color;
+    target.depth = &depth;
+    target.stencil = &stencil;
+    target.rowBegin = 0;
+    target.rowEnd = kHeight;
+    target.stats = &stats;
+    for (auto _ : state) {
+        state.PauseTiming();
+        depth.clearRows(0, kHeight);
+        state.ResumeTiming();
+        for (const RasterInputs& in : triangles) {
+            rasterize(member, target, in);
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(triangles.size()));
+    state.counters["pixels/tri"] = double(stats.pixels) / double(stats.triangles);
+    setSimdPath(previous);
+}
+BENCHMARK(BM_Rasterize)
+    ->ArgNames({"path", "member"})
+    ->ArgsProduct({{int(SimdPath::Sse), int(SimdPath::Avx2)},
+                   {int(Member::Flat), int(Member::GouraudAdd), int(Member::GouraudAddMasked),
+                    int(Member::Textured), int(Member::StencilIncrement)}})
+    ->Unit(benchmark::kMicrosecond);
 
 void simdPathArgs(benchmark::internal::Benchmark* b) {
     b->ArgName("path");
