@@ -89,6 +89,8 @@ int runLumo(int argc, char** argv) {
         capture.from = options.from;
         capture.to = options.to;
         capture.threads = options.threads;
+        capture.pngLevel = options.pngLevel;
+        capture.videoQuality = options.videoQuality;
         return captureCommand(findDataDirectory(programDirectory()), capture);
     }
     if (options.bench) {
