@@ -11,9 +11,12 @@
 #include "display/sdl_display.h"
 #include "render/simd.h"
 
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 
@@ -30,15 +33,67 @@ void applyLauncherResults(const LauncherResults& results, Application& app) {
     app.fullScreen = results.fullScreen;
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path installedDataDirectory(const std::string& programDirectory) {
+    return fs::path(programDirectory).parent_path() / "share" / "lumo";
+}
+
+} // namespace
+
 std::string findDataDirectory(const std::string& programDirectory) {
     if (!programDirectory.empty()) {
         std::error_code ec;
-        std::filesystem::path beside = std::filesystem::path(programDirectory) / "data";
-        if (std::filesystem::is_directory(beside, ec)) {
+        fs::path beside = fs::path(programDirectory) / "data";
+        if (fs::is_directory(beside, ec)) {
             return beside.string() + "/";
+        }
+        fs::path installed = installedDataDirectory(programDirectory);
+        if (fs::is_directory(installed, ec)) {
+            return installed.string() + "/";
         }
     }
     return "data/";
+}
+
+std::string missingData(const std::string& directory, const std::string& programDirectory) {
+    std::error_code ec;
+    if (!fs::is_directory(directory, ec)) {
+        std::string places = "./data";
+        if (!programDirectory.empty()) {
+            places = (fs::path(programDirectory) / "data").string() + ", " +
+                     installedDataDirectory(programDirectory).string() + " or " + places;
+        }
+        return "the demo's data is missing: no " + places + " directory";
+    }
+    const std::string list = directory + kDataListName;
+    std::ifstream in(list);
+    if (!in) {
+        const bool installed =
+            !programDirectory.empty() &&
+            fs::equivalent(directory, installedDataDirectory(programDirectory), ec);
+        return installed ? "the demo's data is incomplete: " + list + " is missing" : "";
+    }
+    for (std::string line; std::getline(in, line);) {
+        const size_t space = line.find(' ');
+        uintmax_t size = 0;
+        auto [end, error] = std::from_chars(line.data(), line.data() + space, size);
+        if (space == std::string::npos || error != std::errc() || end != line.data() + space) {
+            return "the demo's data is incomplete: " + list + " is damaged";
+        }
+        const std::string file = directory + line.substr(space + 1);
+        const uintmax_t actual = fs::file_size(file, ec);
+        if (ec) {
+            return "the demo's data is incomplete: " + file + " is missing";
+        }
+        if (actual != size) {
+            return "the demo's data is incomplete: " + file + " has " + std::to_string(actual) +
+                   " bytes, not " + std::to_string(size);
+        }
+    }
+    return "";
 }
 
 std::string programDirectory() {
@@ -77,9 +132,17 @@ int runLumo(int argc, char** argv) {
         return 2;
     }
 
+    // Said before anything is loaded or written, rather than drawing a frame of
+    // nothing or stopping half-way.
+    const std::string program = programDirectory();
+    const std::string data = findDataDirectory(program);
+    if (std::string missing = missingData(data, program); !missing.empty()) {
+        std::fprintf(stderr, "lumo: %s\n", missing.c_str());
+        return 1;
+    }
+
     if (options.frame) {
-        return renderFrameCommand(findDataDirectory(programDirectory()), options.frameSeconds,
-                                  options.out, options.threads);
+        return renderFrameCommand(data, options.frameSeconds, options.out, options.threads);
     }
     if (!options.captureDirectory.empty() || !options.video.empty()) {
         CaptureSettings capture;
@@ -91,7 +154,7 @@ int runLumo(int argc, char** argv) {
         capture.threads = options.threads;
         capture.pngLevel = options.pngLevel;
         capture.videoQuality = options.videoQuality;
-        return captureCommand(findDataDirectory(programDirectory()), capture);
+        return captureCommand(data, capture);
     }
     if (options.bench) {
         BenchSettings bench;
@@ -100,7 +163,7 @@ int runLumo(int argc, char** argv) {
         bench.json = options.json;
         bench.from = options.from;
         bench.to = options.to;
-        return benchCommand(findDataDirectory(programDirectory()), bench);
+        return benchCommand(data, bench);
     }
 
     // Said before any toolkit is asked, which would add its own complaints.
@@ -135,7 +198,7 @@ int runLumo(int argc, char** argv) {
     PlaySettings play;
     play.threads = options.threads;
     play.vsync = options.vsync;
-    int status = demoMainLoop(app, findDataDirectory(programDirectory()), play);
+    int status = demoMainLoop(app, data, play);
     app.display.releaseImplementation();
     return status;
 }

@@ -195,7 +195,8 @@ const char* usageText() {
            "                  (--from/--to limit that run); prints a table, writes JSON\n"
            "  --help          print this text and exit\n"
            "\n"
-           "lumo reads its content from the data/ directory beside the program, or else\n"
+           "lumo reads its content from the data/ directory beside the program, else\n"
+           "from share/lumo/ of the prefix it is installed under (PREFIX/bin/lumo), else\n"
            "from data/ in the current directory. Escape ends the demo; Ctrl+C ends a\n"
            "capture after the current frame, keeping what was written.\n";
 }

@@ -290,10 +290,49 @@ TEST_F(Program, WrongStrideStopsThroughTheNormalShutdown) {
     audioFree();
 }
 
-TEST_F(Program, DataIsFoundBesideTheProgramElseInTheCurrentDirectory) {
-    EXPECT_EQ(findDataDirectory(dir_.string()), (dir_ / "data").string() + "/");
-    EXPECT_EQ(findDataDirectory((dir_ / "data").string()), "data/");
+// dir_ is a prefix with bin/, share/lumo/ and data/ in it.
+TEST_F(Program, DataIsFoundBesideTheProgramThenUnderItsPrefixThenInTheCurrentDirectory) {
+    const fs::path bin = dir_ / "bin", share = dir_ / "share/lumo";
+    fs::create_directories(bin / "data");
+    fs::create_directories(share);
+    // Each location in turn, the ones before it missing.
+    EXPECT_EQ(findDataDirectory(bin.string()), (bin / "data").string() + "/");
+    fs::remove_all(bin / "data");
+    EXPECT_EQ(findDataDirectory(bin.string()), share.string() + "/");
+    fs::remove_all(share);
+    EXPECT_EQ(findDataDirectory(bin.string()), "data/");
     EXPECT_EQ(findDataDirectory(""), "data/");
+    // A file of that name is no directory.
+    std::ofstream(bin / "data") << "x";
+    EXPECT_EQ(findDataDirectory(bin.string()), "data/");
+}
+
+TEST_F(Program, MissingOrIncompleteDataIsOneLineNamingTheFile) {
+    const fs::path bin = dir_ / "bin", share = dir_ / "share/lumo";
+    fs::create_directories(bin);
+    const std::string installed = share.string() + "/";
+    // No data anywhere: the places looked in.
+    EXPECT_EQ(missingData((dir_ / "none").string() + "/", bin.string()),
+              "the demo's data is missing: no " + (bin / "data").string() + ", " + share.string() +
+                  " or ./data directory");
+    // An installed directory must have its list; a hand-made one need not.
+    fs::create_directories(share / "meshes");
+    EXPECT_EQ(missingData(installed, bin.string()),
+              "the demo's data is incomplete: " + installed + "contents.txt is missing");
+    EXPECT_EQ(missingData((dir_ / "data").string() + "/", bin.string()), "");
+    // With a list: every file there with its size.
+    std::ofstream(share / "contents.txt") << "3 varpile.txt\n5 meshes/a b.obj\n";
+    std::ofstream(share / "varpile.txt") << "abc";
+    EXPECT_EQ(missingData(installed, bin.string()),
+              "the demo's data is incomplete: " + installed + "meshes/a b.obj is missing");
+    std::ofstream(share / "meshes/a b.obj") << "abc";
+    EXPECT_EQ(missingData(installed, bin.string()),
+              "the demo's data is incomplete: " + installed + "meshes/a b.obj has 3 bytes, not 5");
+    std::ofstream(share / "meshes/a b.obj") << "abcde";
+    EXPECT_EQ(missingData(installed, bin.string()), "");
+    std::ofstream(share / "contents.txt") << "3varpile.txt\n";
+    EXPECT_EQ(missingData(installed, bin.string()),
+              "the demo's data is incomplete: " + installed + "contents.txt is damaged");
 }
 
 // Every stroke, auto-repeats and keys without a use included, prints the camera
