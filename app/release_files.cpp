@@ -6,39 +6,44 @@
 
 namespace lumo {
 
-std::vector<uint32_t> squareIcon(const uint32_t* pixels, int width, int height, int stride,
-                                 int size) {
-    const int side = std::min(width, height);
-    const uint32_t* square =
-        pixels + size_t((height - side) / 2) * size_t(stride) + size_t((width - side) / 2);
-    // Each output pixel covers scale x scale source pixels; weights along one
-    // axis are the covered parts of the source pixels under it.
-    const double scale = double(side) / size;
-    std::vector<uint32_t> icon(size_t(size) * size_t(size));
-    for (int oy = 0; oy < size; ++oy) {
-        const double y0 = oy * scale, y1 = (oy + 1) * scale;
-        for (int ox = 0; ox < size; ++ox) {
-            const double x0 = ox * scale, x1 = (ox + 1) * scale;
+std::vector<uint32_t> scaleDown(const uint32_t* pixels, int width, int height, int stride,
+                                int outWidth, int outHeight) {
+    // Each output pixel covers sx x sy source pixels; weights along one axis
+    // are the covered parts of the source pixels under it.
+    const double sx = double(width) / outWidth, sy = double(height) / outHeight;
+    std::vector<uint32_t> out(size_t(outWidth) * size_t(outHeight));
+    for (int oy = 0; oy < outHeight; ++oy) {
+        const double y0 = oy * sy, y1 = (oy + 1) * sy;
+        for (int ox = 0; ox < outWidth; ++ox) {
+            const double x0 = ox * sx, x1 = (ox + 1) * sx;
             double sum[3] = {0, 0, 0};
-            for (int y = int(y0); y < std::min(side, int(std::ceil(y1))); ++y) {
+            for (int y = int(y0); y < std::min(height, int(std::ceil(y1))); ++y) {
                 const double wy = std::min(y1, y + 1.0) - std::max(y0, double(y));
-                for (int x = int(x0); x < std::min(side, int(std::ceil(x1))); ++x) {
+                for (int x = int(x0); x < std::min(width, int(std::ceil(x1))); ++x) {
                     const double w = wy * (std::min(x1, x + 1.0) - std::max(x0, double(x)));
-                    const uint32_t p = square[size_t(y) * size_t(stride) + size_t(x)];
+                    const uint32_t p = pixels[size_t(y) * size_t(stride) + size_t(x)];
                     sum[0] += w * double((p >> 16) & 0xFF);
                     sum[1] += w * double((p >> 8) & 0xFF);
                     sum[2] += w * double(p & 0xFF);
                 }
             }
-            uint32_t out = 0;
+            uint32_t pixel = 0;
             for (double channel : sum) {
-                const long v = std::lround(channel / (scale * scale));
-                out = (out << 8) | uint32_t(std::clamp(v, 0L, 255L));
+                const long v = std::lround(channel / (sx * sy));
+                pixel = (pixel << 8) | uint32_t(std::clamp(v, 0L, 255L));
             }
-            icon[size_t(oy) * size_t(size) + size_t(ox)] = out;
+            out[size_t(oy) * size_t(outWidth) + size_t(ox)] = pixel;
         }
     }
-    return icon;
+    return out;
+}
+
+std::vector<uint32_t> squareIcon(const uint32_t* pixels, int width, int height, int stride,
+                                 int size) {
+    const int side = std::min(width, height);
+    const uint32_t* square =
+        pixels + size_t((height - side) / 2) * size_t(stride) + size_t((width - side) / 2);
+    return scaleDown(square, side, side, stride, size, size);
 }
 
 namespace {

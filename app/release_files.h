@@ -9,6 +9,12 @@
 
 namespace lumo {
 
+// width x height XRGB pixels (rows `stride` pixels apart) scaled down to
+// outWidth x outHeight: each pixel the mean of the source pixels under it,
+// partly covered ones by the part covered.
+std::vector<uint32_t> scaleDown(const uint32_t* pixels, int width, int height, int stride,
+                                int outWidth, int outHeight);
+
 // The centred square of a width x height XRGB picture (rows `stride` pixels
 // apart) scaled down to size x size: each pixel the mean of the source pixels
 // under it, partly covered ones by the part covered. size must not exceed the

@@ -28,7 +28,15 @@ add_custom_command(
   DEPENDS lumo_release_files demo_data ${data_dir}/.datagen-stamp
   COMMENT "Making the manual page and the icons"
   VERBATIM)
-add_custom_target(release_files ALL DEPENDS ${data_list} ${release_outputs})
+# The README's strip of one frame per scene; the test docs.scenes_picture says
+# when docs/scenes.png no longer shows the demo (scripts/pictures.sh).
+add_custom_command(
+  OUTPUT ${release_dir}/scenes.png
+  COMMAND lumo_release_files --strip ${data_dir} ${release_dir}/scenes.png
+  DEPENDS lumo_release_files demo_data ${data_dir}/.datagen-stamp
+  COMMENT "Drawing the README's strip of scenes"
+  VERBATIM)
+add_custom_target(release_files ALL DEPENDS ${data_list} ${release_outputs} ${release_dir}/scenes.png)
 
 # First of all: a prefix that cannot be written fails before anything is copied.
 install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/InstallCheck.cmake)
