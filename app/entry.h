@@ -21,8 +21,8 @@ void applyLauncherResults(const LauncherResults& results, Application& app);
 // PREFIX/bin/lumo), else "data/" relative to the current directory.
 std::string findDataDirectory(const std::string& programDirectory);
 
-// The list of the files an installed data directory holds, one "SIZE PATH" a
-// line, written by the build beside the data.
+// The list of the files an installed data directory holds, one path a line,
+// written by the build beside the data.
 inline constexpr const char* kDataListName = "contents.txt";
 
 // Empty when `directory` (as findDataDirectory chose it) can be used, else one
