@@ -130,6 +130,22 @@ TEST(CaptureFiles, TheWavIsCanonicalAndWritersRefuseBadTargets) {
     EXPECT_FALSE(writeXrgbPng(testing::TempDir() + "lumo-never.png", &pixel, 0, 1, 1, error));
 }
 
+TEST(CaptureVideo, EachQualityIsItsX264PresetAtOneConstantQuality) {
+    const std::pair<VideoQuality, std::string> presets[] = {{VideoQuality::Fast, "veryfast"},
+                                                            {VideoQuality::Good, "medium"},
+                                                            {VideoQuality::Best, "slow"}};
+    for (const auto& [quality, preset] : presets) {
+        std::vector<std::string> args = ffmpegArguments("ffmpeg", 60, "a.wav", "o.mp4", quality);
+        auto at = std::find(args.begin(), args.end(), "-preset");
+        ASSERT_NE(at, args.end());
+        EXPECT_EQ(*(at + 1), preset);
+        at = std::find(args.begin(), args.end(), "-crf");
+        ASSERT_NE(at, args.end());
+        EXPECT_EQ(*(at + 1), "18");
+        EXPECT_EQ(args.back(), "o.mp4");
+    }
+}
+
 TEST(CaptureProgress, LineShowsFramePercentRateAndTimeLeft) {
     EXPECT_EQ(progressLine(450, 900, 30.0), "frame 450/900   50.0 %  30.0 fps  0:15 left");
     EXPECT_EQ(progressLine(0, 900, 0.0), "frame 0/900    0.0 %");
