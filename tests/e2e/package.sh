@@ -26,6 +26,7 @@ done
 
 rm -rf "$work"
 mkdir -p "$work/elsewhere"
+work=$(cd "$work" && pwd)
 cd "$work" || exit 1
 if [ -z "$dist" ]; then
     cpack --config "$build/CPackConfig.cmake" -B "$work/dist" >cpack.txt 2>&1 || fail "cpack failed"
