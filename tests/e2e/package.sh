@@ -19,7 +19,7 @@ fail() {
     done
     exit 1
 }
-for tool in cpack dpkg dpkg-deb tar; do
+for tool in cpack dpkg dpkg-deb dpkg-shlibdeps tar; do
     command -v $tool >/dev/null || { echo "SKIP (package): $tool is not installed"; exit 77; }
 done
 [ -f "$build/CPackConfig.cmake" ] || { echo "SKIP (package): no packaging in $build"; exit 77; }
