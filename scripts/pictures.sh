@@ -15,7 +15,7 @@ trap 'rm -f "$table"' EXIT
 {
     echo '    $ lumo --bench --threads 1,2 --frames 20'
     build/release/lumo --bench --threads 1,2 --frames 20 2>/dev/null |
-        sed -n '/^scene  threads/,$p' | sed 's/^/    /'
+        sed -n '/^scene  threads/,$p' | sed 's/^./    &/'
 } >"$table"
 # The table sits between two marker lines of README.md.
 awk -v table="$table" '
