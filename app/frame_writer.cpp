@@ -78,6 +78,10 @@ bool FrameWriter::commitHead(std::unique_lock<std::mutex>& lock, bool wait, std:
         spare_.push_back(std::move(job.pixels));
         jobs_.pop_front();
     }
+    if (failure_.empty() && stopping_) {
+        // Nothing writes any more: waiting for the queue would never end.
+        failure_ = "the frame writer was stopped";
+    }
     error = failure_;
     return failure_.empty();
 }

@@ -151,4 +151,7 @@ TEST_F(FrameWriterTest, AFailureOrAStopLeavesOnlyAWholeRun) {
     }
     writer.cancel();
     EXPECT_EQ(size_t(wholeRun()), writer.written().size());
+    // Stopped is stopped: nothing more is taken, nothing waits forever.
+    EXPECT_FALSE(writer.add((dir / name(12)).string(), pixels.data(), 64, 48, error));
+    EXPECT_FALSE(writer.finish(error));
 }
