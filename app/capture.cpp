@@ -1,5 +1,6 @@
 #include "app/capture.h"
 
+#include "app/frame_writer.h"
 #include "app/headless.h"
 #include "app/png_writer.h"
 #include "audio/mp3.h"
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <thread>
 
 namespace lumo {
 
@@ -104,8 +106,21 @@ std::string progressLine(int done, int total, double framesPerSecond) {
     return line;
 }
 
+const char* x264Preset(VideoQuality quality) {
+    switch (quality) {
+    case VideoQuality::Fast:
+        return "veryfast";
+    case VideoQuality::Good:
+        return "medium";
+    case VideoQuality::Best:
+        return "slow";
+    }
+    return "medium";
+}
+
 std::vector<std::string> ffmpegArguments(const std::string& ffmpeg, int fps,
-                                         const std::string& audioPath, const std::string& out) {
+                                         const std::string& audioPath, const std::string& out,
+                                         VideoQuality quality) {
     const std::string rate = std::to_string(fps);
     // The canvas is XRGB8888 in host order: bytes B, G, R, X on little-endian
     // machines, which ffmpeg calls bgr0. -shortest trims the audio when an
@@ -124,7 +139,7 @@ std::vector<std::string> ffmpegArguments(const std::string& ffmpeg, int fps,
             "-map",       "1:a",
             "-vf",        "scale=1280:720:flags=neighbor",
             "-c:v",       "libx264",
-            "-preset",    "medium",
+            "-preset",    x264Preset(quality),
             "-crf",       "18",
             "-pix_fmt",   "yuv420p",
             "-c:a",       "aac",
@@ -135,8 +150,8 @@ std::vector<std::string> ffmpegArguments(const std::string& ffmpeg, int fps,
 }
 
 bool CaptureFiles::writePng(const std::string& path, const uint32_t* pixels, int width, int height,
-                            std::string& error) {
-    return writeXrgbPng(path, pixels, width, height, width, error);
+                            int level, std::string& error) {
+    return writeXrgbPng(path, pixels, width, height, width, error, level);
 }
 
 bool CaptureFiles::writeWav(const std::string& path, const std::vector<int16_t>& samples,
@@ -213,8 +228,9 @@ bool isCaptureFileName(const std::string& name) {
 class DirectoryOutput : public FrameOutput {
 public:
     DirectoryOutput(std::string directory, const CapturePlan& plan, const DecodedAudio& music,
-                    CaptureFiles& files)
-        : directory_(std::move(directory)), plan_(plan), music_(music), files_(files) {}
+                    CaptureFiles& files, int pngLevel, int encoders)
+        : directory_(std::move(directory)), plan_(plan), music_(music), files_(files),
+          pngLevel_(pngLevel), encoders_(encoders) {}
 
     bool begin(std::string& error) override {
         std::error_code ec;
@@ -254,22 +270,28 @@ public:
         }
         std::fclose(file);
         std::remove(probe.c_str());
+        // A few frames per encoder queued: enough that rendering never waits
+        // for an encoder that is between frames, few enough to bound memory.
+        writer_ = std::make_unique<FrameWriter>(
+            encoders_, 3 * encoders_,
+            [this](const std::string& part, const uint32_t* pixels, int width, int height,
+                   std::string& why) {
+                return files_.writePng(part, pixels, width, height, pngLevel_, why);
+            },
+            [this](const std::string& from, const std::string& to, std::string& why) {
+                return files_.rename(from, to, why);
+            });
         return true;
     }
 
     bool frame(int k, const uint32_t* pixels, int width, int height, std::string& error) override {
-        const std::string final = path(captureFrameName(k));
-        auto png = [&](const std::string& part, std::string& why) {
-            return files_.writePng(part, pixels, width, height, why);
-        };
-        if (!writeWhole(files_, final, png, error)) {
-            return false;
-        }
-        written_.push_back(final);
-        return true;
+        return writer_->add(path(captureFrameName(k)), pixels, width, height, error);
     }
 
     bool finish(int frames, std::string& error) override {
+        if (!writer_->finish(error)) {
+            return false;
+        }
         // The audio of exactly the frames written: audio.wav appears last, so
         // its presence marks a capture that ended properly.
         std::vector<int16_t> samples =
@@ -281,10 +303,13 @@ public:
     }
 
     void abandon() override {
-        for (const std::string& file : written_) {
-            std::remove(file.c_str());
+        if (writer_) {
+            writer_->cancel();
+            for (const std::string& file : writer_->written()) {
+                std::remove(file.c_str());
+            }
+            writer_.reset();
         }
-        written_.clear();
         if (created_) {
             std::error_code ec;
             fs::remove(directory_, ec); // only when empty
@@ -303,7 +328,9 @@ private:
     const CapturePlan& plan_;
     const DecodedAudio& music_;
     CaptureFiles& files_;
-    std::vector<std::string> written_;
+    int pngLevel_;
+    int encoders_;
+    std::unique_ptr<FrameWriter> writer_;
     bool created_ = false;
 };
 
@@ -313,9 +340,9 @@ private:
 class VideoOutput : public FrameOutput {
 public:
     VideoOutput(std::string ffmpeg, std::string out, const CapturePlan& plan,
-                const DecodedAudio& music)
+                const DecodedAudio& music, VideoQuality quality)
         : ffmpegPath_(std::move(ffmpeg)), out_(std::move(out)), part_(out_ + ".part"),
-          audio_(out_ + ".wav.part"), plan_(plan), music_(music) {}
+          audio_(out_ + ".wav.part"), plan_(plan), music_(music), quality_(quality) {}
 
     ~VideoOutput() override { abandon(); }
 
@@ -329,7 +356,8 @@ public:
             return false;
         }
         audioWritten_ = true;
-        return process_.start(ffmpegArguments(ffmpegPath_, plan_.fps, audio_, part_), error);
+        return process_.start(ffmpegArguments(ffmpegPath_, plan_.fps, audio_, part_, quality_),
+                              error);
     }
 
     bool frame(int, const uint32_t* pixels, int width, int height, std::string& error) override {
@@ -379,6 +407,7 @@ private:
     std::string ffmpegPath_, out_, part_, audio_;
     const CapturePlan& plan_;
     const DecodedAudio& music_;
+    VideoQuality quality_;
     sys::ChildProcess process_;
     bool audioWritten_ = false;
 };
@@ -443,10 +472,13 @@ int captureCommand(const std::string& dataDirectory, const CaptureSettings& sett
     CaptureFiles realFiles;
     std::unique_ptr<FrameOutput> output;
     if (video) {
-        output = std::make_unique<VideoOutput>(ffmpeg, settings.video, plan, music);
+        output = std::make_unique<VideoOutput>(ffmpeg, settings.video, plan, music,
+                                               settings.videoQuality);
     } else {
+        const int encoders = std::max(1, int(std::thread::hardware_concurrency()));
         output = std::make_unique<DirectoryOutput>(settings.directory, plan, music,
-                                                   settings.files ? *settings.files : realFiles);
+                                                   settings.files ? *settings.files : realFiles,
+                                                   settings.pngLevel, encoders);
     }
 
     // From here on Ctrl+C is answered by cleaning up, not by dying half-way.

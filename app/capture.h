@@ -3,7 +3,8 @@
 // music, frame k at the plan's position from + k / fps seconds (app/timeline.h),
 // each frame exactly the one `lumo --frame` draws at that position. The output
 // is either a directory of numbered PNG frames with audio.wav (the decoded music
-// of the frames' span, sample for sample), or an MP4 made by piping the same
+// of the frames' span, sample for sample; the PNGs compressed on encoder threads
+// while the next frames render, app/frame_writer.h), or an MP4 made by piping the same
 // frames and audio into ffmpeg (through sys/process.h).
 //
 // What is left behind must never look complete when it is not: frames are
@@ -27,20 +28,32 @@ namespace lumo {
 class CaptureFiles {
 public:
     virtual ~CaptureFiles() = default;
+    // Called from the encoder threads, several at once.
     virtual bool writePng(const std::string& path, const uint32_t* pixels, int width, int height,
-                          std::string& error);
+                          int level, std::string& error);
     virtual bool writeWav(const std::string& path, const std::vector<int16_t>& samples,
                           uint32_t sampleRate, uint32_t channels, std::string& error);
     virtual bool rename(const std::string& from, const std::string& to, std::string& error);
 };
+
+// zlib's level 1 makes files about a fifth larger than level 6 in a fraction
+// of the time: compression was most of a capture's time.
+inline constexpr int kDefaultPngLevel = 1;
+
+// x264's presets at one constant quality (CRF 18): slower presets find better
+// ways to spend the same bits. Fast is veryfast, good is medium, best is slow.
+enum class VideoQuality { Fast, Good, Best };
+const char* x264Preset(VideoQuality quality);
 
 struct CaptureSettings {
     std::string directory; // PNG frames and audio.wav
     std::string video;     // or an MP4 through ffmpeg
     int fps = 60;
     double from = 0.0;
-    double to = -1.0;              // negative: the end of the music
-    int threads = 0;               // 0: one worker per processor
+    double to = -1.0; // negative: the end of the music
+    int threads = 0;  // 0: one worker per processor
+    int pngLevel = kDefaultPngLevel;
+    VideoQuality videoQuality = VideoQuality::Fast;
     CaptureFiles* files = nullptr; // null: the real file system
 };
 
@@ -59,7 +72,8 @@ std::string progressLine(int done, int total, double framesPerSecond);
 // the WAV as the second input, H.264 + AAC into `out` as MP4, the 640 x 360
 // picture scaled to 1280 x 720 with nearest-neighbour.
 std::vector<std::string> ffmpegArguments(const std::string& ffmpeg, int fps,
-                                         const std::string& audioPath, const std::string& out);
+                                         const std::string& audioPath, const std::string& out,
+                                         VideoQuality quality);
 
 // `lumo --capture DIR` / `lumo --video FILE.mp4`: returns the process status:
 // 0 done, 1 failed (nothing that looks complete left), 2 bad range, 130 when

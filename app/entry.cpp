@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 
@@ -30,15 +31,57 @@ void applyLauncherResults(const LauncherResults& results, Application& app) {
     app.fullScreen = results.fullScreen;
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path installedDataDirectory(const std::string& programDirectory) {
+    return fs::path(programDirectory).parent_path() / "share" / "lumo";
+}
+
+} // namespace
+
 std::string findDataDirectory(const std::string& programDirectory) {
     if (!programDirectory.empty()) {
         std::error_code ec;
-        std::filesystem::path beside = std::filesystem::path(programDirectory) / "data";
-        if (std::filesystem::is_directory(beside, ec)) {
+        fs::path beside = fs::path(programDirectory) / "data";
+        if (fs::is_directory(beside, ec)) {
             return beside.string() + "/";
+        }
+        fs::path installed = installedDataDirectory(programDirectory);
+        if (fs::is_directory(installed, ec)) {
+            return installed.string() + "/";
         }
     }
     return "data/";
+}
+
+std::string missingData(const std::string& directory, const std::string& programDirectory) {
+    std::error_code ec;
+    if (!fs::is_directory(directory, ec)) {
+        std::string places = "./data";
+        if (!programDirectory.empty()) {
+            places = (fs::path(programDirectory) / "data").string() + ", " +
+                     installedDataDirectory(programDirectory).string() + " or " + places;
+        }
+        return "the demo's data is missing: no " + places + " directory";
+    }
+    const std::string list = directory + kDataListName;
+    std::ifstream in(list);
+    if (!in) {
+        const bool installed =
+            !programDirectory.empty() &&
+            fs::equivalent(directory, installedDataDirectory(programDirectory), ec);
+        return installed ? "the demo's data is incomplete: " + list + " is missing" : "";
+    }
+    // Only whether each file is there: a tweaked varpile.txt is still whole.
+    for (std::string name; std::getline(in, name);) {
+        const std::string file = directory + name;
+        if (!name.empty() && !fs::is_regular_file(file, ec)) {
+            return "the demo's data is incomplete: " + file + " is missing";
+        }
+    }
+    return "";
 }
 
 std::string programDirectory() {
@@ -77,9 +120,17 @@ int runLumo(int argc, char** argv) {
         return 2;
     }
 
+    // Said before anything is loaded or written, rather than drawing a frame of
+    // nothing or stopping half-way.
+    const std::string program = programDirectory();
+    const std::string data = findDataDirectory(program);
+    if (std::string missing = missingData(data, program); !missing.empty()) {
+        std::fprintf(stderr, "lumo: %s\n", missing.c_str());
+        return 1;
+    }
+
     if (options.frame) {
-        return renderFrameCommand(findDataDirectory(programDirectory()), options.frameSeconds,
-                                  options.out, options.threads);
+        return renderFrameCommand(data, options.frameSeconds, options.out, options.threads);
     }
     if (!options.captureDirectory.empty() || !options.video.empty()) {
         CaptureSettings capture;
@@ -89,7 +140,9 @@ int runLumo(int argc, char** argv) {
         capture.from = options.from;
         capture.to = options.to;
         capture.threads = options.threads;
-        return captureCommand(findDataDirectory(programDirectory()), capture);
+        capture.pngLevel = options.pngLevel;
+        capture.videoQuality = options.videoQuality;
+        return captureCommand(data, capture);
     }
     if (options.bench) {
         BenchSettings bench;
@@ -98,7 +151,7 @@ int runLumo(int argc, char** argv) {
         bench.json = options.json;
         bench.from = options.from;
         bench.to = options.to;
-        return benchCommand(findDataDirectory(programDirectory()), bench);
+        return benchCommand(data, bench);
     }
 
     // Said before any toolkit is asked, which would add its own complaints.
@@ -133,7 +186,7 @@ int runLumo(int argc, char** argv) {
     PlaySettings play;
     play.threads = options.threads;
     play.vsync = options.vsync;
-    int status = demoMainLoop(app, findDataDirectory(programDirectory()), play);
+    int status = demoMainLoop(app, data, play);
     app.display.releaseImplementation();
     return status;
 }

@@ -28,6 +28,7 @@ Options parseCommandLine(int argc, const char* const* argv) {
         return o;
     };
     bool fpsGiven = false, fromGiven = false, toGiven = false, framesGiven = false;
+    bool pngLevelGiven = false, qualityGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view a = argv[i] ? argv[i] : "";
         bool hasValue = i + 1 < argc && argv[i + 1];
@@ -35,7 +36,7 @@ Options parseCommandLine(int argc, const char* const* argv) {
         const std::string quoted = "'" + std::string(value) + "'";
         if (a == "--frame" || a == "--out" || a == "--threads" || a == "--capture" ||
             a == "--video" || a == "--fps" || a == "--from" || a == "--to" || a == "--frames" ||
-            a == "--json") {
+            a == "--json" || a == "--png-level" || a == "--video-quality") {
             if (!hasValue || value.empty()) {
                 return fail(std::string(a) + " needs a value");
             }
@@ -83,6 +84,22 @@ Options parseCommandLine(int argc, const char* const* argv) {
                 return fail("--frames needs a count from 1 to 100000, not " + quoted);
             }
             framesGiven = true;
+        } else if (a == "--png-level") {
+            if (!parseCount(value, o.pngLevel) || o.pngLevel < 0 || o.pngLevel > 9) {
+                return fail("--png-level needs a compression level from 0 to 9, not " + quoted);
+            }
+            pngLevelGiven = true;
+        } else if (a == "--video-quality") {
+            if (value == "fast") {
+                o.videoQuality = VideoQuality::Fast;
+            } else if (value == "good") {
+                o.videoQuality = VideoQuality::Good;
+            } else if (value == "best") {
+                o.videoQuality = VideoQuality::Best;
+            } else {
+                return fail("--video-quality needs fast, good or best, not " + quoted);
+            }
+            qualityGiven = true;
         } else if (a == "--json") {
             o.json = value;
         } else if (a == "--bench") {
@@ -127,6 +144,12 @@ Options parseCommandLine(int argc, const char* const* argv) {
     if ((fromGiven || toGiven) && !capture && !o.bench) {
         return fail("--from and --to go with --capture, --video or --bench");
     }
+    if (pngLevelGiven && o.captureDirectory.empty()) {
+        return fail("--png-level goes with --capture");
+    }
+    if (qualityGiven && o.video.empty()) {
+        return fail("--video-quality goes with --video");
+    }
     if ((framesGiven || !o.json.empty()) && !o.bench) {
         return fail("--frames and --json go with --bench");
     }
@@ -156,9 +179,15 @@ const char* usageText() {
            "                  per second (frame k at FROM + k/N s; default 60 fps, from 0\n"
            "                  to the end of the music) into DIR/frame000000.png, ... and\n"
            "                  DIR/audio.wav, the music of the same span\n"
+           "  --png-level N   with --capture: PNG compression from 0 (none) to 9 (smallest\n"
+           "                  files, slowest); default 1\n"
            "  --video FILE.mp4 --fps N [--from SECONDS] [--to SECONDS]\n"
            "                  the same piped into ffmpeg (must be installed): H.264 and\n"
            "                  AAC, the picture scaled to 1280x720 with sharp pixels\n"
+           "  --video-quality fast|good|best\n"
+           "                  with --video: x264's veryfast, medium or slow preset at the\n"
+           "                  same constant quality; slower comes a little closer to the\n"
+           "                  frames (default fast)\n"
            "  --bench [--threads LIST] [--frames K] [--json FILE]\n"
            "                  time K frames (default 20) at fixed positions of every scene\n"
            "                  for each worker count of LIST (such as 1,2; default 1 and\n"
@@ -166,7 +195,8 @@ const char* usageText() {
            "                  (--from/--to limit that run); prints a table, writes JSON\n"
            "  --help          print this text and exit\n"
            "\n"
-           "lumo reads its content from the data/ directory beside the program, or else\n"
+           "lumo reads its content from the data/ directory beside the program, else\n"
+           "from share/lumo/ of the prefix it is installed under (PREFIX/bin/lumo), else\n"
            "from data/ in the current directory. Escape ends the demo; Ctrl+C ends a\n"
            "capture after the current frame, keeping what was written.\n";
 }

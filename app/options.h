@@ -2,6 +2,8 @@
 // The command line. With no arguments the program is the launcher followed by
 // the demo; each option is opt-in.
 
+#include "app/capture.h"
+
 #include <string>
 #include <vector>
 
@@ -23,7 +25,9 @@ struct Options {
     std::string video;
     int fps = 60;
     double from = 0.0;
-    double to = -1.0; // negative: the end of the music
+    double to = -1.0;                               // negative: the end of the music
+    int pngLevel = kDefaultPngLevel;                // --png-level 0-9, with --capture
+    VideoQuality videoQuality = VideoQuality::Fast; // --video-quality, with --video
     // Benchmark: --bench [--threads LIST] [--frames K] [--json FILE].
     bool bench = false;
     std::vector<int> threadList; // every count given to --threads, in order

@@ -11,6 +11,8 @@ namespace lumo {
 
 namespace {
 
+constexpr int kFastestFilterLevel = 3;
+
 void onPngError(png_structp png, png_const_charp message) {
     auto* error = static_cast<std::string*>(png_get_error_ptr(png));
     *error = message;
@@ -21,7 +23,7 @@ void onPngWarning(png_structp, png_const_charp) {}
 
 // libpng reports failures by longjmp, so everything with a destructor lives
 // outside this function.
-bool encode(FILE* file, const uint32_t* pixels, int width, int height, int stride,
+bool encode(FILE* file, const uint32_t* pixels, int width, int height, int stride, int level,
             std::vector<uint8_t>& row, std::string& error) {
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, onPngError, onPngWarning);
@@ -35,7 +37,12 @@ bool encode(FILE* file, const uint32_t* pixels, int width, int height, int strid
         return false;
     }
     png_init_io(png, file);
-    png_set_compression_level(png, 6);
+    png_set_compression_level(png, level);
+    // libpng tries every row filter on every row, which at the fast levels costs
+    // as much as the compression; "up" alone keeps the files as small there.
+    if (level <= kFastestFilterLevel) {
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    }
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -56,9 +63,13 @@ bool encode(FILE* file, const uint32_t* pixels, int width, int height, int strid
 } // namespace
 
 bool writeXrgbPng(const std::string& path, const uint32_t* pixels, int width, int height,
-                  int stride, std::string& error) {
+                  int stride, std::string& error, int level) {
     if (width <= 0 || height <= 0 || stride < width) {
         error = "empty picture";
+        return false;
+    }
+    if (level < 0 || level > 9) {
+        error = "compression level " + std::to_string(level) + " is not one of 0 to 9";
         return false;
     }
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -67,7 +78,7 @@ bool writeXrgbPng(const std::string& path, const uint32_t* pixels, int width, in
         return false;
     }
     std::vector<uint8_t> row(size_t(width) * 3);
-    bool ok = encode(file, pixels, width, height, stride, row, error);
+    bool ok = encode(file, pixels, width, height, stride, level, row, error);
     if (std::fflush(file) != 0 && ok) {
         error = std::strerror(errno);
         ok = false;

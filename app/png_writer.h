@@ -7,8 +7,10 @@
 namespace lumo {
 
 // Writes width x height XRGB8888 pixels (red in bits 16-23), rows `stride`
-// pixels apart. Returns false with a one-line reason in `error`.
+// pixels apart, compressed at zlib `level` (0 none, 1 fastest ... 9 smallest;
+// levels 0 to 3 filter every row with "up", the others let libpng choose).
+// Returns false with a one-line reason in `error`.
 bool writeXrgbPng(const std::string& path, const uint32_t* pixels, int width, int height,
-                  int stride, std::string& error);
+                  int stride, std::string& error, int level = 6);
 
 } // namespace lumo

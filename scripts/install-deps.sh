@@ -15,6 +15,8 @@ packages=(
     xvfb xauth xdotool evilwm x11-apps imagemagick
     # video capture (lumo --video) and its test
     ffmpeg
+    # packages (scripts/release.sh): dpkg-shlibdeps finds the .deb's dependencies
+    dpkg-dev
     # the peer benchmark: OpenGL through EGL on Mesa's software rasterizer
     libegl-dev libgl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
 )

@@ -6,6 +6,7 @@
 #include "app/capture.h"
 #include "app/headless.h"
 #include "app/png_writer.h"
+#include "assets/png.h"
 #include "audio/mp3.h"
 #include "math/statistics.h"
 #include "params/track.h"
@@ -13,11 +14,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <numeric>
 #include <regex>
 #include <utility>
@@ -62,25 +65,44 @@ protected:
     const fs::path dir = fs::temp_directory_path() / ("lumo-capture-" + std::to_string(::getpid()));
 };
 
+// The pixels of a PNG file, as the demo's own decoder reads them.
+std::vector<uint8_t> decodedPixels(const fs::path& path) {
+    const std::string bytes = readFile(path);
+    PngImage image;
+    if (decodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), image) !=
+        PngError::None) {
+        return {};
+    }
+    return image.pixels;
+}
+
 // The capture's file operations, done for real and logged by file name:
-// "write NAME" when a file is written, "rename FROM TO".
+// "write NAME" when a file is whole, "rename FROM TO". PNGs are written on
+// several threads at once.
 class RecordingFiles : public CaptureFiles {
 public:
-    bool writePng(const std::string& path, const uint32_t* pixels, int width, int height,
+    bool writePng(const std::string& path, const uint32_t* pixels, int width, int height, int level,
                   std::string& error) override {
-        log.push_back("write " + fs::path(path).filename().string());
-        return CaptureFiles::writePng(path, pixels, width, height, error);
+        bool ok = CaptureFiles::writePng(path, pixels, width, height, level, error);
+        record("write " + fs::path(path).filename().string());
+        return ok;
     }
     bool writeWav(const std::string& path, const std::vector<int16_t>& samples, uint32_t sampleRate,
                   uint32_t channels, std::string& error) override {
-        log.push_back("write " + fs::path(path).filename().string());
-        return CaptureFiles::writeWav(path, samples, sampleRate, channels, error);
+        bool ok = CaptureFiles::writeWav(path, samples, sampleRate, channels, error);
+        record("write " + fs::path(path).filename().string());
+        return ok;
     }
     bool rename(const std::string& from, const std::string& to, std::string& error) override {
-        log.push_back("rename " + fs::path(from).filename().string() + " " +
-                      fs::path(to).filename().string());
+        record("rename " + fs::path(from).filename().string() + " " +
+               fs::path(to).filename().string());
         return CaptureFiles::rename(from, to, error);
     }
+    void record(const std::string& step) {
+        std::lock_guard<std::mutex> lock(mutex);
+        log.push_back(step);
+    }
+    std::mutex mutex;
     std::vector<std::string> log;
 };
 
@@ -106,6 +128,22 @@ TEST(CaptureFiles, TheWavIsCanonicalAndWritersRefuseBadTargets) {
     uint32_t pixel = 0;
     EXPECT_FALSE(writeXrgbPng("/nonexistent/a.png", &pixel, 1, 1, 1, error));
     EXPECT_FALSE(writeXrgbPng(testing::TempDir() + "lumo-never.png", &pixel, 0, 1, 1, error));
+}
+
+TEST(CaptureVideo, EachQualityIsItsX264PresetAtOneConstantQuality) {
+    const std::pair<VideoQuality, std::string> presets[] = {{VideoQuality::Fast, "veryfast"},
+                                                            {VideoQuality::Good, "medium"},
+                                                            {VideoQuality::Best, "slow"}};
+    for (const auto& [quality, preset] : presets) {
+        std::vector<std::string> args = ffmpegArguments("ffmpeg", 60, "a.wav", "o.mp4", quality);
+        auto at = std::find(args.begin(), args.end(), "-preset");
+        ASSERT_NE(at, args.end());
+        EXPECT_EQ(*(at + 1), preset);
+        at = std::find(args.begin(), args.end(), "-crf");
+        ASSERT_NE(at, args.end());
+        EXPECT_EQ(*(at + 1), "18");
+        EXPECT_EQ(args.back(), "o.mp4");
+    }
 }
 
 TEST(CaptureProgress, LineShowsFramePercentRateAndTimeLeft) {
@@ -161,15 +199,23 @@ TEST_F(Capture, FramesMatchFrameCommandAndTheMusicSpan) {
     EXPECT_NE(out.find("captured 15 frames at 10 fps"), std::string::npos) << out;
 
     // Nothing is ever written under its final name: a file there is whole. The
-    // frames come in order, and audio.wav, whose presence marks a capture that
-    // ended properly, comes last.
-    std::vector<std::string> steps;
+    // frames are encoded side by side but renamed in order, each once whole,
+    // and audio.wav, whose presence marks a capture that ended properly, comes
+    // last.
+    std::vector<std::string> renames, expected;
     for (int k = 0; k <= 15; ++k) {
         const std::string name = k < 15 ? captureFrameName(k) : "audio.wav";
-        steps.push_back("write " + name + ".part");
-        steps.push_back("rename " + name + ".part " + name);
+        const std::string write = "write " + name + ".part";
+        const std::string rename = "rename " + name + ".part " + name;
+        expected.push_back(rename);
+        auto written = std::find(files.log.begin(), files.log.end(), write);
+        auto renamed = std::find(files.log.begin(), files.log.end(), rename);
+        EXPECT_TRUE(written < renamed) << name << " renamed before it was whole";
     }
-    EXPECT_EQ(files.log, steps);
+    std::copy_if(files.log.begin(), files.log.end(), std::back_inserter(renames),
+                 [](const std::string& step) { return step.starts_with("rename"); });
+    EXPECT_EQ(renames, expected);
+    EXPECT_EQ(files.log.size(), 32u);
     // Old frames are gone, the user's file is kept and no .part is left: the
     // 16 files above and notes.txt.
     EXPECT_FALSE(fs::exists(one / "frame000099.png"));
@@ -178,8 +224,11 @@ TEST_F(Capture, FramesMatchFrameCommandAndTheMusicSpan) {
     // 640 x 360, big-endian in the header.
     EXPECT_EQ(readFile(one / captureFrameName(0)).substr(16, 8),
               std::string("\0\0\x02\x80\0\0\x01\x68", 8));
-    // --frame draws with 2 workers, the capture with 1: the pictures agree.
-    EXPECT_TRUE(readFile(one / captureFrameName(7)) == readFile(single))
+    // --frame draws with 2 workers, the capture with 1: the pictures agree
+    // (compressed at other levels, so the files do not).
+    const std::vector<uint8_t> captured7 = decodedPixels(one / captureFrameName(7));
+    EXPECT_EQ(captured7.size(), 640u * 360u * 4u);
+    EXPECT_TRUE(captured7 == decodedPixels(single))
         << "frame 7 differs from --frame at " << from + 0.7;
 
     DecodedAudio music;

@@ -116,20 +116,44 @@ TEST(CommandLine, OptionsAnswerTheDialogOrPickAModeAndMistakesAreOneLineErrors) 
     o = parse("--capture out --fps 10 --from 1.5 --to 3");
     EXPECT_EQ(std::tuple(o.error, o.captureDirectory, o.fps, o.from, o.to),
               std::tuple("", "out", 10, 1.5, 3.0));
+    o = parse("--capture out --png-level 9");
+    EXPECT_EQ(std::tuple(o.error, o.pngLevel), std::tuple("", 9));
+    EXPECT_EQ(parse("--capture out").pngLevel, kDefaultPngLevel);
+    o = parse("--video a.mp4 --video-quality best");
+    EXPECT_TRUE(o.error.empty() && o.videoQuality == VideoQuality::Best) << o.error;
+    EXPECT_TRUE(parse("--video a.mp4 --video-quality good").videoQuality == VideoQuality::Good);
+    EXPECT_TRUE(parse("--video a.mp4").videoQuality == VideoQuality::Fast);
     o = parse("--no-vsync --no-launcher");
     EXPECT_TRUE(!o.vsync && !o.launcher && o.error.empty());
     o = parse("--bench --threads 1,2,4 --frames 1");
     EXPECT_EQ(std::tuple(o.error, o.threadList, o.frames),
               std::tuple("", std::vector<int>{1, 2, 4}, 1));
-    for (const char* option : {"--force-720p", "--capture DIR", "--video FILE.mp4", "--json"}) {
+    for (const char* option : {"--force-720p", "--capture DIR", "--video FILE.mp4", "--json",
+                               "--png-level N", "--video-quality fast|good|best"}) {
         EXPECT_NE(std::string(usageText()).find(option), std::string::npos) << option;
     }
 
     // The entry point prints the one line and exits with 2.
-    for (const char* bad :
-         {"--fullscreen=1", "data", "--capture", "--capture o --from 3 --to 2",
-          "--capture o --video a.mp4", "--capture o --fps 0", "--capture o --threads 1,2",
-          "--bench --threads 1,,2", "--fps 30", "--no-vsync --frame 3 --out f.png"}) {
+    for (const char* bad : {"--fullscreen=1",
+                            "data",
+                            "--capture",
+                            "--capture o --from 3 --to 2",
+                            "--capture o --video a.mp4",
+                            "--capture o --fps 0",
+                            "--capture o --threads 1,2",
+                            "--bench --threads 1,,2",
+                            "--fps 30",
+                            "--no-vsync --frame 3 --out f.png",
+                            "--capture o --png-level 10",
+                            "--capture o --png-level -1",
+                            "--capture o --png-level x",
+                            "--capture o --png-level",
+                            "--png-level 3",
+                            "--video a.mp4 --png-level 3",
+                            "--video a.mp4 --video-quality medium",
+                            "--video a.mp4 --video-quality",
+                            "--capture o --video-quality best",
+                            "--frame 1 --out f.png --video-quality fast"}) {
         Options e = parse(bad);
         EXPECT_FALSE(e.error.empty()) << bad;
         EXPECT_EQ(e.error.find('\n'), std::string::npos) << bad;
@@ -266,10 +290,47 @@ TEST_F(Program, WrongStrideStopsThroughTheNormalShutdown) {
     audioFree();
 }
 
-TEST_F(Program, DataIsFoundBesideTheProgramElseInTheCurrentDirectory) {
-    EXPECT_EQ(findDataDirectory(dir_.string()), (dir_ / "data").string() + "/");
-    EXPECT_EQ(findDataDirectory((dir_ / "data").string()), "data/");
+// dir_ is a prefix with bin/, share/lumo/ and data/ in it.
+TEST_F(Program, DataIsFoundBesideTheProgramThenUnderItsPrefixThenInTheCurrentDirectory) {
+    const fs::path bin = dir_ / "bin", share = dir_ / "share/lumo";
+    fs::create_directories(bin / "data");
+    fs::create_directories(share);
+    // Each location in turn, the ones before it missing.
+    EXPECT_EQ(findDataDirectory(bin.string()), (bin / "data").string() + "/");
+    fs::remove_all(bin / "data");
+    EXPECT_EQ(findDataDirectory(bin.string()), share.string() + "/");
+    fs::remove_all(share);
+    EXPECT_EQ(findDataDirectory(bin.string()), "data/");
     EXPECT_EQ(findDataDirectory(""), "data/");
+    // A file of that name is no directory.
+    std::ofstream(bin / "data") << "x";
+    EXPECT_EQ(findDataDirectory(bin.string()), "data/");
+}
+
+TEST_F(Program, MissingOrIncompleteDataIsOneLineNamingTheFile) {
+    const fs::path bin = dir_ / "bin", share = dir_ / "share/lumo";
+    fs::create_directories(bin);
+    const std::string installed = share.string() + "/";
+    // No data anywhere: the places looked in.
+    EXPECT_EQ(missingData((dir_ / "none").string() + "/", bin.string()),
+              "the demo's data is missing: no " + (bin / "data").string() + ", " + share.string() +
+                  " or ./data directory");
+    // An installed directory must have its list; a hand-made one need not.
+    fs::create_directories(share / "meshes");
+    EXPECT_EQ(missingData(installed, bin.string()),
+              "the demo's data is incomplete: " + installed + "contents.txt is missing");
+    EXPECT_EQ(missingData((dir_ / "data").string() + "/", bin.string()), "");
+    // With a list: every file of it there, whatever its size now.
+    std::ofstream(share / "contents.txt") << "varpile.txt\nmeshes/a b.obj\n";
+    std::ofstream(share / "varpile.txt") << "abc";
+    EXPECT_EQ(missingData(installed, bin.string()),
+              "the demo's data is incomplete: " + installed + "meshes/a b.obj is missing");
+    fs::create_directories(share / "meshes/a b.obj");
+    EXPECT_EQ(missingData(installed, bin.string()),
+              "the demo's data is incomplete: " + installed + "meshes/a b.obj is missing");
+    fs::remove(share / "meshes/a b.obj");
+    std::ofstream(share / "meshes/a b.obj") << "";
+    EXPECT_EQ(missingData(installed, bin.string()), "");
 }
 
 // Every stroke, auto-repeats and keys without a use included, prints the camera
