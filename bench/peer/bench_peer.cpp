@@ -282,23 +282,8 @@ int main(int argc, char** argv) {
         return runChild(width, height);
     }
     RunOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            usage();
-            return 0;
-        }
-        if (readRunOption(argc, argv, i, options) != OptionRead::Taken) {
-            std::printf("bad argument: %s\n", arg.c_str());
-            usage();
-            return 1;
-        }
-    }
-    if (options.files.empty()) {
-        options.files = sceneFolderFiles();
-    }
-    if (!chooseVectorPaths(options)) {
-        return 1;
+    if (const std::optional<int> status = readCommandLine(argc, argv, options, usage)) {
+        return *status;
     }
     setSimdPath(options.paths.front());
     std::vector<SceneSpec> scenes(options.files.size());

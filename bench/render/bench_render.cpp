@@ -225,27 +225,16 @@ int main(int argc, char** argv) {
     // time the frames the demo makes.
     sys::pinToFirstProcessor();
     RunOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--write-meshes") {
-            const char* v = i + 1 < argc ? argv[++i] : nullptr;
-            return v && writeMeshes(v) ? 0 : 1;
+    auto writeMeshesOption = [&](const std::string& arg, int& i) -> std::optional<int> {
+        if (arg != "--write-meshes") {
+            return std::nullopt;
         }
-        if (arg == "--help" || arg == "-h") {
-            usage();
-            return 0;
-        }
-        if (readRunOption(argc, argv, i, options) != OptionRead::Taken) {
-            std::printf("bad argument: %s\n", arg.c_str());
-            usage();
-            return 1;
-        }
-    }
-    if (options.files.empty()) {
-        options.files = sceneFolderFiles();
-    }
-    if (!chooseVectorPaths(options)) {
-        return 1;
+        const char* v = i + 1 < argc ? argv[++i] : nullptr;
+        return v && writeMeshes(v) ? 0 : 1;
+    };
+    if (const std::optional<int> status =
+            readCommandLine(argc, argv, options, usage, writeMeshesOption)) {
+        return *status;
     }
     // Every path with every worker count, the first of them the reference of the speed-ups.
     struct Setting {

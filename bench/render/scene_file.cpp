@@ -223,6 +223,34 @@ OptionRead readRunOption(int argc, char** argv, int& i, RunOptions& options) {
     return ok ? OptionRead::Taken : OptionRead::Bad;
 }
 
+std::optional<int> readCommandLine(int argc, char** argv, RunOptions& options, void (*usage)(),
+                                   const ExtraOption& extra) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (extra) {
+            if (const std::optional<int> status = extra(arg, i)) {
+                return status;
+            }
+        }
+        if (arg == "--help" || arg == "-h") {
+            usage();
+            return 0;
+        }
+        if (readRunOption(argc, argv, i, options) != OptionRead::Taken) {
+            std::printf("bad argument: %s\n", arg.c_str());
+            usage();
+            return 1;
+        }
+    }
+    if (options.files.empty()) {
+        options.files = sceneFolderFiles();
+    }
+    if (!chooseVectorPaths(options)) {
+        return 1;
+    }
+    return std::nullopt;
+}
+
 bool chooseVectorPaths(RunOptions& options) {
     std::string error;
     if (!chooseSimdPath(std::getenv("LUMO_SIMD"), error)) {

@@ -16,7 +16,9 @@
 #include "render/simd.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +72,15 @@ enum class OptionRead { Taken, Bad, Unknown };
 // Reads argv[i], an option of RunOptions with its value (i moves past it) or a
 // scene file, into options. Unknown: a '-' argument that is none of them.
 OptionRead readRunOption(int argc, char** argv, int& i, RunOptions& options);
+
+// The whole command line of a scene benchmark: each argument is first offered
+// to extra (which may take it and its values, moving i, and return an exit
+// status to stop with), then read as a run option; then the scene folder's
+// files when none were named, and the vector paths. Returns the exit status
+// when the program should stop at once: 0 after --help, 1 for a bad argument.
+using ExtraOption = std::function<std::optional<int>(const std::string& arg, int& i)>;
+std::optional<int> readCommandLine(int argc, char** argv, RunOptions& options, void (*usage)(),
+                                   const ExtraOption& extra = nullptr);
 
 // Takes LUMO_SIMD's choice and fills in options.paths when none were named.
 // False, with one line printed, for a bad LUMO_SIMD or a path this processor lacks.
