@@ -4,6 +4,7 @@
 #include "assets/png.h"
 #include "sys/log.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,10 +20,6 @@ namespace {
 // rounded once to float, is that float for all 256 bytes (a float product with 1.0f / 255
 // is not, for about half of them), and a multiply costs less than a divide.
 constexpr double kByteScale = 1.0 / 255.0;
-
-float byteToFloat(uint8_t c) {
-    return float(double(c) * kByteScale);
-}
 
 // Largest picture stb_image may turn into float texels (16 bytes each): 1 GiB.
 constexpr uint64_t kMaxOtherTexels = uint64_t(1) << 26;
@@ -67,6 +64,7 @@ std::unique_ptr<Texture> loadPngTexture(const std::string& directory, const std:
         image.texels[i] =
             vec4(byteToFloat(p[0]) * a, byteToFloat(p[1]) * a, byteToFloat(p[2]) * a, a);
     }
+    packTexels(image, png.pixels.data(), 4);
     return texture;
 }
 
@@ -102,12 +100,47 @@ std::unique_ptr<Texture> loadOtherTexture(const std::string& directory, const st
             const stbi_uc* p = &rgb[3 * i];
             image.texels[i] = vec4(byteToFloat(p[0]), byteToFloat(p[1]), byteToFloat(p[2]), 1.0f);
         }
+        packTexels(image, rgb, 3);
     }
     stbi_image_free(rgb);
     return texture;
 }
 
 } // namespace
+
+float byteToFloat(uint8_t c) {
+    return float(double(c) * kByteScale);
+}
+
+const float* byteFloatTable() {
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> t{};
+        for (int c = 0; c < 256; ++c) {
+            t[size_t(c)] = byteToFloat(uint8_t(c));
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+void packTexels(TextureImage& image, const uint8_t* bytes, int channels) {
+    const size_t count = image.texels.size();
+    const float* floats = byteFloatTable();
+    image.packed.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = bytes + i * size_t(channels);
+        const uint32_t alpha = channels == 4 ? p[3] : 255u;
+        const uint32_t packed =
+            uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | alpha << 24;
+        const vec4 unpacked = unpackTexel(packed, floats);
+        // Bit for bit, so that a texel the bytes do not give exactly is caught.
+        if (std::memcmp(&unpacked, &image.texels[i], sizeof(vec4)) != 0) {
+            image.packed.clear();
+            return;
+        }
+        image.packed[i] = packed;
+    }
+}
 
 DecodeFailureHandler setDecodeFailureHandler(DecodeFailureHandler handler) {
     DecodeFailureHandler previous = decodeFailureHandler;

@@ -16,7 +16,29 @@ struct TextureImage {
     int32_t width = 0;
     int32_t height = 0;
     int32_t one = 1;
+    // The same texels as four bytes each (red in the low byte), a quarter of
+    // the memory for sampling: present only when every texel is exactly what
+    // unpackTexel makes of its bytes, so either store gives the same floats.
+    AlignedVector<uint32_t> packed{};
 };
+
+// The float of a colour byte: the one nearest c / 255.
+float byteToFloat(uint8_t c);
+
+// Premultiplied (r a, g a, b a, a) in floats, from the bytes r, g, b, a of a
+// packed texel: what the loader makes of an image's bytes.
+inline vec4 unpackTexel(uint32_t p, const float* byteFloats) {
+    const float a = byteFloats[p >> 24];
+    return {byteFloats[p & 0xFFu] * a, byteFloats[(p >> 8) & 0xFFu] * a,
+            byteFloats[(p >> 16) & 0xFFu] * a, a};
+}
+// The 256 values of byteToFloat, for unpackTexel.
+const float* byteFloatTable();
+
+// Fills image.packed from the image's bytes (4 per texel, r, g, b, a; channels 3
+// means r, g, b with a = 255), or leaves it empty when some texel is not exactly
+// its unpacked bytes.
+void packTexels(TextureImage& image, const uint8_t* bytes, int channels);
 
 struct Texture {
     std::unique_ptr<TextureImage> image;

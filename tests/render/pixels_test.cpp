@@ -16,6 +16,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <span>
@@ -271,6 +272,74 @@ TEST(TileRasterizer, ExtremeAndBrokenInputs) {
 // A bin triangle of either winding is counted over a surface at the same z (the
 // volume lies some 537 units behind it): positive y-down area increments (drawn
 // reversed), the other winding decrements, and counts wrap.
+// Textured faces sample the packed bytes where a texture has them: the same
+// floats as the float texels, on every path; a texel that is not its bytes'
+// floats keeps the texture from being packed at all.
+TEST(TileRasterizer, PackedTexelsSampleTheSameFloats) {
+    constexpr int W = 96, H = 64;
+    std::mt19937 rng(11);
+    TextureImage texture;
+    texture.width = 37; // not a power of two: the wrap's remainder path too
+    texture.height = 16;
+    std::vector<uint8_t> bytes(size_t(texture.width) * texture.height * 4);
+    for (uint8_t& b : bytes) {
+        b = uint8_t(rng());
+    }
+    for (size_t i = 0; i < bytes.size(); i += 4) {
+        const uint32_t p = bytes[i] | uint32_t(bytes[i + 1]) << 8 | uint32_t(bytes[i + 2]) << 16 |
+                           uint32_t(bytes[i + 3]) << 24;
+        texture.texels.push_back(unpackTexel(p, byteFloatTable()));
+    }
+    packTexels(texture, bytes.data(), 4);
+    ASSERT_EQ(texture.packed.size(), texture.texels.size());
+
+    std::uniform_real_distribution<float> x(-10.0f, W + 10.0f), y(-10.0f, H + 10.0f),
+        uv(-3.0f, 3.0f), depth(0.1f, 0.9f), z(-9.0f, -1.0f);
+    std::vector<RasterInputs> faces;
+    while (faces.size() < 300) {
+        RasterInputs in;
+        for (int k = 0; k < 3; ++k) {
+            in.screen[k] = vec4(x(rng), y(rng), depth(rng), 1.0f);
+            in.position[k] = vec4(0.0f, 0.0f, z(rng), 1.0f);
+            in.texcoord[k] = vec4(uv(rng), uv(rng), 0.0f, 0.0f);
+        }
+        if (faces.size() % 2 == 0) {
+            std::swap(in.screen[1], in.screen[2]);
+        }
+        in.texture = &texture;
+        faces.push_back(in);
+    }
+    auto draw = [&] {
+        ColorBuffer color(W, H);
+        DepthBuffer depth(W, H);
+        for (const RasterInputs& in : faces) {
+            rasterize(Member::Textured, {&color, &depth, nullptr, 0, H}, in);
+        }
+        return std::vector<vec4>(color.pixels, color.pixels + W * H);
+    };
+    const SimdPath active = activeSimdPath();
+    std::vector<std::vector<vec4>> pictures;
+    for (SimdPath path : kSimdPaths) {
+        setSimdPath(path);
+        pictures.push_back(draw());
+    }
+    const AlignedVector<uint32_t> packed = texture.packed;
+    texture.packed.clear();
+    pictures.push_back(draw());
+    setSimdPath(active);
+    for (const std::vector<vec4>& picture : pictures) {
+        EXPECT_EQ(
+            std::memcmp(picture.data(), pictures.back().data(), picture.size() * sizeof(vec4)), 0);
+    }
+    EXPECT_GT(std::count_if(pictures.back().begin(), pictures.back().end(),
+                            [](const vec4& p) { return p.w != 0.0f; }),
+              W * H / 4);
+
+    texture.texels[5].y = std::nextafter(texture.texels[5].y, 2.0f);
+    packTexels(texture, bytes.data(), 4);
+    EXPECT_TRUE(texture.packed.empty());
+}
+
 TEST(ShadowBin, WindingChoosesIncrementOrDecrement) {
     DepthBuffer depth(32, 32);
     StencilBuffer stencil(32, 32);
