@@ -57,6 +57,8 @@ awk -v c="$cpu" 'BEGIN { exit !(c < 0.8 * 8) }' || fail "paced play used $cpu pr
 
 read -r fast fastSpan _ < <(play --no-vsync) || fail "unpaced play printed no statistics"
 echo "--no-vsync: $fast frames in $fastSpan s"
-awk -v f="$frames" -v s="$span" -v g="$fast" -v t="$fastSpan" 'BEGIN { exit !(g / t > 1.25 * f / s) }' ||
+# Unpaced play goes as fast as the machine lets it; a slow or busy machine may
+# manage little more than the display's rate, so only "more" is asked for.
+awk -v f="$frames" -v s="$span" -v g="$fast" -v t="$fastSpan" 'BEGIN { exit !(g / t > 1.1 * f / s) }' ||
     fail "--no-vsync presented $fast frames in $fastSpan s, not clearly more than $frames"
 echo "ok"
