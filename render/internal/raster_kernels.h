@@ -121,7 +121,6 @@ struct Edge {
 template <Member M>
 struct PixelContext {
     const RasterInputs& in;
-    const TextureImage* texture;
 
     // The member's colour operation for a pixel that passed coverage and depth.
     // stencilCount is the pixel's count (0 without a stencil buffer).
@@ -165,15 +164,8 @@ struct PixelContext {
             px.x += in.diffuse.x * f + g;
             px.y += in.diffuse.y * f + g;
             px.z += in.diffuse.z * f + g;
-        } else if constexpr (M == Member::Textured) {
-            float u = v[0].y / v[0].x;
-            float t = v[0].z / v[0].x;
-            int w = texture->width;
-            int h = texture->height;
-            int s = wrapTexelIndex(u, w);
-            int r = wrapTexelIndex(t, h);
-            px = texture->texels[size_t(h - 1 - r) * w + s];
         }
+        // Textured rows are drawn a row at a time (texelRow in drawTile).
     }
 };
 
@@ -657,7 +649,7 @@ __attribute__((always_inline)) inline uint64_t drawTile(const TriangleSetup<L, M
                 __builtin_prefetch(row + size_t(j) * s.colorWidth + 4, 1);
             }
         }
-        const PixelContext<M> context{s.in, s.texture};
+        const PixelContext<M> context{s.in};
         vec4 attrRow[kPlanes > 0 ? kPlanes : 1];
         for (int k = 0; k < kPlanes; ++k) {
             attrRow[k] = s.ps.at(s.planes[k], tx, ty);
