@@ -98,6 +98,10 @@ Renderer::State::State(const RenderTargets& targets_, const TextureStore* textur
                              w.rousable ? kRousedSpin : std::chrono::microseconds(0));
         w.doneEvent.setSpin(w.rousable ? kSpin : std::chrono::microseconds(0));
         w.binsReadyEvent.setSpin(kSpin);
+        for (Event& e : w.geometryEvents) {
+            e.setSpin(kSpin);
+        }
+        w.drawListEvent.setSpin(kSpin);
         w.rowsBlurredEvent.setSpin(kSpin);
         try {
             w.thread = std::thread(workerLoop, &w);
@@ -248,8 +252,13 @@ void Renderer::addInstance(MeshInstance* instance) {
 
 void Renderer::transformAll() {
     State& s = *state_;
-    for (MeshInstance* instance : s.instances) {
-        s.pipeline->transformInstance(*instance, s.viewMatrix, *s.viewport);
+    s.geometryShared =
+        s.pipeline->planShares(s.instances, s.viewMatrix, *s.viewport, s.threadCount);
+    if (!s.geometryShared) {
+        // Too much for the pools: one instance after another decides what is dropped.
+        for (MeshInstance* instance : s.instances) {
+            s.pipeline->transformInstance(*instance, s.viewMatrix, *s.viewport);
+        }
     }
     for (LightEntry& entry : s.lights) {
         s.pipeline->registerLight(entry, s.viewMatrix);
@@ -377,8 +386,6 @@ bool Renderer::State::targetsUsable() {
 }
 
 void Renderer::State::renderFrame() {
-    pipeline->sortFaces();
-    pipeline->projectVertices(*viewport);
     // Every worker would copy the same flag; one copy before they start is the same.
     pipeline->pixelLighting = pixelLighting;
 
@@ -393,6 +400,10 @@ void Renderer::State::renderFrame() {
             y += w.blockCount * 8;
             w.rowEnd = y;
             w.binsReadyEvent.reset();
+            for (Event& e : w.geometryEvents) {
+                e.reset();
+            }
+            w.drawListEvent.reset();
         }
         // Last worker first: worker 0 shares the first processor with a main
         // thread pinned there, and once woken it may take that processor at
@@ -425,7 +436,14 @@ void Renderer::State::renderFrame() {
                 }
             }
         }
+    } else {
+        // Nothing is drawn, but the pools and the statistics still see the frame.
+        if (geometryShared) {
+            pipeline->runShares();
+        }
+        pipeline->finishGeometry();
     }
+    geometryShared = false;
     clearColor = false;
     clearDepth = false;
 }
@@ -445,10 +463,42 @@ void Renderer::State::raiseShadowMarks() {
     maxUnshadowedLights = std::max(maxUnshadowedLights, unshadowedLights);
 }
 
+void Renderer::State::workerGeometry(WorkerState& w) {
+    Pipeline& p = *pipeline;
+    const int i = w.index;
+    auto stepDone = [&](int step) {
+        w.geometryEvents[size_t(step)].set();
+        for (int k = 0; k < threadCount; ++k) {
+            workers[k].geometryEvents[size_t(step)].wait();
+        }
+    };
+    p.transformShare(i);
+    stepDone(0);
+    p.faceShare(i);
+    stepDone(1);
+    // Every worker comes to the same answer from the same counts.
+    if (p.sharesFit()) {
+        p.placeShare(i);
+    } else if (i == 0) {
+        p.redoOneByOne();
+    }
+    stepDone(2);
+}
+
 void Renderer::State::workerFrame(WorkerState& w) {
     const int n = threadCount;
     const int i = w.index;
     w.stats = RasterStats{};
+
+    if (geometryShared) {
+        workerGeometry(w);
+    }
+    if (i == 0) {
+        // Sorting and listing are short: one worker does them while the
+        // others start on the shadow volumes.
+        pipeline->finishGeometry();
+        w.drawListEvent.set();
+    }
 
     // Shadow-volume phase: this worker builds its share of every caster's faces
     // into its own bin of each shadow slot.
@@ -477,6 +527,7 @@ void Renderer::State::workerFrame(WorkerState& w) {
     if (clearDepth) {
         targets.depth->clearRows(w.rowBegin, w.rowEnd);
     }
+    workers[0].drawListEvent.wait();
     shadeFaces(*pipeline, Pass::Ambient, w.rowBegin, w.rowEnd, *targets.color, *targets.depth,
                targets.stencil, -1, &w.stats, &w.colorCache);
 

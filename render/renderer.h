@@ -10,8 +10,9 @@
 //
 //     beginFrame();  setViewMatrix(...);  set... options;
 //     addLight(...) / addInstance(...);   // values that live until renderFrame returns
-//     transformAll();                     // transform, cull, clip: on this thread
-//     renderFrame();                      // sort, project, then the workers draw
+//     transformAll();                     // lays the geometry out in shares
+//     renderFrame();                      // the workers transform, cull, clip,
+//                                         // sort, project and draw
 //
 // Between passes the caller may blur the colour target or blend overlay
 // images into it. statistics() tells what the last pass drew and the high-water

@@ -2,13 +2,17 @@
 // The state behind the Renderer's face: the workers, the frame's lists and
 // switches, the pipeline and the shadow-volume bins.
 //
-// Per pass, renderFrame sorts and projects, hands each worker a band of whole
-// 8-row blocks and waits for all of them. A worker, on its band: builds its
+// Per pass, transformAll lays out the frame's geometry in one share per worker
+// (render/internal/pipeline.h), and renderFrame hands each worker a band of
+// whole 8-row blocks and waits for all of them. A worker first runs its share
+// of the geometry's steps, each followed by a geometry event that every worker
+// waits for: transform, faces, placing. Then worker 0 sorts and lists the faces
+// for drawing (its draw-list event) while every worker, on its band: builds its
 // share of the shadow volumes into its own bins (render/internal/shadowvolume.h),
-// sets its bins-ready event, clears colour and depth when asked, runs the
-// ambient pass, waits for every worker's bins-ready event, runs one pass per
-// light (counting the shadow bins into the stencil first for a shadowed light),
-// marks its band when asked and resolves into the output.
+// sets its bins-ready event, clears colour and depth when asked, waits for the
+// draw list, runs the ambient pass, waits for every worker's bins-ready event,
+// runs one pass per light (counting the shadow bins into the stencil first for
+// a shadowed light), marks its band when asked and resolves into the output.
 //
 // Between passes a blur is shared the same way: each worker filters its share
 // of the rows, sets its rows-blurred event, waits for everybody's, then
@@ -47,6 +51,8 @@ namespace lumo {
 
 // Band layouts kept: one per pass of a frame, later passes share the last.
 constexpr int kPassLayouts = 4;
+// The geometry's steps that every worker waits for: transform, faces, placing.
+constexpr int kGeometrySteps = 3;
 
 // One balancing step over the workers' last times and band heights (blocks):
 // moves a block from the slowest worker to the fastest when, with each
@@ -64,6 +70,9 @@ struct WorkerState {
     Event doneEvent{Event::Reset::Auto};
     Event binsReadyEvent{Event::Reset::Manual};
     Event rowsBlurredEvent{Event::Reset::Manual};
+    std::array<Event, kGeometrySteps> geometryEvents{
+        Event{Event::Reset::Manual}, Event{Event::Reset::Manual}, Event{Event::Reset::Manual}};
+    Event drawListEvent{Event::Reset::Manual};
     bool quit = false;
     // On another processor than the pinned thread that drives the frames: such
     // a worker is roused at the start of a frame's preparation (see event.h).
@@ -91,6 +100,7 @@ struct Renderer::State {
 
     void renderFrame();
     void workerFrame(WorkerState& worker);
+    void workerGeometry(WorkerState& worker);
     // A blur between passes, its rows and then its columns shared by the workers.
     void blur(int radius);
     void workerBlur(WorkerState& worker);
@@ -107,6 +117,8 @@ struct Renderer::State {
     bool showThreads = false;
     bool balancing = true;
     int passLayout = 0; // the layout of the pass being drawn
+    // transformAll left the geometry to the workers' shares.
+    bool geometryShared = false;
     // Whether workers (and the caller) poll before they sleep; read by the
     // workers at the top of each frame, so atomic.
     std::atomic<bool> polling{true};

@@ -177,6 +177,20 @@ void MeshInstance::setRotation(const vec4& angles) {
     rotation = eulerRotation(angles);
 }
 
+// A share's made entries and faces, kept until they are placed; they grow when
+// a frame needs more and keep their size.
+struct Pipeline::Staging {
+    AlignedVector<PipelineVertex> vertices;
+    AlignedVector<vec4> normals, texcoords;
+    AlignedVector<MeshFace> faces;
+    AlignedVector<int32_t> keys;
+};
+
+struct Pipeline::Share {
+    Staging staging;
+    Output out{};
+};
+
 Pipeline::Pipeline(const TextureStore* textures_)
     : vertices(kCapacity), texcoords(kCapacity), normals(kCapacity), faces(kCapacity),
       order(kCapacity), sortItems(kCapacity), sortSpare(kCapacity), nearKeys(kCapacity),
@@ -191,10 +205,13 @@ Pipeline::Pipeline(const TextureStore* textures_)
     logPrintf("new pipeline uses: %11.2f MB\n", megabytes);
 }
 
+Pipeline::~Pipeline() = default;
+
 void Pipeline::resetFrame() {
     vertexCount = normalCount = texcoordCount = faceCount = 0;
     lightCount = 0;
     dropped = Dropped{};
+    projected_ = true;
 }
 
 void Pipeline::transformInstance(MeshInstance& instance, const mat44& viewMatrix,
@@ -207,31 +224,57 @@ void Pipeline::transformInstance(MeshInstance& instance, const mat44& viewMatrix
         return;
     }
     const Mesh& mesh = (*instance.meshes)[instance.meshIndex];
-    int meshVertices = std::clamp(mesh.vertexCount, 0, int(mesh.vertices.size()));
-    int meshNormals = std::clamp(mesh.normalCount, 0, int(mesh.normals.size()));
-    int meshTexcoords = std::clamp(mesh.texcoordCount, 0, int(mesh.texcoords.size()));
-    if (meshVertices > vertexCapacity - vertexCount || meshNormals > normalCapacity - normalCount ||
-        meshTexcoords > texcoordCapacity - texcoordCount) {
+    Planned p{&instance,
+              &mesh,
+              viewMatrix * instance.world,
+              std::clamp(mesh.vertexCount, 0, int(mesh.vertices.size())),
+              std::clamp(mesh.normalCount, 0, int(mesh.normals.size())),
+              std::clamp(mesh.texcoordCount, 0, int(mesh.texcoords.size())),
+              std::clamp(mesh.faceCount, 0, int(mesh.faces.size())),
+              vertexCount,
+              normalCount,
+              texcoordCount,
+              0};
+    if (p.vertices > vertexCapacity - vertexCount || p.normals > normalCapacity - normalCount ||
+        p.texcoords > texcoordCapacity - texcoordCount) {
         ++dropped.meshes;
         return;
     }
     instance.firstVertex = &vertices[vertexCount];
-    processMesh(mesh, viewMatrix * instance.world, viewport);
+    viewport_ = &viewport;
+    projected_ = false;
+    transformOwn(p, 0, p.vertices, 0, p.normals, 0, p.texcoords);
+    // What the faces make follows the mesh's own blocks.
+    Output out = poolOutput(vertexCount + p.vertices, normalCount + p.normals,
+                            texcoordCount + p.texcoords, faceCount);
+    processFaces(p, 0, p.faces, out);
+    vertexCount = out.vertexCount;
+    normalCount = out.normalCount;
+    texcoordCount = out.texcoordCount;
+    faceCount = out.faceCount;
+    dropped.faces += out.droppedFaces;
 }
 
-void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewport& viewport) {
-    const Columns m(modelView);
-    meshVertexCount = meshNormalCount = meshTexcoordCount = 0;
-    const int meshVertices = std::clamp(mesh.vertexCount, 0, int(mesh.vertices.size()));
-    const int meshNormals = std::clamp(mesh.normalCount, 0, int(mesh.normals.size()));
-    const int meshTexcoords = std::clamp(mesh.texcoordCount, 0, int(mesh.texcoords.size()));
+Pipeline::Output Pipeline::poolOutput(int vertexStart, int normalStart, int texcoordStart,
+                                      int faceStart) {
+    Output out{vertices.data(), normals.data(), texcoords.data(), faces.data(), nearKeys.data()};
+    out.vertexCount = vertexStart;
+    out.normalCount = normalStart;
+    out.texcoordCount = texcoordStart;
+    out.faceCount = faceStart;
+    return out;
+}
 
-    const UnitDirections unit(modelView);
-    const Outcodes outside(viewport);
-    int i = 0;
-    for (; i + 4 <= meshVertices; i += 4) {
+void Pipeline::transformOwn(const Planned& p, int vertexFirst, int vertexLast, int normalFirst,
+                            int normalLast, int texcoordFirst, int texcoordLast) {
+    const Mesh& mesh = *p.mesh;
+    const Columns m(p.modelView);
+    const UnitDirections unit(p.modelView);
+    const Outcodes outside(*viewport_);
+    int i = vertexFirst;
+    for (; i + 4 <= vertexLast; i += 4) {
         const MeshVertex* source = &mesh.vertices[i];
-        PipelineVertex* out = &vertices[vertexCount + i];
+        PipelineVertex* out = &vertices[p.vertexBase + i];
         __m128 positions[4];
         for (int j = 0; j < 4; ++j) {
             positions[j] = m.pointLanes(source[j].position);
@@ -245,10 +288,10 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
             _mm_store_ps(&out[j].normal.x, unitNormals[j]);
         }
         outside(Quad::fromRows(positions[0], positions[1], positions[2], positions[3]),
-                &outcodes[vertexCount + i]);
+                &outcodes[p.vertexBase + i]);
     }
-    if (i < meshVertices) {
-        const int lanes = meshVertices - i;
+    if (i < vertexLast) {
+        const int lanes = vertexLast - i;
         vec4 positions[4], directions[4];
         for (int j = 0; j < lanes; ++j) {
             const MeshVertex& source = mesh.vertices[i + j];
@@ -260,42 +303,78 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
         uint8_t codes[4];
         outside(Quad(positions), codes);
         for (int j = 0; j < lanes; ++j) {
-            PipelineVertex& v = vertices[vertexCount + i + j];
+            PipelineVertex& v = vertices[p.vertexBase + i + j];
             v.viewPos = positions[j];
             v.normal = unitNormals[j];
-            outcodes[vertexCount + i + j] = codes[j];
+            outcodes[p.vertexBase + i + j] = codes[j];
         }
     }
-    meshVertexCount += meshVertices;
-    i = 0;
-    for (; i + 4 <= meshNormals; i += 4) {
-        unit(Quad(&mesh.normals[i])).store(&normals[normalCount + i]);
+    i = normalFirst;
+    for (; i + 4 <= normalLast; i += 4) {
+        unit(Quad(&mesh.normals[i])).store(&normals[p.normalBase + i]);
     }
-    if (i < meshNormals) {
-        const int lanes = meshNormals - i;
+    if (i < normalLast) {
+        const int lanes = normalLast - i;
         vec4 directions[4], unitNormals[4];
         for (int j = 0; j < lanes; ++j) {
             directions[j] = mesh.normals[i + j];
         }
         unit(Quad(directions)).store(unitNormals);
         for (int j = 0; j < lanes; ++j) {
-            normals[normalCount + i + j] = unitNormals[j];
+            normals[p.normalBase + i + j] = unitNormals[j];
         }
     }
-    meshNormalCount += meshNormals;
-    for (int i = 0; i < meshTexcoords; ++i) {
-        texcoords[texcoordCount + i] = mesh.texcoords[i];
+    for (int t = texcoordFirst; t < texcoordLast; ++t) {
+        texcoords[p.texcoordBase + t] = mesh.texcoords[t];
     }
-    meshTexcoordCount += meshTexcoords;
+}
 
-    const int faceTotal = std::clamp(mesh.faceCount, 0, int(mesh.faces.size()));
+namespace {
+
+// One more entry at `count`: false when the pool's capacity is reached. A
+// staging vector grows (and `base` follows it) instead of running out early.
+template <typename T>
+bool room(AlignedVector<T>* staging, T*& base, int count, int capacity) {
+    if (count >= capacity) {
+        return false;
+    }
+    if (staging && size_t(count) >= staging->size()) {
+        staging->resize(std::min(std::max<size_t>(256, 2 * staging->size()), size_t(capacity)));
+        base = staging->data();
+    }
+    return true;
+}
+
+} // namespace
+
+bool Pipeline::roomForVertex(Output& out) {
+    return room(out.staging ? &out.staging->vertices : nullptr, out.vertices, out.vertexCount,
+                vertexCapacity);
+}
+bool Pipeline::roomForNormal(Output& out) {
+    return room(out.staging ? &out.staging->normals : nullptr, out.normals, out.normalCount,
+                normalCapacity);
+}
+bool Pipeline::roomForTexcoord(Output& out) {
+    return room(out.staging ? &out.staging->texcoords : nullptr, out.texcoords, out.texcoordCount,
+                texcoordCapacity);
+}
+bool Pipeline::roomForFace(Output& out) {
+    return room(out.staging ? &out.staging->faces : nullptr, out.faces, out.faceCount,
+                faceCapacity) &&
+           room(out.staging ? &out.staging->keys : nullptr, out.keys, out.faceCount, faceCapacity);
+}
+
+void Pipeline::processFaces(const Planned& p, int first, int last, Output& out) {
+    const Mesh& mesh = *p.mesh;
+    const UnitDirections unit(p.modelView);
     vec4 faceNormals[4];
     unsigned front = 0, validLanes = 0;
-    for (int f = 0; f < faceTotal; ++f) {
-        const int lane = f & 3;
+    for (int f = first; f < last; ++f) {
+        const int lane = (f - first) & 3;
         if (lane == 0) {
             // Four faces' back-face tests at a time.
-            const int lanes = std::min(4, faceTotal - f);
+            const int lanes = std::min(4, last - f);
             __m128 eyeToFace[4], sourceNormals[4];
             validLanes = 0;
             for (int j = 0; j < 4; ++j) {
@@ -306,14 +385,14 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
                 const MeshFace& face = mesh.faces[f + j];
                 bool valid = true;
                 for (int k = 0; k < 3; ++k) {
-                    valid = valid && face.vertexIndex[k] >= 0 && face.vertexIndex[k] < meshVertices;
+                    valid = valid && face.vertexIndex[k] >= 0 && face.vertexIndex[k] < p.vertices;
                 }
                 sourceNormals[j] = _mm_load_ps(&face.normal.x);
                 if (valid) {
                     validLanes |= 1u << j;
-                    const vec4& p = vertices[vertexCount + face.vertexIndex[0]].viewPos;
+                    const vec4& v = vertices[p.vertexBase + face.vertexIndex[0]].viewPos;
                     eyeToFace[j] =
-                        _mm_sub_ps(_mm_load_ps(&p.x), _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f));
+                        _mm_sub_ps(_mm_load_ps(&v.x), _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f));
                 }
             }
             // Turned towards the eye: dot(p - eye, n) <= 0 (NaN counts as towards).
@@ -325,80 +404,76 @@ void Pipeline::processMesh(const Mesh& mesh, const mat44& modelView, const Viewp
                 _mm_setzero_ps())));
             front = ~away & validLanes;
         }
-        if (f + 16 < faceTotal) {
+        if (f + 16 < last) {
             // Only the first of a face record's cache lines is read here.
             __builtin_prefetch(&mesh.faces[f + 16].normal);
         }
         const MeshFace& face = mesh.faces[f];
         if (!(validLanes >> lane & 1u)) {
-            ++dropped.faces;
+            ++out.droppedFaces;
             continue;
         }
         if (!(front >> lane & 1u)) {
             continue;
         }
-        const vec4& n = faceNormals[lane];
         bool valid = true;
         Corner corners[3];
         for (int k = 0; k < 3; ++k) {
-            corners[k].vertex = vertexCount + face.vertexIndex[k];
-            int t = face.texcoordIndex[k];
-            int nIndex = face.normalIndex[k];
-            if (t >= 0 && t < meshTexcoords) {
-                corners[k].texcoord = texcoordCount + t;
-            } else if (texcoordCount + meshTexcoordCount < texcoordCapacity) {
+            corners[k].vertex = p.vertexBase + face.vertexIndex[k];
+            const int t = face.texcoordIndex[k];
+            const int n = face.normalIndex[k];
+            if (t >= 0 && t < p.texcoords) {
+                corners[k].texcoord = p.texcoordBase + t;
+            } else if (roomForTexcoord(out)) {
                 // A corner whose coordinate does not exist samples (0, 0).
-                corners[k].texcoord = texcoordCount + meshTexcoordCount++;
-                texcoords[corners[k].texcoord] = vec4();
+                corners[k].texcoord = out.texcoordCount + out.tag;
+                out.texcoords[out.texcoordCount++] = vec4();
             } else {
                 valid = false;
             }
-            if (nIndex >= 0 && nIndex < meshNormals) {
-                corners[k].normal = normalCount + nIndex;
-            } else if (normalCount + meshNormalCount < normalCapacity) {
+            if (n >= 0 && n < p.normals) {
+                corners[k].normal = p.normalBase + n;
+            } else if (roomForNormal(out)) {
                 // A corner without a normal is lit with its vertex's smooth normal.
-                corners[k].normal = normalCount + meshNormalCount++;
-                normals[corners[k].normal] = vertices[corners[k].vertex].normal;
+                corners[k].normal = out.normalCount + out.tag;
+                out.normals[out.normalCount++] = vertices[corners[k].vertex].normal;
             } else {
                 valid = false;
             }
         }
         if (!valid) {
-            ++dropped.faces;
+            ++out.droppedFaces;
+            out.full = true;
             continue;
         }
-        clipAndEmit(corners, face, n, viewport);
+        clipAndEmit(corners, face, faceNormals[lane], out);
     }
-
-    vertexCount += meshVertexCount;
-    normalCount += meshNormalCount;
-    texcoordCount += meshTexcoordCount;
 }
 
-bool Pipeline::newCorner(const Corner& a, const Corner& b, float t, Corner& out) {
-    if (vertexCount + meshVertexCount >= vertexCapacity ||
-        normalCount + meshNormalCount >= normalCapacity ||
-        texcoordCount + meshTexcoordCount >= texcoordCapacity) {
+bool Pipeline::newCorner(const Corner& a, const Corner& b, float t, Output& out, Corner& made) {
+    if (!roomForVertex(out) || !roomForNormal(out) || !roomForTexcoord(out)) {
+        out.full = true;
         return false;
     }
-    const PipelineVertex& va = vertices[a.vertex];
-    const PipelineVertex& vb = vertices[b.vertex];
+    const PipelineVertex& va = vertexAt(out, a.vertex);
+    const PipelineVertex& vb = vertexAt(out, b.vertex);
     float s = 1.0f - t;
-    out.vertex = vertexCount + meshVertexCount++;
-    PipelineVertex& v = vertices[out.vertex];
+    made.vertex = out.vertexCount + out.tag;
+    PipelineVertex& v = out.vertices[out.vertexCount++];
     v.viewPos = va.viewPos + (vb.viewPos - va.viewPos) * t;
     v.normal = normalize(va.normal * s + vb.normal * t);
-    out.normal = normalCount + meshNormalCount++;
-    normals[out.normal] = normalize(normals[a.normal] * s + normals[b.normal] * t);
-    out.texcoord = texcoordCount + meshTexcoordCount++;
-    const vec4& ta = texcoords[a.texcoord];
-    const vec4& tb = texcoords[b.texcoord];
-    texcoords[out.texcoord] = vec4(ta.x * s + tb.x * t, ta.y * s + tb.y * t, 0.0f, 0.0f);
+    made.normal = out.normalCount + out.tag;
+    out.normals[out.normalCount++] =
+        normalize(normalAt(out, a.normal) * s + normalAt(out, b.normal) * t);
+    made.texcoord = out.texcoordCount + out.tag;
+    const vec4& ta = texcoordAt(out, a.texcoord);
+    const vec4& tb = texcoordAt(out, b.texcoord);
+    out.texcoords[out.texcoordCount++] = vec4(ta.x * s + tb.x * t, ta.y * s + tb.y * t, 0.0f, 0.0f);
     return true;
 }
 
 void Pipeline::clipAndEmit(Corner corners[3], const MeshFace& source, const vec4& normal,
-                           const Viewport& viewport) {
+                           Output& out) {
     // The outcodes hold the signs of the distances the walk below computes.
     const unsigned c0 = outcodes[corners[0].vertex], c1 = outcodes[corners[1].vertex],
                    c2 = outcodes[corners[2].vertex];
@@ -407,7 +482,7 @@ void Pipeline::clipAndEmit(Corner corners[3], const MeshFace& source, const vec4
         // The walk below, for every triangle.
     } else if (anyOut == 0) {
         // Inside every plane: the triangle is emitted unchanged.
-        emitFan(corners, 3, source, normal);
+        emitFan(corners, 3, source, normal, out);
         return;
     } else if ((c0 & c1 & c2) >> std::countr_zero(anyOut) & 1u) {
         // The walk passes the planes that every corner is inside; at the first
@@ -423,11 +498,11 @@ void Pipeline::clipAndEmit(Corner corners[3], const MeshFace& source, const vec4
         polygon[k] = corners[k];
     }
     for (int p = 0; p < kClipPlanes; ++p) {
-        const Plane& plane = viewport.planes[p];
+        const Plane& plane = viewport_->planes[p];
         float distance[8];
         bool allInside = true;
         for (int k = 0; k < count; ++k) {
-            distance[k] = plane.distance(vertices[polygon[k].vertex].viewPos);
+            distance[k] = plane.distance(vertexAt(out, polygon[k].vertex).viewPos);
             allInside = allInside && distance[k] >= 0.0f;
         }
         if (allInside) {
@@ -442,11 +517,11 @@ void Pipeline::clipAndEmit(Corner corners[3], const MeshFace& source, const vec4
                 output[outCount++] = polygon[k];
             }
             if (inside != nextInside) {
-                const vec4& a = vertices[polygon[k].vertex].viewPos;
-                const vec4& b = vertices[polygon[next].vertex].viewPos;
+                const vec4& a = vertexAt(out, polygon[k].vertex).viewPos;
+                const vec4& b = vertexAt(out, polygon[next].vertex).viewPos;
                 float t = (-plane.d - dot(plane.n, a)) / dot(plane.n, b - a);
-                if (!newCorner(polygon[k], polygon[next], t, output[outCount])) {
-                    ++dropped.faces;
+                if (!newCorner(polygon[k], polygon[next], t, out, output[outCount])) {
+                    ++out.droppedFaces;
                     return;
                 }
                 ++outCount;
@@ -458,17 +533,18 @@ void Pipeline::clipAndEmit(Corner corners[3], const MeshFace& source, const vec4
             return;
         }
     }
-    emitFan(polygon, count, source, normal);
+    emitFan(polygon, count, source, normal, out);
 }
 
-void Pipeline::emitFan(const Corner* polygon, int count, const MeshFace& source,
-                       const vec4& normal) {
+void Pipeline::emitFan(const Corner* polygon, int count, const MeshFace& source, const vec4& normal,
+                       Output& out) {
     for (int j = 1; j + 1 < count; ++j) {
-        if (faceCount >= faceCapacity) {
-            ++dropped.faces;
+        if (!roomForFace(out)) {
+            ++out.droppedFaces;
+            out.full = true;
             continue;
         }
-        MeshFace& f = faces[faceCount++];
+        MeshFace& f = out.faces[out.faceCount];
         const Corner* fan[3] = {&polygon[0], &polygon[j], &polygon[j + 1]};
         for (int k = 0; k < 3; ++k) {
             f.vertexIndex[k] = fan[k]->vertex;
@@ -480,16 +556,240 @@ void Pipeline::emitFan(const Corner* polygon, int count, const MeshFace& source,
         f.material = source.material;
         f.spare = source.spare;
         // The sort's key, while the corners are still in the cache.
-        float zmax = vertices[f.vertexIndex[0]].viewPos.z;
-        zmax = std::max(zmax, vertices[f.vertexIndex[1]].viewPos.z);
-        zmax = std::max(zmax, vertices[f.vertexIndex[2]].viewPos.z);
+        float zmax = vertexAt(out, f.vertexIndex[0]).viewPos.z;
+        zmax = std::max(zmax, vertexAt(out, f.vertexIndex[1]).viewPos.z);
+        zmax = std::max(zmax, vertexAt(out, f.vertexIndex[2]).viewPos.z);
         const float key = -zmax * 65536.0f;
         // Beyond +-2^31 (some 32000 units away) every face shares the end key.
-        nearKeys[faceCount - 1] = key >= 2147483648.0f    ? INT32_MAX
-                                  : key <= -2147483648.0f ? INT32_MIN
-                                  : key == key            ? int32_t(key)
-                                                          : INT32_MAX;
+        out.keys[out.faceCount++] = key >= 2147483648.0f    ? INT32_MAX
+                                    : key <= -2147483648.0f ? INT32_MIN
+                                    : key == key            ? int32_t(key)
+                                                            : INT32_MAX;
     }
+}
+
+bool Pipeline::planShares(const std::vector<MeshInstance*>& instances, const mat44& viewMatrix,
+                          const Viewport& viewport, int shares) {
+    start_ = {vertexCount, normalCount, texcoordCount, faceCount};
+    int ownVertices = vertexCount, ownNormals = normalCount, ownTexcoords = texcoordCount;
+    int facesPlanned = 0, droppedMeshes = 0;
+    planned_.clear();
+    for (MeshInstance* instance : instances) {
+        if (!instance->meshes || instance->meshIndex < 0 ||
+            instance->meshIndex >= instance->meshes->size()) {
+            ++droppedMeshes;
+            continue;
+        }
+        const Mesh& mesh = (*instance->meshes)[instance->meshIndex];
+        Planned p{instance,
+                  &mesh,
+                  mat44::identity(),
+                  std::clamp(mesh.vertexCount, 0, int(mesh.vertices.size())),
+                  std::clamp(mesh.normalCount, 0, int(mesh.normals.size())),
+                  std::clamp(mesh.texcoordCount, 0, int(mesh.texcoords.size())),
+                  std::clamp(mesh.faceCount, 0, int(mesh.faces.size())),
+                  ownVertices,
+                  ownNormals,
+                  ownTexcoords,
+                  facesPlanned};
+        if (p.vertices > vertexCapacity - ownVertices || p.normals > normalCapacity - ownNormals ||
+            p.texcoords > texcoordCapacity - ownTexcoords) {
+            return false;
+        }
+        ownVertices += p.vertices;
+        ownNormals += p.normals;
+        ownTexcoords += p.texcoords;
+        facesPlanned += p.faces;
+        planned_.push_back(p);
+    }
+    viewport_ = &viewport;
+    viewMatrix_ = viewMatrix;
+    ownVertices_ = ownVertices;
+    ownNormals_ = ownNormals;
+    ownTexcoords_ = ownTexcoords;
+    plannedFaces_ = facesPlanned;
+    dropped.meshes += droppedMeshes;
+    for (MeshInstance* instance : instances) {
+        instance->world = instance->placement * instance->rotation * mat44::scale(instance->scale);
+        instance->firstVertex = nullptr;
+    }
+    for (Planned& p : planned_) {
+        p.modelView = viewMatrix * p.instance->world;
+        p.instance->firstVertex = &vertices[p.vertexBase];
+    }
+    shareCount_ = std::max(shares, 1);
+    while (int(shares_.size()) < shareCount_) {
+        shares_.push_back(std::make_unique<Share>());
+    }
+    for (int s = 0; s < shareCount_; ++s) {
+        Output& out = shares_[size_t(s)]->out;
+        if (s == 0) {
+            // The first share's made entries start where they will stay.
+            out = poolOutput(ownVertices, ownNormals, ownTexcoords, faceCount);
+        } else {
+            Staging& staging = shares_[size_t(s)]->staging;
+            out = Output{staging.vertices.data(), staging.normals.data(), staging.texcoords.data(),
+                         staging.faces.data(), staging.keys.data()};
+            out.tag = INT32_MIN;
+            out.staging = &staging;
+        }
+    }
+    projected_ = false;
+    return true;
+}
+
+namespace {
+
+// Share s of n of the range [begin, end).
+std::pair<int, int> shareOf(int begin, int end, int s, int n) {
+    const int64_t size = end - begin;
+    return {begin + int(size * s / n), begin + int(size * (s + 1) / n)};
+}
+
+} // namespace
+
+void Pipeline::transformShare(int share) {
+    const auto [vertexFirst, vertexLast] =
+        shareOf(start_.vertices, ownVertices_, share, shareCount_);
+    const auto [normalFirst, normalLast] = shareOf(start_.normals, ownNormals_, share, shareCount_);
+    const auto [texcoordFirst, texcoordLast] =
+        shareOf(start_.texcoords, ownTexcoords_, share, shareCount_);
+    for (const Planned& p : planned_) {
+        auto local = [](int first, int last, int base, int count) {
+            return std::pair<int, int>{std::clamp(first - base, 0, count),
+                                       std::clamp(last - base, 0, count)};
+        };
+        const auto [v0, v1] = local(vertexFirst, vertexLast, p.vertexBase, p.vertices);
+        const auto [n0, n1] = local(normalFirst, normalLast, p.normalBase, p.normals);
+        const auto [t0, t1] = local(texcoordFirst, texcoordLast, p.texcoordBase, p.texcoords);
+        if (v0 < v1 || n0 < n1 || t0 < t1) {
+            transformOwn(p, v0, v1, n0, n1, t0, t1);
+        }
+    }
+    projectRange(vertexFirst, vertexLast);
+}
+
+void Pipeline::faceShare(int share) {
+    const auto [first, last] = shareOf(0, plannedFaces_, share, shareCount_);
+    Output& out = shares_[size_t(share)]->out;
+    for (const Planned& p : planned_) {
+        const int f0 = std::clamp(first - p.faceBase, 0, p.faces);
+        const int f1 = std::clamp(last - p.faceBase, 0, p.faces);
+        if (f0 < f1) {
+            processFaces(p, f0, f1, out);
+        }
+    }
+}
+
+bool Pipeline::sharesFit() const {
+    // The first share's counts are pool positions, the others' their own.
+    const Output& first = shares_[0]->out;
+    int64_t made[4] = {first.vertexCount, first.normalCount, first.texcoordCount, first.faceCount};
+    for (int s = 0; s < shareCount_; ++s) {
+        const Output& out = shares_[size_t(s)]->out;
+        if (out.full) {
+            return false;
+        }
+        if (s > 0) {
+            made[0] += out.vertexCount;
+            made[1] += out.normalCount;
+            made[2] += out.texcoordCount;
+            made[3] += out.faceCount;
+        }
+    }
+    return made[0] <= vertexCapacity && made[1] <= normalCapacity && made[2] <= texcoordCapacity &&
+           made[3] <= faceCapacity;
+}
+
+void Pipeline::placeShare(int share) {
+    // Where this share's entries go: after the first share's, and after every
+    // earlier share's.
+    const Output& first = shares_[0]->out;
+    int vertexBase = first.vertexCount, normalBase = first.normalCount,
+        texcoordBase = first.texcoordCount, faceBase = first.faceCount, droppedFaces = 0;
+    for (int s = 0; s < shareCount_; ++s) {
+        const Output& out = shares_[size_t(s)]->out;
+        droppedFaces += out.droppedFaces;
+        if (s == 0 || s >= share) {
+            continue;
+        }
+        vertexBase += out.vertexCount;
+        normalBase += out.normalCount;
+        texcoordBase += out.texcoordCount;
+        faceBase += out.faceCount;
+    }
+    const Output& out = shares_[size_t(share)]->out;
+    if (share == 0) {
+        projectRange(ownVertices_, out.vertexCount);
+    } else {
+        std::copy_n(out.vertices, out.vertexCount, &vertices[vertexBase]);
+        projectRange(vertexBase, vertexBase + out.vertexCount);
+        std::copy_n(out.normals, out.normalCount, &normals[normalBase]);
+        std::copy_n(out.texcoords, out.texcoordCount, &texcoords[texcoordBase]);
+        std::copy_n(out.keys, out.faceCount, &nearKeys[faceBase]);
+        auto place = [](int32_t index, int base) {
+            return index >= 0 ? index : base + int32_t(uint32_t(index) - 0x80000000u);
+        };
+        for (int f = 0; f < out.faceCount; ++f) {
+            const MeshFace& made = out.faces[f];
+            MeshFace& placed = faces[faceBase + f];
+            for (int k = 0; k < 3; ++k) {
+                placed.vertexIndex[k] = place(made.vertexIndex[k], vertexBase);
+                placed.texcoordIndex[k] = place(made.texcoordIndex[k], texcoordBase);
+                placed.normalIndex[k] = place(made.normalIndex[k], normalBase);
+            }
+            placed.cornerCount = 3;
+            placed.normal = made.normal;
+            placed.material = made.material;
+            placed.spare = made.spare;
+        }
+    }
+    if (share == shareCount_ - 1) {
+        // The last share's end is the frame's.
+        const bool pools = share == 0;
+        vertexCount = pools ? out.vertexCount : vertexBase + out.vertexCount;
+        normalCount = pools ? out.normalCount : normalBase + out.normalCount;
+        texcoordCount = pools ? out.texcoordCount : texcoordBase + out.texcoordCount;
+        faceCount = pools ? out.faceCount : faceBase + out.faceCount;
+        dropped.faces += droppedFaces;
+        projected_ = true;
+    }
+}
+
+void Pipeline::redoOneByOne() {
+    // The instances that had no mesh are counted already.
+    vertexCount = start_.vertices;
+    normalCount = start_.normals;
+    texcoordCount = start_.texcoords;
+    faceCount = start_.faces;
+    for (const Planned& p : planned_) {
+        transformInstance(*p.instance, viewMatrix_, *viewport_);
+    }
+}
+
+void Pipeline::runShares() {
+    for (int s = 0; s < shareCount_; ++s) {
+        transformShare(s);
+    }
+    for (int s = 0; s < shareCount_; ++s) {
+        faceShare(s);
+    }
+    if (!sharesFit()) {
+        redoOneByOne();
+        return;
+    }
+    for (int s = 0; s < shareCount_; ++s) {
+        placeShare(s);
+    }
+}
+
+void Pipeline::finishGeometry() {
+    if (!projected_) {
+        projectRange(0, vertexCount);
+        projected_ = true;
+    }
+    sortFaces();
+    buildDrawList();
 }
 
 void Pipeline::registerLight(LightEntry& entry, const mat44& viewMatrix) {
@@ -548,12 +848,18 @@ void Pipeline::sortFaces() {
 }
 
 void Pipeline::projectVertices(const Viewport& viewport) {
-    const Columns projection(viewport.projection);
-    const Columns screen(viewport.screen);
-    const PointLanes projectionLanes(viewport.projection);
-    const PointLanes screenLanes(viewport.screen);
-    int first = 0;
-    for (; first + 4 <= vertexCount; first += 4) {
+    viewport_ = &viewport;
+    projectRange(0, vertexCount);
+    projected_ = true;
+    buildDrawList();
+}
+
+void Pipeline::projectRange(int first, int last) {
+    const Columns projection(viewport_->projection);
+    const Columns screen(viewport_->screen);
+    const PointLanes projectionLanes(viewport_->projection);
+    const PointLanes screenLanes(viewport_->screen);
+    for (; first + 4 <= last; first += 4) {
         PipelineVertex* v = &vertices[first];
         const Quad clip = projectionLanes(
             Quad::fromRows(_mm_load_ps(&v[0].viewPos.x), _mm_load_ps(&v[1].viewPos.x),
@@ -567,12 +873,15 @@ void Pipeline::projectVertices(const Viewport& viewport) {
             _mm_store_ps(&v[j].screenPos.x, rows[j]);
         }
     }
-    for (int i = first; i < vertexCount; ++i) {
+    for (int i = first; i < last; ++i) {
         PipelineVertex& v = vertices[i];
         vec4 clip = projection.point(v.viewPos);
         float inv = 1.0f / clip.w;
         v.screenPos = screen.point(vec4(clip.x * inv, clip.y * inv, clip.z * inv, 1.0f));
     }
+}
+
+void Pipeline::buildDrawList() {
     for (int n = 0; n < faceCount; ++n) {
         if (n + 16 < faceCount) {
             __builtin_prefetch(&faces[order[n + 16]]);

@@ -65,6 +65,47 @@ protected:
         return out;
     }
 
+    // Every drawn face in drawing order with the values its corners index: what
+    // the passes read, whatever the pools' layout.
+    std::string drawn() const {
+        std::string out;
+        auto put = [&](const void* p, size_t n) { out.append(static_cast<const char*>(p), n); };
+        const Pipeline& p = *pipeline;
+        for (int f = 0; f < p.faceCount; ++f) {
+            const Pipeline::DrawFace& d = p.drawList[f];
+            for (int k = 0; k < 3; ++k) {
+                put(&p.vertices[d.vertexIndex[k]], 3 * sizeof(vec4)); // not the spare
+                put(&p.texcoords[d.texcoordIndex[k]], sizeof(vec4));
+                put(&p.normals[d.normalIndex[k]], sizeof(vec4));
+            }
+            put(&d.minY, 2 * sizeof(float));
+            put(&d.material, sizeof(d.material));
+        }
+        return out;
+    }
+    // The frame's geometry in `shares` parts run on this thread, as the workers
+    // run it; false when the frame went one instance after another.
+    bool prepareShared(int shares, const mat44& view = mat44::identity()) {
+        std::vector<MeshInstance*> all;
+        for (MeshInstance& instance : instances) {
+            all.push_back(&instance);
+        }
+        pipeline->resetFrame();
+        const bool planned = pipeline->planShares(all, view, *viewport, shares);
+        if (planned) {
+            pipeline->runShares();
+        } else {
+            for (MeshInstance* instance : all) {
+                pipeline->transformInstance(*instance, view, *viewport);
+            }
+        }
+        for (LightEntry& e : entries) {
+            pipeline->registerLight(e, view);
+        }
+        pipeline->finishGeometry();
+        return planned;
+    }
+
     // The ambient pass, then with `lit` one pass per light.
     std::vector<vec4> shade(bool lit, VertexColorCache* cache = nullptr) {
         ColorBuffer color(W, H);
@@ -233,6 +274,99 @@ TEST_F(PipelineTest, OverflowDropsAndIsReported) {
     EXPECT_EQ(std::vector({p.maxVertices, p.maxFaces, p.maxTexcoords, p.maxNormals,
                            p.maxDropped.meshes, p.maxDropped.faces, p.maxDropped.lights}),
               std::vector({99000, 33000, 99033, 99000, 7, 0, 4}));
+}
+
+// The workers' shares of the geometry give the frame that one instance after
+// another gives, for any number of shares: the same faces in the same order
+// with the same corner values (so the same picture), the same counts and the
+// same drops, on meshes cut by the sides and the near plane, one without
+// normals and with a missing texture coordinate, and an instance without a
+// mesh. Too little room for what clipping makes takes the one-by-one path.
+TEST_F(PipelineTest, SharedGeometryGivesTheOneByOneFrame) {
+    material.diffuse = vec4(0.8f, 0.7f, 0.6f, 1);
+    auto noNormals = meshOf({{{-0.5f, -0.5f, -5}, {10.0f, -0.2f, -5}, {0, 0.5f, -5}, kToCamera},
+                             {{-3, 2, -4}, {-2, -2, -4}, {1, 0, -4}, kToCamera}},
+                            &material);
+    for (MeshFace& face : noNormals->faces) {
+        std::fill_n(face.normalIndex, 3, -1);
+    }
+    noNormals->normals.clear();
+    noNormals->normalCount = 0;
+    noNormals->faces[1].texcoordIndex[2] = 99;
+    const int sphere = meshes.add(makeSphere(24, 12, material));
+    const int torus = meshes.add(makeTorus(32, 12, 0.4f, material));
+    const int box = meshes.add(makeBox(material));
+    const int bare = meshes.add(std::move(noNormals));
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> x(-5, 5), y(-3, 3), z(-9, 0.5f), angle(0, 6);
+    for (int i = 0; i < 24; ++i) {
+        const int mesh = i % 3 == 0 ? sphere : i % 3 == 1 ? torus : box;
+        instances.push_back(MeshInstance::placed(mesh, &meshes, 1.0f,
+                                                 vec4(x(random), y(random), z(random), 1),
+                                                 vec4(angle(random), angle(random), 0)));
+    }
+    instances.push_back(MeshInstance(bare, &meshes));
+    instances.push_back(MeshInstance(999, &meshes));
+    lights[0] =
+        Light{vec4(2, 3, -2, 1), vec4(1, 0.9f, 0.7f, 0), 30.0f, vec4(1, 1, 1, 0), 5.0f, false,
+              vec4(2, 3, -2, 1)};
+    entries.push_back(LightEntry{&lights[0], -1, -1});
+    pipeline->ambient = 0.3f;
+    const mat44 view = eulerTranslation(vec4(0.05f, -0.1f, 0), vec4(0.2f, 0, 0.5f));
+    auto counts = [&] {
+        const Pipeline& p = *pipeline;
+        return std::vector({p.vertexCount, p.normalCount, p.texcoordCount, p.faceCount,
+                            p.dropped.meshes, p.dropped.faces});
+    };
+
+    prepare(view);
+    const std::string reference = drawn();
+    const std::vector<int> referenceCounts = counts();
+    const std::vector<vec4> picture = shade(true);
+    int ownVertices = 0;
+    for (const MeshInstance& instance : instances) {
+        ownVertices +=
+            instance.meshIndex < meshes.size() ? meshes[instance.meshIndex].vertexCount : 0;
+    }
+    const int madeVertices = pipeline->vertexCount - ownVertices;
+    ASSERT_GT(pipeline->faceCount, 1000);
+    ASSERT_GT(madeVertices, 100);
+    std::string layout;
+    for (int n = 1; n <= 4; ++n) {
+        ASSERT_TRUE(prepareShared(n, view));
+        EXPECT_TRUE(drawn() == reference) << n << " shares";
+        EXPECT_EQ(counts(), referenceCounts) << n << " shares";
+        // Any number of shares lays the pools out alike.
+        if (n == 1) {
+            layout = pools();
+        } else {
+            EXPECT_TRUE(pools() == layout) << n << " shares";
+        }
+    }
+    EXPECT_EQ(shade(true), picture);
+
+    // Room for every mesh's own entries but not for everything clipping makes
+    // or for every face: both paths drop the same.
+    for (int* capacity : {&pipeline->vertexCapacity, &pipeline->faceCapacity}) {
+        *capacity = capacity == &pipeline->faceCapacity ? referenceCounts[3] - 25
+                                                        : ownVertices + madeVertices / 2;
+        prepare(view);
+        const std::string dropping = drawn();
+        const std::vector<int> droppingCounts = counts();
+        EXPECT_GT(pipeline->dropped.meshes + pipeline->dropped.faces, 1); // beyond the bare one
+        for (int n : {1, 3}) {
+            ASSERT_TRUE(prepareShared(n, view));
+            EXPECT_TRUE(drawn() == dropping) << n << " shares";
+            EXPECT_EQ(counts(), droppingCounts) << n << " shares";
+        }
+        *capacity = Pipeline::kCapacity;
+    }
+    // Not even the own entries fit: the frame is not shared.
+    pipeline->normalCapacity = 100;
+    prepare(view);
+    const std::vector<int> tooBig = counts();
+    EXPECT_FALSE(prepareShared(2, view));
+    EXPECT_EQ(counts(), tooBig);
 }
 
 // One screen-filling pair of triangles at z = -5. The ambient pass is diffuse

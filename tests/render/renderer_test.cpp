@@ -450,6 +450,7 @@ TEST(ShadowLights, FullBinsGrowAndTheFrameStaysExact) {
 }
 
 // Run under the thread sanitizer this is the race check of the frame protocol,
+// the geometry's shares and their steps, the draw list handed on by worker 0,
 // the build phase, the bins-ready barrier and the counting phase, while
 // balancing moves the bands: the first three frames and the last still match
 // one worker's.
