@@ -1,6 +1,8 @@
 #include "render/internal/pipeline.h"
 
 #include "assets/texture.h"
+#include "render/internal/geometry_lanes.h"
+#include "render/simd.h"
 #include "sys/log.h"
 
 #include <algorithm>
@@ -271,7 +273,13 @@ void Pipeline::transformOwn(const Planned& p, int vertexFirst, int vertexLast, i
     const Columns m(p.modelView);
     const UnitDirections unit(p.modelView);
     const Outcodes outside(*viewport_);
+    const bool wide = activeSimdPath() == SimdPath::Avx2;
     int i = vertexFirst;
+    if (wide) {
+        i += geometry::transformVerticesAvx2(mesh.vertices.data() + i, vertexLast - i, p.modelView,
+                                             viewport_->planes, vertices.data() + p.vertexBase + i,
+                                             outcodes.data() + p.vertexBase + i);
+    }
     for (; i + 4 <= vertexLast; i += 4) {
         const MeshVertex* source = &mesh.vertices[i];
         PipelineVertex* out = &vertices[p.vertexBase + i];
@@ -310,6 +318,10 @@ void Pipeline::transformOwn(const Planned& p, int vertexFirst, int vertexLast, i
         }
     }
     i = normalFirst;
+    if (wide) {
+        i += geometry::unitDirectionsAvx2(mesh.normals.data() + i, normalLast - i, p.modelView,
+                                          &normals[p.normalBase + i]);
+    }
     for (; i + 4 <= normalLast; i += 4) {
         unit(Quad(&mesh.normals[i])).store(&normals[p.normalBase + i]);
     }
@@ -368,17 +380,19 @@ bool Pipeline::roomForFace(Output& out) {
 void Pipeline::processFaces(const Planned& p, int first, int last, Output& out) {
     const Mesh& mesh = *p.mesh;
     const UnitDirections unit(p.modelView);
-    vec4 faceNormals[4];
+    const bool wide = activeSimdPath() == SimdPath::Avx2;
+    const int group = wide ? 8 : 4;
+    alignas(16) vec4 faceNormals[8];
     unsigned front = 0, validLanes = 0;
     for (int f = first; f < last; ++f) {
-        const int lane = (f - first) & 3;
+        const int lane = (f - first) & (group - 1);
         if (lane == 0) {
-            // Four faces' back-face tests at a time.
-            const int lanes = std::min(4, last - f);
-            __m128 eyeToFace[4], sourceNormals[4];
+            // A group of faces' back-face tests at a time.
+            const int lanes = std::min(group, last - f);
+            alignas(16) vec4 eyeToFace[8], sourceNormals[8];
             validLanes = 0;
-            for (int j = 0; j < 4; ++j) {
-                eyeToFace[j] = sourceNormals[j] = _mm_setzero_ps();
+            for (int j = 0; j < group; ++j) {
+                eyeToFace[j] = sourceNormals[j] = vec4(0, 0, 0, 0);
                 if (j >= lanes) {
                     continue;
                 }
@@ -387,21 +401,24 @@ void Pipeline::processFaces(const Planned& p, int first, int last, Output& out) 
                 for (int k = 0; k < 3; ++k) {
                     valid = valid && face.vertexIndex[k] >= 0 && face.vertexIndex[k] < p.vertices;
                 }
-                sourceNormals[j] = _mm_load_ps(&face.normal.x);
+                sourceNormals[j] = face.normal;
                 if (valid) {
                     validLanes |= 1u << j;
                     const vec4& v = vertices[p.vertexBase + face.vertexIndex[0]].viewPos;
-                    eyeToFace[j] =
-                        _mm_sub_ps(_mm_load_ps(&v.x), _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f));
+                    _mm_store_ps(&eyeToFace[j].x, _mm_sub_ps(_mm_load_ps(&v.x),
+                                                             _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f)));
                 }
             }
-            // Turned towards the eye: dot(p - eye, n) <= 0 (NaN counts as towards).
-            const Quad n = unit(Quad::fromRows(sourceNormals[0], sourceNormals[1], sourceNormals[2],
-                                               sourceNormals[3]));
-            n.store(faceNormals);
-            const unsigned away = unsigned(_mm_movemask_ps(_mm_cmpgt_ps(
-                dot4(Quad::fromRows(eyeToFace[0], eyeToFace[1], eyeToFace[2], eyeToFace[3]), n),
-                _mm_setzero_ps())));
+            unsigned away;
+            if (wide) {
+                away = geometry::facingAwayAvx2(eyeToFace, sourceNormals, p.modelView, faceNormals);
+            } else {
+                // Turned towards the eye: dot(p - eye, n) <= 0 (NaN counts as towards).
+                const Quad n = unit(Quad(sourceNormals));
+                n.store(faceNormals);
+                away = unsigned(
+                    _mm_movemask_ps(_mm_cmpgt_ps(dot4(Quad(eyeToFace), n), _mm_setzero_ps())));
+            }
             front = ~away & validLanes;
         }
         if (f + 16 < last) {
@@ -859,6 +876,10 @@ void Pipeline::projectRange(int first, int last) {
     const Columns screen(viewport_->screen);
     const PointLanes projectionLanes(viewport_->projection);
     const PointLanes screenLanes(viewport_->screen);
+    if (activeSimdPath() == SimdPath::Avx2 && first < last) {
+        first += geometry::projectAvx2(&vertices[first], last - first, viewport_->projection,
+                                       viewport_->screen);
+    }
     for (; first + 4 <= last; first += 4) {
         PipelineVertex* v = &vertices[first];
         const Quad clip = projectionLanes(

@@ -4,6 +4,7 @@
 
 #include "render/internal/pipeline.h"
 #include "render/internal/shading.h"
+#include "render/simd.h"
 #include "scenes.h"
 #include "sys/log.h"
 #include "tests/support/meshgen.h"
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <list>
 #include <memory>
 #include <random>
@@ -196,6 +199,55 @@ TEST_F(PipelineTest, ClippingShortcutsGiveTheFullWalksPools) {
     run(tris);
     // Byte for byte: corners behind the eye project to NaN.
     EXPECT_TRUE(pools() == fast);
+}
+
+// Every vector path fills the pools with the 4-lane path's bits: transform,
+// normals, outcodes, the facing test and projection, over meshes whose sizes
+// leave tails, with NaN, infinities, denormals and zero normals among the
+// vertices, one instance after another and in three shares.
+TEST_F(PipelineTest, EveryVectorPathFillsThePoolsWithTheSameBits) {
+    std::mt19937 random(31);
+    std::uniform_real_distribution<float> x(-9.0f, 9.0f), y(-6.0f, 6.0f), z(-6.0f, 0.5f);
+    std::vector<Tri> tris;
+    for (int i = 0; i < 1001; ++i) {
+        const vec4 a(x(random), y(random), z(random)), b(x(random), y(random), z(random)),
+            c(x(random), y(random), z(random));
+        tris.push_back({a, b, c, normalize(cross(b - a, c - a))});
+    }
+    auto mesh = meshOf(tris, &material);
+    const float odd[] = {NAN, INFINITY, -INFINITY, 1e-40f, -1e-42f, 0.0f, 3e38f};
+    for (size_t i = 0; i < std::size(odd); ++i) {
+        mesh->vertices[37 * i + 5].position.y = odd[i];
+        mesh->vertices[53 * i + 2].normal = vec4(odd[i], 0, 0, 0);
+        mesh->normals[41 * i + 1].z = odd[i];
+        mesh->faces[29 * i + 3].normal = vec4(0, odd[i], 0, 0);
+    }
+    const int index = meshes.add(std::move(mesh));
+    for (int i = 0; i < 3; ++i) {
+        instances.push_back(MeshInstance::placed(index, &meshes, 1.0f - 0.2f * float(i),
+                                                 vec4(0.3f * float(i), 0, 0, 1),
+                                                 vec4(0.1f, 0.2f * float(i), 0)));
+    }
+    const mat44 view = eulerTranslation(vec4(0.05f, 0.1f, 0), vec4(0, 0.2f, -0.5f));
+    const SimdPath active = activeSimdPath();
+    setSimdPath(SimdPath::Sse);
+    prepare(view);
+    const std::string oneByOne = pools();
+    prepareShared(3, view);
+    const std::string shared = pools();
+    ASSERT_GT(pipeline->faceCount, 1000);
+    for (SimdPath path : kSimdPaths) {
+        setSimdPath(path);
+        if (activeSimdPath() != path) {
+            std::printf("skipped the %s path: this processor lacks it\n", simdPathName(path));
+            continue;
+        }
+        prepare(view);
+        EXPECT_TRUE(pools() == oneByOne) << simdPathName(path);
+        prepareShared(3, view);
+        EXPECT_TRUE(pools() == shared) << simdPathName(path);
+    }
+    setSimdPath(active);
 }
 
 // The pool entries are exactly the expressions of the math library: each vertex,
