@@ -62,7 +62,32 @@ struct GeometryScene {
     }
 };
 
+// Runs the case on the vector path named by its argument, or skips it on a
+// processor without that path; the active path is restored after.
+bool enterPath(benchmark::State& state, SimdPath& previous) {
+    const SimdPath path = SimdPath(state.range(0));
+    if (!simdPathSupported(path)) {
+        state.SkipWithError("this processor lacks the path");
+        return false;
+    }
+    previous = activeSimdPath();
+    setSimdPath(path);
+    state.SetLabel(simdPathName(path));
+    return true;
+}
+
+void simdPathArgs(benchmark::internal::Benchmark* b) {
+    b->ArgName("path");
+    for (SimdPath path : kSimdPaths) {
+        b->Arg(int(path));
+    }
+}
+
 void BM_Transform(benchmark::State& state) {
+    SimdPath previous;
+    if (!enterPath(state, previous)) {
+        return;
+    }
     GeometryScene scene;
     int frame = 0;
     for (auto _ : state) {
@@ -70,8 +95,9 @@ void BM_Transform(benchmark::State& state) {
         benchmark::DoNotOptimize(scene.pipeline->faceCount);
     }
     state.counters["faces"] = scene.pipeline->faceCount;
+    setSimdPath(previous);
 }
-BENCHMARK(BM_Transform)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Transform)->Apply(simdPathArgs)->Unit(benchmark::kMicrosecond);
 
 // Pushes the meshes and pools out of every cache level, untimed.
 void flushCaches(benchmark::State& state) {
@@ -108,6 +134,10 @@ void BM_SortAndProjectCold(benchmark::State& state) {
 BENCHMARK(BM_SortAndProjectCold)->Unit(benchmark::kMicrosecond);
 
 void BM_SortAndProject(benchmark::State& state) {
+    SimdPath previous;
+    if (!enterPath(state, previous)) {
+        return;
+    }
     GeometryScene scene;
     scene.transform(0);
     for (auto _ : state) {
@@ -115,8 +145,9 @@ void BM_SortAndProject(benchmark::State& state) {
         scene.pipeline->projectVertices(scene.viewport);
         benchmark::DoNotOptimize(scene.pipeline->drawList[0]);
     }
+    setSimdPath(previous);
 }
-BENCHMARK(BM_SortAndProject)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SortAndProject)->Apply(simdPathArgs)->Unit(benchmark::kMicrosecond);
 
 // Seeded triangles of about 30 pixels, wound to be drawn, at depths that
 // overlap so the depth test both passes and fails.
@@ -154,20 +185,6 @@ void fillFrame(ColorBuffer& color) {
     for (int i = 0; i < color.width * color.height; ++i) {
         color.pixels[i] = vec4(unit(random), unit(random), unit(random), unit(random));
     }
-}
-
-// Runs the case on the vector path named by its argument, or skips it on a
-// processor without that path; the active path is restored after.
-bool enterPath(benchmark::State& state, SimdPath& previous) {
-    const SimdPath path = SimdPath(state.range(0));
-    if (!simdPathSupported(path)) {
-        state.SkipWithError("this processor lacks the path");
-        return false;
-    }
-    previous = activeSimdPath();
-    setSimdPath(path);
-    state.SetLabel(simdPathName(path));
-    return true;
 }
 
 void BM_Resolve(benchmark::State& state) {
@@ -258,13 +275,6 @@ BENCHMARK(BM_Rasterize)
                    {int(Member::Flat), int(Member::GouraudAdd), int(Member::GouraudAddMasked),
                     int(Member::Textured), int(Member::StencilIncrement)}})
     ->Unit(benchmark::kMicrosecond);
-
-void simdPathArgs(benchmark::internal::Benchmark* b) {
-    b->ArgName("path");
-    for (SimdPath path : kSimdPaths) {
-        b->Arg(int(path));
-    }
-}
 
 BENCHMARK(BM_Resolve)->Apply(simdPathArgs)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Blur)
