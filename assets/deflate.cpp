@@ -45,8 +45,13 @@ constexpr unsigned kInsertTail = 4;
 // Positions are 32-bit offsets into a segment; matches never reach into an earlier segment.
 constexpr size_t kSegmentBytes = size_t{1} << 30;
 
-// A symbol: a byte value, or kMatch | distance << 8 | (length - 3).
-constexpr uint32_t kMatch = 1u << 31;
+// A symbol: bits 0-8 pick the literal/length entry (a byte value, or 256 + length - 3), bits
+// 9-24 hold the distance and bits 25-29 its code. A literal has distance 0 and the code
+// kNoDistance, whose code and extra bits are empty, so both kinds are written the same way,
+// without a branch that the mix of literals and matches would make hard to predict.
+constexpr unsigned kNoDistance = kDistanceSymbols;
+constexpr unsigned kDistanceShift = 9;
+constexpr unsigned kDistanceCodeShift = 25;
 
 struct LevelParams {
     unsigned chain; // hash chain entries tried per position
@@ -111,15 +116,23 @@ unsigned reverseBits(unsigned code, unsigned count) {
     return x >> (16 - count);
 }
 
+// Little-endian loads on any host: matchLength counts the equal bytes from the low end, and the
+// hash, so the output, stays the same everywhere.
 uint32_t load32(const uint8_t* p) {
     uint32_t v;
     std::memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::big) {
+        v = __builtin_bswap32(v);
+    }
     return v;
 }
 
 uint64_t load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+        v = __builtin_bswap64(v);
+    }
     return v;
 }
 
@@ -259,26 +272,35 @@ struct FixedCodes {
 };
 const FixedCodes kFixed;
 
+// Whole bytes at data[used], the bits still pending (fewer than eight after a flush) in `bits`.
+// A plain value, so that a hot loop can work on a copy held in registers: as far as the compiler
+// knows, a store through the byte pointer could change any member of an object it can reach.
 class BitWriter {
 public:
-    explicit BitWriter(std::vector<uint8_t>& out) : out_(out), used_(out.size()) {}
+    explicit BitWriter(std::vector<uint8_t>& out)
+        : out_(&out), data_(out.data()), used_(out.size()) {}
 
     // Room for `bytes` more bytes, plus the eight that every store writes.
     void reserve(size_t bytes) {
         const size_t need = used_ + bytes + 16;
-        if (out_.size() < need) {
-            out_.resize(std::max(need, out_.size() + out_.size() / 2));
+        if (out_->size() < need) {
+            out_->resize(std::max(need, out_->size() + out_->size() / 2));
+            data_ = out_->data();
         }
     }
     // At most 56 bits between two flushes.
-    void put(uint32_t value, unsigned count) {
-        bits_ |= uint64_t{value} << count_;
+    void put(uint64_t value, unsigned count) {
+        bits_ |= value << count_;
         count_ += count;
     }
     void flush() {
-        std::memcpy(out_.data() + used_, &bits_, 8);
+        uint64_t word = bits_;
+        if constexpr (std::endian::native == std::endian::big) {
+            word = __builtin_bswap64(word);
+        }
+        std::memcpy(data_ + used_, &word, 8);
         used_ += count_ >> 3;
-        bits_ = (count_ & ~7u) == 64 ? 0 : bits_ >> (count_ & ~7u);
+        bits_ >>= count_ & ~7u; // below 64: put() adds at most 56 bits to fewer than 8
         count_ &= 7;
     }
     void alignToByte() {
@@ -288,14 +310,15 @@ public:
     // Whole bytes, after alignToByte. `data` may be null when size is 0 (empty input).
     void bytes(const uint8_t* data, size_t size) {
         if (size > 0) {
-            std::memcpy(out_.data() + used_, data, size);
+            std::memcpy(data_ + used_, data, size);
             used_ += size;
         }
     }
-    void finish() { out_.resize(used_); }
+    void finish() { out_->resize(used_); }
 
 private:
-    std::vector<uint8_t>& out_;
+    std::vector<uint8_t>* out_;
+    uint8_t* data_;
     size_t used_;
     uint64_t bits_ = 0;
     unsigned count_ = 0;
@@ -310,7 +333,7 @@ public:
 
 private:
     void literal(uint8_t byte) {
-        symbols_[symbolCount_++] = byte;
+        symbols_[symbolCount_++] = byte | kNoDistance << kDistanceCodeShift;
         ++literalFreq_[byte];
         ++covered_;
         if (symbolCount_ == kBlockSymbols) [[unlikely]] {
@@ -318,9 +341,11 @@ private:
         }
     }
     void match(unsigned length, uint32_t distance) {
-        symbols_[symbolCount_++] = kMatch | distance << 8 | (length - 3);
+        const unsigned code = distanceCode(distance);
+        symbols_[symbolCount_++] =
+            (256 + length - 3) | distance << kDistanceShift | code << kDistanceCodeShift;
         ++literalFreq_[257 + kLengthCode[length - 3]];
-        ++distanceFreq_[distanceCode(distance)];
+        ++distanceFreq_[code];
         covered_ += length;
         if (symbolCount_ == kBlockSymbols) [[unlikely]] {
             writeBlock(false);
@@ -554,24 +579,43 @@ void Deflater::writeStored(size_t from, size_t to, bool final) {
 
 void Deflater::writeSymbols(const uint8_t* literalLengths, const uint16_t* literalCodes,
                             const uint8_t* distanceLengths, const uint16_t* distanceCodes) {
+    // For this block's codes: each literal/length entry's code and extra bits as one value, and
+    // each distance code's code, the place of its extra bits and its whole width.
+    std::array<uint32_t, 512> headBits;
+    std::array<uint8_t, 512> headWidth;
+    for (unsigned b = 0; b < 256; ++b) {
+        headBits[b] = literalCodes[b];
+        headWidth[b] = literalLengths[b];
+    }
+    for (unsigned l = 0; l < 256; ++l) {
+        const unsigned code = kLengthCode[l];
+        const unsigned symbol = 257 + code;
+        headBits[256 + l] = literalCodes[symbol] | (l + 3 - kLengthBase[code])
+                                                       << literalLengths[symbol];
+        headWidth[256 + l] = static_cast<uint8_t>(literalLengths[symbol] + kLengthExtra[code]);
+    }
+    std::array<uint16_t, kDistanceSymbols + 1> tailCode{}, tailBase{};
+    std::array<uint8_t, kDistanceSymbols + 1> tailShift{}, tailWidth{};
+    for (unsigned c = 0; c < kDistanceSymbols; ++c) {
+        tailCode[c] = distanceCodes[c];
+        tailBase[c] = kDistanceBase[c];
+        tailShift[c] = distanceLengths[c];
+        tailWidth[c] = static_cast<uint8_t>(distanceLengths[c] + kDistanceExtra[c]);
+    }
+
+    BitWriter bits = bits_; // a local copy stays in registers
     for (size_t i = 0; i < symbolCount_; ++i) {
         const uint32_t s = symbols_[i];
-        if (!(s & kMatch)) {
-            bits_.put(literalCodes[s], literalLengths[s]);
-        } else {
-            const unsigned length = s & 0xff;
-            const unsigned lc = kLengthCode[length];
-            bits_.put(literalCodes[257 + lc], literalLengths[257 + lc]);
-            bits_.put(length + 3 - kLengthBase[lc], kLengthExtra[lc]);
-            const uint32_t distance = (s >> 8) & 0xffff;
-            const unsigned dc = distanceCode(distance);
-            bits_.put(distanceCodes[dc], distanceLengths[dc]);
-            bits_.put(distance - kDistanceBase[dc], kDistanceExtra[dc]);
-        }
-        bits_.flush();
+        const unsigned head = s & 0x1ff;
+        const unsigned code = s >> kDistanceCodeShift;
+        const uint32_t distance = (s >> kDistanceShift) & 0xffff;
+        const uint64_t tail = tailCode[code] | (distance - tailBase[code]) << tailShift[code];
+        bits.put(headBits[head] | tail << headWidth[head], headWidth[head] + tailWidth[code]);
+        bits.flush();
     }
-    bits_.put(literalCodes[kEndOfBlock], literalLengths[kEndOfBlock]);
-    bits_.flush();
+    bits.put(literalCodes[kEndOfBlock], literalLengths[kEndOfBlock]);
+    bits.flush();
+    bits_ = bits;
 }
 
 void Deflater::writeBlock(bool final) {
@@ -719,32 +763,36 @@ void deflateZlib(const uint8_t* data, size_t size, int level, std::vector<uint8_
 
 uint32_t updateAdler32(uint32_t adler, const uint8_t* data, size_t size) {
     constexpr uint32_t kBase = 65521;
-    // The most bytes whose sums cannot overflow 32 bits before they are reduced: the largest n
-    // with 255 n (n + 1) / 2 + (n + 1) (kBase - 1) < 2^32.
-    constexpr size_t kRun = 5552;
-    uint32_t a = adler & 0xffff, b = adler >> 16;
-    while (size > 0) {
-        size_t run = std::min(size, kRun);
-        size -= run;
-        // 32 bytes at a time as two sums the compiler can vectorize: each byte adds to b once
-        // for every byte from it to the end of the group.
-        for (; run >= 32; run -= 32, data += 32) {
-            uint32_t sum = 0, weighted = 0;
-            for (uint32_t i = 0; i < 32; ++i) {
-                sum += data[i];
-                weighted += (32 - i) * data[i];
+    // The bytes go in columns of 16 with a running sum per column, which the compiler turns
+    // into vector code. For K rows, byte i of row k adds 16 (K - 1 - k) + 16 - i to b: the
+    // first part is what `earlier` gathers (each row adds the column sums of the rows before
+    // it), the second is weighed in at the end. 4096 rows keep `earlier` below 2^32.
+    constexpr size_t kColumns = 16;
+    constexpr size_t kMaxRows = 4096;
+    uint64_t a = adler & 0xffff, b = adler >> 16;
+    while (size >= kColumns) {
+        const size_t rows = std::min(size / kColumns, kMaxRows);
+        uint32_t column[kColumns] = {}, earlier[kColumns] = {};
+        for (size_t k = 0; k < rows; ++k, data += kColumns) {
+            for (size_t i = 0; i < kColumns; ++i) {
+                earlier[i] += column[i];
+                column[i] += data[i];
             }
-            b += 32 * a + weighted;
-            a += sum;
         }
-        for (; run > 0; --run) {
-            a += *data++;
-            b += a;
+        b += a * rows * kColumns;
+        for (size_t i = 0; i < kColumns; ++i) {
+            a += column[i];
+            b += uint64_t{earlier[i]} * kColumns + uint64_t{column[i]} * (kColumns - i);
         }
         a %= kBase;
         b %= kBase;
+        size -= rows * kColumns;
     }
-    return b << 16 | a;
+    for (; size > 0; --size) {
+        a += *data++;
+        b += a;
+    }
+    return uint32_t(b % kBase) << 16 | uint32_t(a % kBase);
 }
 
 } // namespace lumo
