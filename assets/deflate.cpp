@@ -433,9 +433,19 @@ void Deflater::greedyOneProbe(const uint8_t* base, uint32_t size) {
                                             limit - kMinMatch);
                 match(length, pos - candidate);
                 const uint32_t end = pos + length;
-                const uint32_t from = std::max(pos + 1, end - kInsertTail);
-                for (uint32_t p = from; p < end && p <= last; ++p) {
-                    table[hash4(load32(base + p))] = p;
+                if (end + kMinMatch <= size) {
+                    // The last four positions from one load of their eight bytes (after a match
+                    // of four, the first is pos itself, stored again).
+                    static_assert(kInsertTail + kMinMatch <= 8);
+                    const uint64_t bytes = load64(base + end - kInsertTail);
+                    for (uint32_t k = 0; k < kInsertTail; ++k) {
+                        table[hash4(uint32_t(bytes >> (8 * k)))] = end - kInsertTail + k;
+                    }
+                } else {
+                    const uint32_t from = std::max(pos + 1, end - kInsertTail);
+                    for (uint32_t p = from; p < end && p <= last; ++p) {
+                        table[hash4(load32(base + p))] = p;
+                    }
                 }
                 pos = end;
             } else {
