@@ -108,7 +108,7 @@ public:
 
 } // namespace
 
-TEST(CaptureFiles, TheWavIsCanonicalAndWritersRefuseBadTargets) {
+TEST(CaptureFiles, TheWavIsCanonicalThePngExactAndWritersRefuseBadTargets) {
     const std::vector<int16_t> span = {2, -2, 3, -3, 0, 0, 0, 0};
 
     std::string error;
@@ -128,6 +128,23 @@ TEST(CaptureFiles, TheWavIsCanonicalAndWritersRefuseBadTargets) {
     uint32_t pixel = 0;
     EXPECT_FALSE(writeXrgbPng("/nonexistent/a.png", &pixel, 1, 1, 1, error));
     EXPECT_FALSE(writeXrgbPng(testing::TempDir() + "lumo-never.png", &pixel, 0, 1, 1, error));
+
+    // XRGB rows `stride` apart become exact RGB: the unused byte and the padding are dropped.
+    const std::string png = testing::TempDir() + "lumo-xrgb.png";
+    const uint32_t xrgb[] = {0xff102030, 0x00405060, 0x11708090, 0xdeadbeef, //
+                             0x00a0b0c0, 0x22d0e0f0, 0x00010203, 0xdeadbeef};
+    for (int level : {0, 1, 9}) {
+        ASSERT_TRUE(writeXrgbPng(png, xrgb, 3, 2, 4, error, level)) << error;
+        const std::string bytes = readFile(png);
+        PngImage image;
+        ASSERT_EQ(decodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), image),
+                  PngError::None);
+        EXPECT_EQ(image.pixels,
+                  (std::vector<uint8_t>{0x10, 0x20, 0x30, 255, 0x40, 0x50, 0x60, 255,
+                                        0x70, 0x80, 0x90, 255, 0xa0, 0xb0, 0xc0, 255,
+                                        0xd0, 0xe0, 0xf0, 255, 0x01, 0x02, 0x03, 255}));
+    }
+    fs::remove(png);
 }
 
 TEST(CaptureVideo, EachQualityIsItsX264PresetAtOneConstantQuality) {

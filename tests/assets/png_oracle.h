@@ -1,7 +1,8 @@
 #pragma once
-// Test helpers for the PNG decoder and the inflater: PNG files written by libpng from sample
-// values we choose (so the expected RGBA is computed independently), chunk-level editing with
-// fresh CRCs for crafting broken files, and zlib's compressor.
+// Test helpers for the PNG decoder and encoder, the inflater and the deflater: PNG files written
+// by libpng from sample values we choose (so the expected RGBA is computed independently),
+// libpng's reading of a file, chunk-level editing with fresh CRCs for crafting broken files, and
+// zlib's compressor.
 
 #include "assets/png.h"
 
@@ -88,6 +89,23 @@ inline std::vector<uint8_t> writePng(const PngPlan& plan) {
     png_write_png(png, info, PNG_TRANSFORM_PACKING, nullptr);
     png_destroy_write_struct(&png, &info);
     return file;
+}
+
+// libpng's 8-bit RGBA of a file (opaque alpha added to RGB), or nothing when libpng refuses it,
+// as it does a file with a wrong CRC or a zlib stream with a wrong checksum.
+inline std::vector<uint8_t> readPngRgba(const std::vector<uint8_t>& file) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) {
+        return {};
+    }
+    image.format = PNG_FORMAT_RGBA;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
+        png_image_free(&image);
+        return {};
+    }
+    return pixels;
 }
 
 // The RGBA bytes the decoder must produce for plan, computed from the samples.

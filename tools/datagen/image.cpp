@@ -1,41 +1,25 @@
 #include "tools/datagen/image.h"
 
+#include "assets/png_write.h"
 #include "tools/datagen/noise.h"
-
-#include <png.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
 
 namespace lumo::datagen {
 
 bool writePng(const std::string& path, const Image& image) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        std::fprintf(stderr, "datagen: cannot write %s\n", path.c_str());
+    // Level 6, as before: the textures are small, so a faster level would save little time.
+    constexpr int kLevel = 6;
+    std::string error;
+    const PngRows rows = packedRows(image.rgba.data(), uint32_t(image.width),
+                                    uint32_t(image.height), PngColor::Rgba);
+    if (!savePng(path, rows, kLevel, error)) {
+        std::fprintf(stderr, "datagen: cannot write %s: %s\n", path.c_str(), error.c_str());
         return false;
     }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(f);
-        std::fprintf(stderr, "datagen: PNG encoding failed for %s\n", path.c_str());
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), 8,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < image.height; ++y) {
-        png_write_row(png, &image.rgba[size_t(y) * image.width * 4]);
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return std::fclose(f) == 0;
+    return true;
 }
 
 namespace {
