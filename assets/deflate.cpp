@@ -1,4 +1,5 @@
 #include "assets/deflate.h"
+#include "assets/deflate_tables.h"
 
 #include <algorithm>
 #include <array>
@@ -24,6 +25,8 @@
 
 namespace lumo {
 namespace {
+
+using namespace deflate_tables;
 
 constexpr uint32_t kWindow = 32768;
 constexpr unsigned kMinMatch = 4; // what the hash covers
@@ -68,20 +71,6 @@ constexpr std::array<LevelParams, 10> kLevels = {{{0, false, 0},
                                                   {128, true, kMaxMatch},
                                                   {512, true, kMaxMatch},
                                                   {4096, true, kMaxMatch}}};
-
-constexpr std::array<uint16_t, 29> kLengthBase = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                                  15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                                  67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<uint16_t, 30> kDistanceBase = {
-    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::array<uint8_t, 30> kDistanceExtra = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
-                                                    4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
-                                                    9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr std::array<uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 // The length code (0 for symbol 257 ... 28 for 285) of every match length minus 3. 258 has a
 // code of its own although code 284 with all extra bits set would spell it too.
