@@ -216,32 +216,38 @@ void Pipeline::resetFrame() {
     projected_ = true;
 }
 
+bool Pipeline::plan(MeshInstance& instance, int vertexBase, int normalBase, int texcoordBase,
+                    int faceBase, Planned& p) const {
+    if (!instance.meshes || instance.meshIndex < 0 ||
+        instance.meshIndex >= instance.meshes->size()) {
+        return false;
+    }
+    const Mesh& mesh = (*instance.meshes)[instance.meshIndex];
+    p = Planned{&instance,
+                &mesh,
+                mat44::identity(),
+                std::clamp(mesh.vertexCount, 0, int(mesh.vertices.size())),
+                std::clamp(mesh.normalCount, 0, int(mesh.normals.size())),
+                std::clamp(mesh.texcoordCount, 0, int(mesh.texcoords.size())),
+                std::clamp(mesh.faceCount, 0, int(mesh.faces.size())),
+                vertexBase,
+                normalBase,
+                texcoordBase,
+                faceBase};
+    return p.vertices <= vertexCapacity - vertexBase && p.normals <= normalCapacity - normalBase &&
+           p.texcoords <= texcoordCapacity - texcoordBase;
+}
+
 void Pipeline::transformInstance(MeshInstance& instance, const mat44& viewMatrix,
                                  const Viewport& viewport) {
     instance.world = instance.placement * instance.rotation * mat44::scale(instance.scale);
     instance.firstVertex = nullptr;
-    if (!instance.meshes || instance.meshIndex < 0 ||
-        instance.meshIndex >= instance.meshes->size()) {
+    Planned p{};
+    if (!plan(instance, vertexCount, normalCount, texcoordCount, 0, p)) {
         ++dropped.meshes;
         return;
     }
-    const Mesh& mesh = (*instance.meshes)[instance.meshIndex];
-    Planned p{&instance,
-              &mesh,
-              viewMatrix * instance.world,
-              std::clamp(mesh.vertexCount, 0, int(mesh.vertices.size())),
-              std::clamp(mesh.normalCount, 0, int(mesh.normals.size())),
-              std::clamp(mesh.texcoordCount, 0, int(mesh.texcoords.size())),
-              std::clamp(mesh.faceCount, 0, int(mesh.faces.size())),
-              vertexCount,
-              normalCount,
-              texcoordCount,
-              0};
-    if (p.vertices > vertexCapacity - vertexCount || p.normals > normalCapacity - normalCount ||
-        p.texcoords > texcoordCapacity - texcoordCount) {
-        ++dropped.meshes;
-        return;
-    }
+    p.modelView = viewMatrix * instance.world;
     instance.firstVertex = &vertices[vertexCount];
     viewport_ = &viewport;
     projected_ = false;
@@ -592,25 +598,12 @@ bool Pipeline::planShares(const std::vector<MeshInstance*>& instances, const mat
     int facesPlanned = 0, droppedMeshes = 0;
     planned_.clear();
     for (MeshInstance* instance : instances) {
-        if (!instance->meshes || instance->meshIndex < 0 ||
-            instance->meshIndex >= instance->meshes->size()) {
-            ++droppedMeshes;
-            continue;
-        }
-        const Mesh& mesh = (*instance->meshes)[instance->meshIndex];
-        Planned p{instance,
-                  &mesh,
-                  mat44::identity(),
-                  std::clamp(mesh.vertexCount, 0, int(mesh.vertices.size())),
-                  std::clamp(mesh.normalCount, 0, int(mesh.normals.size())),
-                  std::clamp(mesh.texcoordCount, 0, int(mesh.texcoords.size())),
-                  std::clamp(mesh.faceCount, 0, int(mesh.faces.size())),
-                  ownVertices,
-                  ownNormals,
-                  ownTexcoords,
-                  facesPlanned};
-        if (p.vertices > vertexCapacity - ownVertices || p.normals > normalCapacity - ownNormals ||
-            p.texcoords > texcoordCapacity - ownTexcoords) {
+        Planned p{};
+        if (!plan(*instance, ownVertices, ownNormals, ownTexcoords, facesPlanned, p)) {
+            if (!p.mesh) {
+                ++droppedMeshes;
+                continue;
+            }
             return false;
         }
         ownVertices += p.vertices;

@@ -169,6 +169,11 @@ private:
         int32_t vertex, texcoord, normal;
     };
 
+    // The instance's mesh and own entries with their blocks at the bases
+    // (modelView left to the caller). False when it has no mesh (p.mesh null)
+    // or its own entries do not fit the pools from the bases on.
+    bool plan(MeshInstance& instance, int vertexBase, int normalBase, int texcoordBase,
+              int faceBase, Planned& p) const;
     Output poolOutput(int vertexStart, int normalStart, int texcoordStart, int faceStart);
     // The mesh's own entries [first, last) of each kind into the pools.
     void transformOwn(const Planned& p, int vertexFirst, int vertexLast, int normalFirst,
