@@ -103,11 +103,13 @@ std::map<int, std::vector<double>> benchPositions(const SyncTrack* scene, double
     return positions;
 }
 
-std::string benchJson(int framesPerPosition, const std::vector<SceneResult>& scenes,
+std::string benchJson(int framesPerPosition, int width, int height,
+                      const std::vector<SceneResult>& scenes,
                       const std::vector<TimelineResult>& timeline) {
     std::string j = "{\n  \"frames_per_position\": " + std::to_string(framesPerPosition) +
-                    ",\n  \"vector_path\": \"" + simdPathName(activeSimdPath()) +
-                    "\",\n  \"scenes\": [";
+                    ",\n  \"width\": " + std::to_string(width) +
+                    ",\n  \"height\": " + std::to_string(height) + ",\n  \"vector_path\": \"" +
+                    simdPathName(activeSimdPath()) + "\",\n  \"scenes\": [";
     for (size_t i = 0; i < scenes.size(); ++i) {
         const SceneResult& r = scenes[i];
         j += i ? ",\n    {" : "\n    {";
@@ -165,7 +167,7 @@ int benchCommand(const std::string& dataDirectory, const BenchSettings& settings
     std::vector<TimelineResult> timeline;
     std::map<int, std::vector<double>> positions;
     for (int t : counts) {
-        HeadlessDemo demo(dataDirectory, t);
+        HeadlessDemo demo(dataDirectory, t, settings.width, settings.height);
         if (!demo.session().trackSet) {
             std::fprintf(stderr, "lumo: track set failed, out of memory?\n");
             return 1;
@@ -225,8 +227,9 @@ int benchCommand(const std::string& dataDirectory, const BenchSettings& settings
     }
 
     std::printf("\n%d timed frames per position after %d warm-up frame%s; fps = 1000 / median; "
-                "%s vector path\n",
-                frames, warmUp, warmUp == 1 ? "" : "s", simdPathName(activeSimdPath()));
+                "%s vector path; %dx%d frames\n",
+                frames, warmUp, warmUp == 1 ? "" : "s", simdPathName(activeSimdPath()),
+                settings.width, settings.height);
     for (const auto& [scene, list] : positions) {
         std::printf("scene %d at", scene);
         for (double s : list) {
@@ -251,7 +254,8 @@ int benchCommand(const std::string& dataDirectory, const BenchSettings& settings
     }
 
     if (!settings.json.empty()) {
-        const std::string text = benchJson(frames, results, timeline);
+        const std::string text =
+            benchJson(frames, settings.width, settings.height, results, timeline);
         const std::string part = settings.json + ".part";
         FILE* file = std::fopen(part.c_str(), "wb");
         bool ok = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();

@@ -25,6 +25,7 @@ struct BenchSettings {
     double from = 0.0;        // the offline run covers [from, to)
     double to = -1.0;         // negative: the end of the music
     int positionsPerScene = 3;
+    int width = 640, height = 360; // the frames
 };
 
 // For each scene 1..7 that the "scene" track shows between 0 and `seconds`,
@@ -54,7 +55,8 @@ struct TimelineResult {
 };
 
 // The results as one JSON document.
-std::string benchJson(int framesPerPosition, const std::vector<SceneResult>& scenes,
+std::string benchJson(int framesPerPosition, int width, int height,
+                      const std::vector<SceneResult>& scenes,
                       const std::vector<TimelineResult>& timeline);
 
 // Returns the process exit status.

@@ -118,35 +118,25 @@ const char* x264Preset(VideoQuality quality) {
     return "medium";
 }
 
-std::vector<std::string> ffmpegArguments(const std::string& ffmpeg, int fps,
+std::vector<std::string> ffmpegArguments(const std::string& ffmpeg, int fps, int width, int height,
                                          const std::string& audioPath, const std::string& out,
                                          VideoQuality quality) {
     const std::string rate = std::to_string(fps);
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    const std::string filter = width == 640 && height == 360 ? "scale=1280:720:flags=neighbor"
+                                                             : "pad=ceil(iw/2)*2:ceil(ih/2)*2";
     // The canvas is XRGB8888 in host order: bytes B, G, R, X on little-endian
     // machines, which ffmpeg calls bgr0. -shortest trims the audio when an
     // interrupted capture delivered fewer frames than planned.
-    return {ffmpeg,       "-hide_banner",
-            "-loglevel",  "error",
-            "-nostats",   "-y",
-            "-f",         "rawvideo",
-            "-pix_fmt",   "bgr0",
-            "-s",         "640x360",
-            "-r",         rate,
-            "-i",         "pipe:0",
-            "-f",         "wav",
-            "-i",         audioPath,
-            "-map",       "0:v",
-            "-map",       "1:a",
-            "-vf",        "scale=1280:720:flags=neighbor",
-            "-c:v",       "libx264",
-            "-preset",    x264Preset(quality),
-            "-crf",       "18",
-            "-pix_fmt",   "yuv420p",
-            "-c:a",       "aac",
-            "-b:a",       "192k",
-            "-shortest",  "-movflags",
-            "+faststart", "-f",
-            "mp4",        out};
+    return {ffmpeg,       "-hide_banner", "-loglevel", "error",     "-nostats",
+            "-y",         "-f",           "rawvideo",  "-pix_fmt",  "bgr0",
+            "-s",         size,           "-r",        rate,        "-i",
+            "pipe:0",     "-f",           "wav",       "-i",        audioPath,
+            "-map",       "0:v",          "-map",      "1:a",       "-vf",
+            filter,       "-c:v",         "libx264",   "-preset",   x264Preset(quality),
+            "-crf",       "18",           "-pix_fmt",  "yuv420p",   "-c:a",
+            "aac",        "-b:a",         "192k",      "-shortest", "-movflags",
+            "+faststart", "-f",           "mp4",       out};
 }
 
 bool CaptureFiles::writePng(const std::string& path, const uint32_t* pixels, int width, int height,
@@ -340,9 +330,10 @@ private:
 class VideoOutput : public FrameOutput {
 public:
     VideoOutput(std::string ffmpeg, std::string out, const CapturePlan& plan,
-                const DecodedAudio& music, VideoQuality quality)
+                const DecodedAudio& music, const CaptureSettings& settings)
         : ffmpegPath_(std::move(ffmpeg)), out_(std::move(out)), part_(out_ + ".part"),
-          audio_(out_ + ".wav.part"), plan_(plan), music_(music), quality_(quality) {}
+          audio_(out_ + ".wav.part"), plan_(plan), music_(music), quality_(settings.videoQuality),
+          width_(settings.width), height_(settings.height) {}
 
     ~VideoOutput() override { abandon(); }
 
@@ -356,8 +347,9 @@ public:
             return false;
         }
         audioWritten_ = true;
-        return process_.start(ffmpegArguments(ffmpegPath_, plan_.fps, audio_, part_, quality_),
-                              error);
+        return process_.start(
+            ffmpegArguments(ffmpegPath_, plan_.fps, width_, height_, audio_, part_, quality_),
+            error);
     }
 
     bool frame(int, const uint32_t* pixels, int width, int height, std::string& error) override {
@@ -408,6 +400,7 @@ private:
     const CapturePlan& plan_;
     const DecodedAudio& music_;
     VideoQuality quality_;
+    int width_, height_;
     sys::ChildProcess process_;
     bool audioWritten_ = false;
 };
@@ -472,8 +465,7 @@ int captureCommand(const std::string& dataDirectory, const CaptureSettings& sett
     CaptureFiles realFiles;
     std::unique_ptr<FrameOutput> output;
     if (video) {
-        output = std::make_unique<VideoOutput>(ffmpeg, settings.video, plan, music,
-                                               settings.videoQuality);
+        output = std::make_unique<VideoOutput>(ffmpeg, settings.video, plan, music, settings);
     } else {
         const int encoders = std::max(1, int(std::thread::hardware_concurrency()));
         output = std::make_unique<DirectoryOutput>(settings.directory, plan, music,
@@ -489,7 +481,7 @@ int captureCommand(const std::string& dataDirectory, const CaptureSettings& sett
         output->abandon();
         return 1;
     }
-    HeadlessDemo demo(dataDirectory, settings.threads);
+    HeadlessDemo demo(dataDirectory, settings.threads, settings.width, settings.height);
     if (!demo.session().trackSet) {
         output->abandon();
         std::fprintf(stderr, "lumo: track set failed, out of memory?\n");

@@ -50,8 +50,9 @@ struct CaptureSettings {
     std::string video;     // or an MP4 through ffmpeg
     int fps = 60;
     double from = 0.0;
-    double to = -1.0; // negative: the end of the music
-    int threads = 0;  // 0: one worker per processor
+    double to = -1.0;              // negative: the end of the music
+    int threads = 0;               // 0: one worker per processor
+    int width = 640, height = 360; // the frames
     int pngLevel = kDefaultPngLevel;
     VideoQuality videoQuality = VideoQuality::Fast;
     CaptureFiles* files = nullptr; // null: the real file system
@@ -68,10 +69,12 @@ std::string captureFrameName(int k);
 // "frame 12/900   1.3 %  24.1 fps  0:37 left"
 std::string progressLine(int done, int total, double framesPerSecond);
 
-// The ffmpeg command line (program first): raw XRGB frames on standard input,
-// the WAV as the second input, H.264 + AAC into `out` as MP4, the 640 x 360
-// picture scaled to 1280 x 720 with nearest-neighbour.
-std::vector<std::string> ffmpegArguments(const std::string& ffmpeg, int fps,
+// The ffmpeg command line (program first): raw XRGB frames of width x height
+// on standard input, the WAV as the second input, H.264 + AAC into `out` as
+// MP4. The demo's own 640 x 360 is scaled to 1280 x 720 with nearest-neighbour;
+// another size is kept, an odd width or height padded by one black pixel
+// (4:2:0 chroma needs even sizes).
+std::vector<std::string> ffmpegArguments(const std::string& ffmpeg, int fps, int width, int height,
                                          const std::string& audioPath, const std::string& out,
                                          VideoQuality quality);
 

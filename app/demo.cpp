@@ -23,11 +23,13 @@ void DemoSession::loadAssets() {
 }
 
 void DemoSession::createRenderer(int threads) {
-    color = std::make_unique<ColorBuffer>(kRenderWidth, kRenderHeight);
-    depth = std::make_unique<DepthBuffer>(kRenderWidth, kRenderHeight);
-    stencil = std::make_unique<StencilBuffer>(kRenderWidth, kRenderHeight);
-    renderer = std::make_unique<Renderer>(RenderTargets{color.get(), depth.get(), stencil.get()},
-                                          textures.get(), threads);
+    const int w = wholeTiles(layout.width), h = wholeTiles(layout.height);
+    color = std::make_unique<ColorBuffer>(w, h);
+    depth = std::make_unique<DepthBuffer>(w, h);
+    stencil = std::make_unique<StencilBuffer>(w, h);
+    renderer = std::make_unique<Renderer>(
+        RenderTargets{color.get(), depth.get(), stencil.get(), layout.width, layout.height},
+        textures.get(), threads);
 }
 
 bool DemoSession::createTracks() {
@@ -45,7 +47,7 @@ void DemoSession::prepareScenes() {
 }
 
 int DemoSession::renderFrame(double row, double now, double distance, const CameraInput& camera,
-                             Canvas* canvas, int windowHeight, SceneSink* sink) {
+                             Canvas* canvas, SceneSink* sink) {
     SceneFrame frame{*vars, *meshes, *textures, tracks, scenes};
     if (!scenes.prepared()) {
         scenes.prepare(*vars, *meshes, *textures);
@@ -62,7 +64,7 @@ int DemoSession::renderFrame(double row, double now, double distance, const Came
     frame.distance = distance;
     frame.view = view;
     frame.canvas = canvas;
-    frame.windowHeight = windowHeight;
+    frame.layout = layout;
     if (sink) {
         return renderScenes(frame, *sink);
     }

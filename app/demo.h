@@ -29,9 +29,8 @@ struct CameraInput {
 
 class DemoSession {
 public:
-    static constexpr int kRenderWidth = 640;
-    static constexpr int kRenderHeight = 360;
-
+    // The frame the demo draws into, 640 x 360 unless the caller sets another
+    // before createRenderer.
     explicit DemoSession(std::string dataDirectory);
     ~DemoSession();
     DemoSession(const DemoSession&) = delete;
@@ -39,20 +38,22 @@ public:
 
     // The set-up steps, in the order the demo takes them.
     void loadVariables();
-    void loadAssets();                // textures and meshes stores, then both directories
-    void createRenderer(int threads); // buffers, then the renderer pointed at them
-    bool createTracks();              // false: the set could not be made
-    void prepareScenes();             // noise tables; the names the scenes use, resolved
+    void loadAssets(); // textures and meshes stores, then both directories
+    // Buffers for the layout's picture (padded to whole tiles), then the
+    // renderer pointed at them.
+    void createRenderer(int threads);
+    bool createTracks();  // false: the set could not be made
+    void prepareScenes(); // noise tables; the names the scenes use, resolved
 
-    // Camera, then the selected scene into canvas (rows offset by 60 when the
-    // window is 480 rows high). now is the frame's time in seconds (the camera
-    // wobble and the scenes' own motion follow it), distance the integral of
-    // "speed" so far.
+    // Camera, then the selected scene into canvas, a frame of the layout's
+    // size, the picture at its place. now is the frame's time in seconds (the
+    // camera wobble and the scenes' own motion follow it), distance the
+    // integral of "speed" so far.
     // Returns the scene number drawn, 0 for none. The scenes go through `sink`
     // when one is given (it must render, as RendererSink does), else straight
     // to the renderer.
     int renderFrame(double row, double now, double distance, const CameraInput& camera,
-                    Canvas* canvas, int windowHeight, SceneSink* sink = nullptr);
+                    Canvas* canvas, SceneSink* sink = nullptr);
 
     // Tear-down, in the stop order (each safe to call twice).
     void releaseTracks();
@@ -61,6 +62,7 @@ public:
     void releaseVariables();
 
     const std::string dataDirectory;
+    PictureLayout layout = layoutPicture(PictureLayout::kBaseWidth, PictureLayout::kBaseHeight);
     std::unique_ptr<VarPile> vars;
     std::unique_ptr<TextureStore> textures;
     std::unique_ptr<MeshStore> meshes;

@@ -129,8 +129,12 @@ int runLumo(int argc, char** argv) {
         return 1;
     }
 
+    // Headless frames are the picture's own 640 x 360 unless a size is given.
+    const int width = options.width > 0 ? options.width : PictureLayout::kBaseWidth;
+    const int height = options.width > 0 ? options.height : PictureLayout::kBaseHeight;
     if (options.frame) {
-        return renderFrameCommand(data, options.frameSeconds, options.out, options.threads);
+        return renderFrameCommand(data, options.frameSeconds, options.out, options.threads, width,
+                                  height);
     }
     if (!options.captureDirectory.empty() || !options.video.empty()) {
         CaptureSettings capture;
@@ -140,6 +144,8 @@ int runLumo(int argc, char** argv) {
         capture.from = options.from;
         capture.to = options.to;
         capture.threads = options.threads;
+        capture.width = width;
+        capture.height = height;
         capture.pngLevel = options.pngLevel;
         capture.videoQuality = options.videoQuality;
         return captureCommand(data, capture);
@@ -151,6 +157,8 @@ int runLumo(int argc, char** argv) {
         bench.json = options.json;
         bench.from = options.from;
         bench.to = options.to;
+        bench.width = width;
+        bench.height = height;
         return benchCommand(data, bench);
     }
 

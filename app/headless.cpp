@@ -9,9 +9,10 @@
 
 namespace lumo {
 
-HeadlessDemo::HeadlessDemo(const std::string& dataDirectory, int threads)
-    : demo_(dataDirectory),
-      picture_(size_t(DemoSession::kRenderWidth) * DemoSession::kRenderHeight, 0u) {
+HeadlessDemo::HeadlessDemo(const std::string& dataDirectory, int threads, int width, int height)
+    : demo_(dataDirectory) {
+    demo_.layout = layoutPicture(width, height);
+    frame_.assign(size_t(demo_.layout.frameWidth) * demo_.layout.frameHeight, 0u);
     demo_.loadVariables();
     MersenneTwister random(103458469);
     (void)random; // seeds the shared generator state, as the live run does
@@ -26,14 +27,14 @@ int HeadlessDemo::renderAt(double seconds, SceneSink* sink) {
     double distance = distance_.at(demo_.tracks.speed, seconds);
     // A scene that draws nothing leaves the picture as it was: start from black
     // so the frame depends on its position alone.
-    std::fill(picture_.begin(), picture_.end(), 0u);
-    Canvas canvas{picture_.data(), width(), height()};
-    return demo_.renderFrame(row, seconds, distance, {}, &canvas, height(), sink);
+    std::fill(frame_.begin(), frame_.end(), 0u);
+    Canvas canvas{frame_.data(), width(), height()};
+    return demo_.renderFrame(row, seconds, distance, {}, &canvas, sink);
 }
 
 int renderFrameCommand(const std::string& dataDirectory, double seconds, const std::string& out,
-                       int threads) {
-    HeadlessDemo demo(dataDirectory, threads);
+                       int threads, int width, int height) {
+    HeadlessDemo demo(dataDirectory, threads, width, height);
     if (!demo.session().trackSet) {
         std::fprintf(stderr, "lumo: track set failed, out of memory?\n");
         return 1;

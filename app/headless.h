@@ -17,26 +17,30 @@ namespace lumo {
 class HeadlessDemo {
 public:
     // Loads everything the demo loads, in the same order; threads 0 means one
-    // worker per processor.
-    HeadlessDemo(const std::string& dataDirectory, int threads);
+    // worker per processor. Frames are width x height (the demo's 640 x 360
+    // unless given), the picture letterboxed in them as in a window.
+    HeadlessDemo(const std::string& dataDirectory, int threads,
+                 int width = PictureLayout::kBaseWidth, int height = PictureLayout::kBaseHeight);
 
-    // Draws the frame at `seconds` into the 640 x 360 picture; returns the scene.
-    // A sink, when given, sees every scene call on its way to the renderer.
+    // Draws the frame at `seconds`; returns the scene. A sink, when given, sees
+    // every scene call on its way to the renderer.
     int renderAt(double seconds, SceneSink* sink = nullptr);
 
-    const uint32_t* pixels() const { return picture_.data(); }
-    int width() const { return DemoSession::kRenderWidth; }
-    int height() const { return DemoSession::kRenderHeight; }
+    const uint32_t* pixels() const { return frame_.data(); }
+    int width() const { return demo_.layout.frameWidth; }
+    int height() const { return demo_.layout.frameHeight; }
     DemoSession& session() { return demo_; }
 
 private:
     DemoSession demo_;
     DistanceClock distance_;
-    std::vector<uint32_t> picture_;
+    std::vector<uint32_t> frame_;
 };
 
-// `lumo --frame SECONDS --out FILE.png`: returns the process exit status.
+// `lumo --frame SECONDS --out FILE.png [--size WxH]`: returns the process exit
+// status.
 int renderFrameCommand(const std::string& dataDirectory, double seconds, const std::string& out,
-                       int threads);
+                       int threads, int width = PictureLayout::kBaseWidth,
+                       int height = PictureLayout::kBaseHeight);
 
 } // namespace lumo

@@ -138,6 +138,10 @@ int playDemo(Application& app, const std::string& dataDirectory, const PlaySetti
     app.gtn = 3.9f;
     sys::pinToFirstProcessor();
 
+    if (Framebuffer::forceFullscreenMode) {
+        app.windowHeight = 360;
+    }
+    demo.layout = layoutPicture(app.windowWidth, app.windowHeight);
     demo.loadAssets();
     demo.createRenderer(settings.threads);
     // A paced frame leaves most of its interval idle: the workers sleep then.
@@ -157,9 +161,6 @@ int playDemo(Application& app, const std::string& dataDirectory, const PlaySetti
         return 1;
     }
 
-    if (Framebuffer::forceFullscreenMode) {
-        app.windowHeight = 360;
-    }
     int status = 0;
     int output = app.fullScreen ? Framebuffer::OutputFullscreen : Framebuffer::OutputWindow;
     app.display.setVsync(settings.vsync);
@@ -227,8 +228,7 @@ int playDemo(Application& app, const std::string& dataDirectory, const PlaySetti
         distance.advance(demo.tracks.speed, row, frameDelta);
         Canvas canvas{static_cast<uint32_t*>(frame->pixels), app.windowWidth, app.windowHeight};
         demo.renderFrame(row, now, distance.value(),
-                         {app.freeCamera, app.cameraPosition, app.cameraAngles}, &canvas,
-                         app.windowHeight);
+                         {app.freeCamera, app.cameraPosition, app.cameraAngles}, &canvas);
 
         if (showStatistics > 0.0f) {
             if (statistics.frameDone(timer->time() - frameStart, now)) {

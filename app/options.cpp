@@ -21,6 +21,26 @@ bool parseCount(std::string_view text, int& value) {
 
 } // namespace
 
+bool parseSize(std::string_view text, int& width, int& height) {
+    const size_t x = text.find('x');
+    if (x == std::string_view::npos) {
+        return false;
+    }
+    int w = 0, h = 0;
+    // Digits only: from_chars alone would take a sign.
+    auto digits = [](std::string_view t) {
+        return !t.empty() && t.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (!digits(text.substr(0, x)) || !digits(text.substr(x + 1)) ||
+        !parseCount(text.substr(0, x), w) || !parseCount(text.substr(x + 1), h) || w < kMinWidth ||
+        w > kMaxWidth || h < kMinHeight || h > kMaxHeight) {
+        return false;
+    }
+    width = w;
+    height = h;
+    return true;
+}
+
 Options parseCommandLine(int argc, const char* const* argv) {
     Options o;
     auto fail = [&o](const std::string& message) {
@@ -36,7 +56,7 @@ Options parseCommandLine(int argc, const char* const* argv) {
         const std::string quoted = "'" + std::string(value) + "'";
         if (a == "--frame" || a == "--out" || a == "--threads" || a == "--capture" ||
             a == "--video" || a == "--fps" || a == "--from" || a == "--to" || a == "--frames" ||
-            a == "--json" || a == "--png-level" || a == "--video-quality") {
+            a == "--json" || a == "--png-level" || a == "--video-quality" || a == "--size") {
             if (!hasValue || value.empty()) {
                 return fail(std::string(a) + " needs a value");
             }
@@ -100,6 +120,10 @@ Options parseCommandLine(int argc, const char* const* argv) {
                 return fail("--video-quality needs fast, good or best, not " + quoted);
             }
             qualityGiven = true;
+        } else if (a == "--size") {
+            if (!parseSize(value, o.width, o.height)) {
+                return fail("--size needs WIDTHxHEIGHT from 320x180 to 3840x2160, not " + quoted);
+            }
         } else if (a == "--json") {
             o.json = value;
         } else if (a == "--bench") {
@@ -116,6 +140,10 @@ Options parseCommandLine(int argc, const char* const* argv) {
         } else if (a == "--force-720p") {
             o.launcher = false;
             o.force720p = true;
+        } else if (a == "--native") {
+            o.launcher = false;
+            o.fullScreen = true;
+            o.native = true;
         } else {
             return fail("unknown option '" + std::string(a) + "'");
         }
@@ -134,6 +162,17 @@ Options parseCommandLine(int argc, const char* const* argv) {
     if (!o.vsync && (o.frame || capture || o.bench)) {
         return fail("--no-vsync goes with live play; --frame, --capture, --video and --bench "
                     "always run flat out");
+    }
+    const bool sized = o.width > 0;
+    if (o.native && (sized || o.force720p || o.frame || capture || o.bench)) {
+        return fail("--native plays full screen at the screen's own size; it takes no --size, "
+                    "--force-720p or headless mode");
+    }
+    if (sized && o.force720p) {
+        return fail("--size and --force-720p both choose the frame's size; give one");
+    }
+    if (sized) {
+        o.launcher = false; // the size is chosen: nothing is left to ask
     }
     if (o.threadList.size() > 1 && !o.bench) {
         return fail("--threads takes a list only with --bench");
@@ -168,12 +207,18 @@ const char* usageText() {
            "  --fullscreen    play at once, full screen (as if \"full screen\" were ticked)\n"
            "  --force-720p    play at once with a 640x360 frame; full screen then uses\n"
            "                  exactly the 1280x720 display mode\n"
+           "  --native        play at once, full screen at the screen's own resolution\n"
+           "  --size WxH      the frame's size in pixels, from 320x180 to 3840x2160: plays\n"
+           "                  at once in a window of that size (full screen with\n"
+           "                  --fullscreen), or sizes the frames of --frame, --capture,\n"
+           "                  --video and --bench (default 640x360); the 16:9 picture is\n"
+           "                  letterboxed in a frame of another shape\n"
            "  --threads N     render with N worker threads (default: one per processor)\n"
            "  --no-vsync      draw frames as fast as possible instead of once per display\n"
            "                  refresh (for measuring)\n"
            "  --frame SECONDS --out FILE.png\n"
            "                  render the frame at that timeline position without a\n"
-           "                  window or sound, and write it as a 640x360 PNG\n"
+           "                  window or sound, and write it as a PNG\n"
            "  --capture DIR --fps N [--from SECONDS] [--to SECONDS]\n"
            "                  render the timeline without a window or sound at N frames\n"
            "                  per second (frame k at FROM + k/N s; default 60 fps, from 0\n"
@@ -183,7 +228,8 @@ const char* usageText() {
            "                  files, slowest); default 1\n"
            "  --video FILE.mp4 --fps N [--from SECONDS] [--to SECONDS]\n"
            "                  the same piped into ffmpeg (must be installed): H.264 and\n"
-           "                  AAC, the picture scaled to 1280x720 with sharp pixels\n"
+           "                  AAC; 640x360 frames are scaled to 1280x720 with sharp pixels,\n"
+           "                  frames of another --size are kept as they are\n"
            "  --video-quality fast|good|best\n"
            "                  with --video: x264's veryfast, medium or slow preset at the\n"
            "                  same constant quality; slower comes a little closer to the\n"

@@ -5,6 +5,7 @@
 #include "app/capture.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumo {
@@ -13,6 +14,10 @@ struct Options {
     bool launcher = true; // show the dialog; false when an option answers it
     bool fullScreen = false;
     bool force720p = false;
+    bool native = false; // --native: full screen at the screen's own size
+    // --size WxH: the frame's size; 0 x 0 when not given (640 x 480 in a
+    // window, 640 x 360 headless).
+    int width = 0, height = 0;
     bool help = false;
     // Headless single frame: --frame SECONDS --out FILE.png.
     bool frame = false;
@@ -37,6 +42,12 @@ struct Options {
 };
 
 Options parseCommandLine(int argc, const char* const* argv);
+
+// The range --size takes.
+constexpr int kMinWidth = 320, kMinHeight = 180, kMaxWidth = 3840, kMaxHeight = 2160;
+
+// "WxH" with both in range; false leaves width and height as they were.
+bool parseSize(std::string_view text, int& width, int& height);
 
 // The text printed by --help.
 const char* usageText();

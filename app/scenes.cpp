@@ -91,9 +91,15 @@ public:
         addPlaced(assets_.skyBox, 100.0f, {0, 0, 0}, angles, false);
     }
 
+    // An overlay placed at (x, y) of the 640 x 360 picture: drawn at that place
+    // of this one, as large as it is scaled.
     void overlay(int texture, int x, int y, float fade) {
-        sink_.compositeOverlay(texture, x, y, fade);
+        sink_.compositeOverlay(texture, f_.layout.scaled(x), f_.layout.scaled(y), fade);
     }
+
+    // The tent blur's radius grows with the picture, so that a blurred frame
+    // looks the same at any size.
+    void blur(float radius) { sink_.blur(truncChoice(float(double(radius) * f_.layout.scale))); }
 
     float track(const SyncTrack* t) const { return f_.track(t); }
     double now() const { return f_.now; }
@@ -105,7 +111,7 @@ public:
 
 private:
     void setOutput(bool toCanvas) {
-        sink_.setOutput(toCanvas ? f_.canvas : nullptr, f_.windowHeight == 480 ? 60 : 0);
+        sink_.setOutput(toCanvas ? f_.canvas : nullptr, f_.layout.left, f_.layout.top);
     }
 
     SceneFrame& f_;
@@ -285,12 +291,12 @@ void sceneBuildings(Scene& s) {
     s.skyBox();
     s.endPass();
 
-    s.sink().blur(truncChoice(s.track(f.tracks.blur)));
+    s.blur(s.track(f.tracks.blur));
     const std::pair<const SyncTrack*, int> titles[] = {{f.tracks.t1Y, a.titles[0]},
                                                        {f.tracks.t2Y, a.titles[1]}};
     for (auto [position, texture] : titles) {
         int y = roundChoice(s.track(position));
-        if (y > 0 && y < 360) {
+        if (y > 0 && y < PictureLayout::kBaseHeight) {
             s.overlay(texture, 0, y, 1.0f);
         }
     }
@@ -420,8 +426,8 @@ void RendererSink::beginFrame() {
 void RendererSink::setClearDepth(bool clear) {
     renderer_.setClearDepth(clear);
 }
-void RendererSink::setOutput(Canvas* canvas, int rowOffset) {
-    renderer_.setOutput(canvas, rowOffset);
+void RendererSink::setOutput(Canvas* canvas, int left, int top) {
+    renderer_.setOutput(canvas, left, top);
 }
 void RendererSink::setViewMatrix(const mat44& view) {
     renderer_.setViewMatrix(view);

@@ -9,6 +9,7 @@
 // rendering; RendererSink forwards the calls to the real renderer.
 
 #include "app/camera.h"
+#include "app/picture_layout.h"
 #include "render/scene.h"
 
 #include <memory>
@@ -30,8 +31,9 @@ public:
     virtual ~SceneSink() = default;
     virtual void beginFrame() = 0;
     virtual void setClearDepth(bool clear) = 0;
-    // canvas null: the pass keeps its result in the colour buffer.
-    virtual void setOutput(Canvas* canvas, int rowOffset) = 0;
+    // canvas null: the pass keeps its result in the colour buffer; else the
+    // picture lands with its top-left corner at canvas pixel (left, top).
+    virtual void setOutput(Canvas* canvas, int left, int top) = 0;
     virtual void setViewMatrix(const mat44& view) = 0;
     virtual void setShowThreads(bool show) = 0;
     virtual void setOutputBias(float bias) = 0;
@@ -50,7 +52,7 @@ public:
         : renderer_(renderer), textures_(textures) {}
     void beginFrame() override;
     void setClearDepth(bool clear) override;
-    void setOutput(Canvas* canvas, int rowOffset) override;
+    void setOutput(Canvas* canvas, int left, int top) override;
     void setViewMatrix(const mat44& view) override;
     void setShowThreads(bool show) override;
     void setOutputBias(float bias) override;
@@ -186,7 +188,7 @@ struct SceneFrame {
     double distance = 0.0;
     mat44 view = mat44::identity();
     Canvas* canvas = nullptr;
-    int windowHeight = 480;
+    PictureLayout layout = layoutPicture(640, 480);
 
     float track(const SyncTrack* t) const;
     float var(const std::string& name) const;

@@ -73,6 +73,12 @@ struct Canvas {
     int height = 0;
 };
 
+// A size rounded up to whole 8-pixel tiles: buffers of wholeTiles(w) x
+// wholeTiles(h) hold every pixel of a w x h picture.
+constexpr int wholeTiles(int pixels) {
+    return (pixels + 7) & ~7;
+}
+
 // Row range [rowBegin, rowEnd) cut down to the whole tile rows of a buffer.
 struct RowRange {
     int begin, end;

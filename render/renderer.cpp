@@ -67,9 +67,35 @@ bool balanceBands(const double* seconds, int* blocks, int count) {
     return true;
 }
 
+namespace {
+
+Extent pictureSize(const RenderTargets& targets) {
+    if (targets.width > 0 && targets.height > 0) {
+        return {targets.width, targets.height};
+    }
+    return targets.color ? wholeBuffer(*targets.color) : Extent{};
+}
+
+// The picture's tile rows, as far as every buffer holds them.
+int pictureBlocks(const RenderTargets& targets, int height) {
+    int blocks = wholeTiles(height) >> 3;
+    if (targets.color) {
+        blocks = std::min(blocks, targets.color->height >> 3);
+    }
+    if (targets.depth) {
+        blocks = std::min(blocks, targets.depth->tilesY);
+    }
+    if (targets.stencil) {
+        blocks = std::min(blocks, targets.stencil->tilesY);
+    }
+    return std::max(blocks, 0);
+}
+
+} // namespace
+
 Renderer::State::State(const RenderTargets& targets_, const TextureStore* textures, int threads)
-    : width(targets_.color ? targets_.color->width : 0),
-      height(targets_.color ? targets_.color->height : 0), targets(targets_) {
+    : width(pictureSize(targets_).width), height(pictureSize(targets_).height),
+      blocks(pictureBlocks(targets_, height)), targets(targets_) {
     lights.reserve(64);
     instances.reserve(1024);
 
@@ -125,7 +151,6 @@ Renderer::State::State(const RenderTargets& targets_, const TextureStore* textur
     }
     shadowCounts.assign(shadowBins.size(), 0);
     shadowMarks.assign(shadowBins.size(), 0);
-    const int blocks = height >> 3;
     const int share = blocks / threadCount;
     for (int t = 0; t < threadCount; ++t) {
         workers[t].blockCount = share;
@@ -190,9 +215,10 @@ void Renderer::setAmbient(float ambient) {
 void Renderer::setShowThreads(bool show) {
     state_->showThreads = show;
 }
-void Renderer::setOutput(Canvas* canvas, int rowOffset) {
+void Renderer::setOutput(Canvas* canvas, int left, int top) {
     state_->output = canvas;
-    state_->outputRowOffset = rowOffset;
+    state_->outputLeft = left;
+    state_->outputTop = top;
 }
 void Renderer::setOutputBias(float bias) {
     state_->outputBias = bias;
@@ -279,10 +305,10 @@ void Renderer::State::blur(int radius) {
         return;
     }
     if (threadCount == 1) {
-        blurColorBuffer(*color, radius, blurScratch);
+        blurColorBuffer(*color, picture(), radius, blurScratch);
         return;
     }
-    if (!blurPrepare(*color, radius, blurScratch, threadCount)) {
+    if (!blurPrepare(*color, picture(), radius, blurScratch, threadCount)) {
         return;
     }
     job = Job::Blur;
@@ -302,21 +328,22 @@ void Renderer::State::blur(int radius) {
 void Renderer::State::workerBlur(WorkerState& w) {
     ColorBuffer& color = *targets.color;
     const int n = threadCount, i = w.index;
-    blurRows(color, blurRadius, blurScratch, i, color.height * i / n, color.height * (i + 1) / n);
+    const Extent p = picture();
+    blurRows(color, p, blurRadius, blurScratch, i, p.height * i / n, p.height * (i + 1) / n);
     w.rowsBlurredEvent.set();
     for (int k = 0; k < n; ++k) {
         workers[k].rowsBlurredEvent.wait();
     }
     // Whole groups of four columns to each worker: they go down side by side.
-    const int groups = (color.width + 3) / 4;
-    const int begin = std::min(color.width, 4 * (groups * i / n));
-    const int end = std::min(color.width, 4 * (groups * (i + 1) / n));
-    blurColumns(color, blurRadius, blurScratch, i, begin, end);
+    const int groups = (p.width + 3) / 4;
+    const int begin = std::min(p.width, 4 * (groups * i / n));
+    const int end = std::min(p.width, 4 * (groups * (i + 1) / n));
+    blurColumns(color, p, blurRadius, blurScratch, i, begin, end);
 }
 
 void Renderer::compositeOverlay(const TextureImage& image, int x, int y, float fade) {
     if (state_->targets.color) {
-        lumo::compositeOverlay(*state_->targets.color, image, x, y, fade);
+        lumo::compositeOverlay(*state_->targets.color, state_->picture(), image, x, y, fade);
     }
 }
 
@@ -356,7 +383,7 @@ bool Renderer::setBlockCounts(const std::vector<int>& blockCounts) {
         }
         sum += c;
     }
-    if (sum != (s.height >> 3)) {
+    if (sum != s.blocks) {
         return false;
     }
     for (int t = 0; t < s.threadCount; ++t) {
@@ -366,9 +393,13 @@ bool Renderer::setBlockCounts(const std::vector<int>& blockCounts) {
     return true;
 }
 
+int Renderer::blockCount() const {
+    return state_->blocks;
+}
+
 bool Renderer::State::targetsUsable() {
     // Only whole 8 x 8 tiles are drawn: columns and rows beyond them are not needed.
-    const int rows = (height >> 3) * 8;
+    const int rows = blocks * 8;
     const int columns = (width >> 3) * 8;
     auto fits = [&](int w, int h) { return w >= columns && h >= rows; };
     const ColorBuffer* color = targets.color;
@@ -557,10 +588,11 @@ void Renderer::State::workerFrame(WorkerState& w) {
     }
 
     if (showThreads) {
-        markBands(*targets.color, w.rowBegin, w.rowEnd, i);
+        markBands(*targets.color, picture(), w.rowBegin, w.rowEnd, i);
     }
     if (output) {
-        resolveRows(*targets.color, *output, w.rowBegin, w.rowEnd, outputRowOffset, outputBias);
+        resolveRows(*targets.color, picture(), *output, outputLeft, outputTop, w.rowBegin, w.rowEnd,
+                    outputBias);
     }
 }
 

@@ -35,12 +35,17 @@ namespace lumo {
 class TextureStore;
 struct TextureImage;
 
-// The caller's buffers, which must outlive the renderer. The picture's size is
-// the colour buffer's; depth and stencil must cover its whole 8 x 8 tiles.
+// The caller's buffers, which must outlive the renderer. The picture is the
+// colour buffer's top-left width x height pixels (0: the colour buffer's size).
+// The bands cover the picture's 8 x 8 tiles as far as all three buffers hold
+// them: buffers padded to whole tiles (wholeTiles) draw every row and column of
+// any size, while rows and columns beyond an unpadded buffer's last whole tile
+// are not drawn.
 struct RenderTargets {
     ColorBuffer* color = nullptr;
     DepthBuffer* depth = nullptr;
     StencilBuffer* stencil = nullptr;
+    int width = 0, height = 0;
 };
 
 // What the last pass drew, and the most every fixed pool held since start.
@@ -103,9 +108,10 @@ public:
     void setAmbient(float ambient);
     // Magenta markers at the workers' band borders.
     void setShowThreads(bool show);
-    // Where each worker resolves its band at the end of the pass (null: nowhere),
-    // moved down by rowOffset rows, with the exposure bias added to every channel.
-    void setOutput(Canvas* canvas, int rowOffset);
+    // Where each worker resolves its band of the picture at the end of the pass
+    // (null: nowhere), its top-left corner at canvas pixel (left, top), with the
+    // exposure bias added to every channel. What falls outside the canvas is cut.
+    void setOutput(Canvas* canvas, int left, int top);
     void setOutputBias(float bias);
     // On (the default), after each pass one block may move from the slowest
     // worker's band to the fastest's, when that narrows the gap between their
@@ -123,16 +129,17 @@ public:
     void transformAll();
     void renderFrame();
 
-    // Between passes: the tent blur of the colour target (radius < 1 does
-    // nothing), shared by the workers, and, on the calling thread, a
-    // premultiplied image blended at (x, y) with opacity fade.
+    // Between passes: the tent blur of the picture (radius < 1 does nothing),
+    // shared by the workers, and, on the calling thread, a premultiplied image
+    // blended at (x, y) with opacity fade, cut at the picture's edges.
     void blur(int radius);
     void compositeOverlay(const TextureImage& image, int x, int y, float fade);
 
     FrameStats statistics() const;
 
     // Test and benchmark hook: a fixed band layout for every pass (block counts
-    // summing to the picture's blocks; returns false otherwise).
+    // summing to blockCount(); returns false otherwise).
+    int blockCount() const;
     bool setBlockCounts(const std::vector<int>& blockCounts);
 
     // The state behind this face, for the renderer's own tests and benchmarks

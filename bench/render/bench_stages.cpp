@@ -197,7 +197,7 @@ void BM_Resolve(benchmark::State& state) {
     std::vector<uint32_t> pixels(size_t(kWidth) * kHeight);
     Canvas canvas{pixels.data(), kWidth, kHeight};
     for (auto _ : state) {
-        resolveRows(color, canvas, 0, kHeight, 0, 0.0f);
+        resolveRows(color, wholeBuffer(color), canvas, 0, 0, 0, kHeight, 0.0f);
         benchmark::DoNotOptimize(pixels.data());
         benchmark::ClobberMemory();
     }
@@ -214,7 +214,7 @@ void BM_Blur(benchmark::State& state) {
     fillFrame(color);
     BlurScratch scratch;
     for (auto _ : state) {
-        blurColorBuffer(color, int(state.range(1)), scratch);
+        blurColorBuffer(color, wholeBuffer(color), int(state.range(1)), scratch);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * kHeight);
@@ -229,7 +229,7 @@ void BM_ClearAndMark(benchmark::State& state) {
     ColorBuffer color(kWidth, kHeight);
     for (auto _ : state) {
         clearColorRows(color, 0, kHeight);
-        markBands(color, 0, kHeight, 0);
+        markBands(color, wholeBuffer(color), 0, kHeight, 0);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * kHeight);

@@ -322,7 +322,7 @@ LumoScene::LumoScene(const SceneSpec& scene, bool shadows, int threads, int widt
                                                &textures_, threads);
     }
     canvas_ = Canvas{canvasPixels_.data(), width, height};
-    renderer_->setOutput(&canvas_, 0);
+    renderer_->setOutput(&canvas_, 0, 0);
 }
 
 void LumoScene::frame() {

@@ -20,16 +20,25 @@ void clearColorRows(ColorBuffer& color, int rowBegin, int rowEnd) {
                 size_t(rowEnd - rowBegin) * color.width * sizeof(vec4));
 }
 
-void markBands(ColorBuffer& color, int rowBegin, int rowEnd, int workerIndex) {
-    rowBegin = std::clamp(rowBegin, 0, color.height);
-    rowEnd = std::clamp(rowEnd, rowBegin, color.height);
+namespace {
+
+Extent cut(const ColorBuffer& color, Extent picture) {
+    return {std::clamp(picture.width, 0, color.width), std::clamp(picture.height, 0, color.height)};
+}
+
+} // namespace
+
+void markBands(ColorBuffer& color, Extent picture, int rowBegin, int rowEnd, int workerIndex) {
+    picture = cut(color, picture);
+    rowBegin = std::clamp(rowBegin, 0, picture.height);
+    rowEnd = std::clamp(rowEnd, rowBegin, picture.height);
     if (rowEnd == rowBegin) {
         return;
     }
     const vec4 magenta(1.0f, 0.0f, 1.0f, 0.0f);
     auto mark = [&](int row) {
         std::fill(color.pixels + size_t(row) * color.width,
-                  color.pixels + size_t(row) * color.width + color.width / 2, magenta);
+                  color.pixels + size_t(row) * color.width + picture.width / 2, magenta);
     };
     mark(rowEnd - 1);
     if (workerIndex == 0 && rowBegin == 0) {
@@ -95,22 +104,26 @@ void resolveSse(const vec4* src, uint32_t* dst, size_t count, float bias) {
 
 } // namespace finalpass
 
-void resolveRows(const ColorBuffer& color, Canvas& canvas, int rowBegin, int rowEnd, int rowOffset,
-                 float bias) {
+void resolveRows(const ColorBuffer& color, Extent picture, Canvas& canvas, int left, int top,
+                 int rowBegin, int rowEnd, float bias) {
     if (!canvas.pixels) {
         return;
     }
-    const int width = std::min(color.width, canvas.width);
-    rowBegin = std::max({rowBegin, 0, -rowOffset});
-    rowEnd = std::min({rowEnd, color.height, canvas.height - rowOffset});
+    picture = cut(color, picture);
+    // The picture's columns [columnBegin, columnEnd) land inside the canvas.
+    const int columnBegin = std::max(0, -left);
+    const int columnEnd = std::min(picture.width, canvas.width - left);
+    const int width = columnEnd - columnBegin;
+    rowBegin = std::max({rowBegin, 0, -top});
+    rowEnd = std::min({rowEnd, picture.height, canvas.height - top});
     if (width <= 0 || rowEnd <= rowBegin) {
         return;
     }
     auto* resolve =
         activeSimdPath() == SimdPath::Avx2 ? finalpass::resolveAvx2 : finalpass::resolveSse;
-    const vec4* src = color.pixels + size_t(rowBegin) * color.width;
-    uint32_t* dst = canvas.pixels + size_t(rowBegin + rowOffset) * canvas.width;
-    if (color.width == canvas.width) {
+    const vec4* src = color.pixels + size_t(rowBegin) * color.width + columnBegin;
+    uint32_t* dst = canvas.pixels + size_t(rowBegin + top) * canvas.width + (left + columnBegin);
+    if (width == color.width && width == canvas.width) {
         // Both rows run on without a gap: the band is one span, with one tail.
         resolve(src, dst, size_t(rowEnd - rowBegin) * size_t(width), bias);
         return;
@@ -196,11 +209,13 @@ void tentLineScalar(const vec4* in, vec4* out, int count, size_t stride, int r, 
 
 } // namespace finalpass
 
-bool blurPrepare(const ColorBuffer& color, int radius, BlurScratch& scratch, int parts) {
-    if (radius < 1 || color.width <= 0 || color.height <= 0 || parts < 1) {
+bool blurPrepare(const ColorBuffer& color, Extent picture, int radius, BlurScratch& scratch,
+                 int parts) {
+    picture = cut(color, picture);
+    if (radius < 1 || picture.width <= 0 || picture.height <= 0 || parts < 1) {
         return false;
     }
-    const size_t count = size_t(color.width) * color.height;
+    const size_t count = size_t(color.width) * picture.height;
     const size_t ringSize = (2 * size_t(radius) + 1) * finalpass::kTentLinesInStep * size_t(parts);
     try {
         if (scratch.temp.size() < count) {
@@ -223,55 +238,67 @@ vec4* ringOf(BlurScratch& scratch, int radius, int part) {
 
 } // namespace
 
-void blurRows(ColorBuffer& color, int radius, BlurScratch& scratch, int part, int begin, int end) {
-    const int width = color.width;
+// The scratch rows keep the colour buffer's stride, so both passes step
+// through either buffer alike; only the picture's own pixels are read and
+// written, and its borders clamp the filter.
+void blurRows(ColorBuffer& color, Extent picture, int radius, BlurScratch& scratch, int part,
+              int begin, int end) {
+    picture = cut(color, picture);
+    const int stride = color.width, width = picture.width;
+    begin = std::clamp(begin, 0, picture.height);
+    end = std::clamp(end, begin, picture.height);
     vec4* ring = ringOf(scratch, radius, part);
-    const vec4* in = color.pixels + size_t(begin) * width;
-    vec4* out = scratch.temp.data() + size_t(begin) * width;
+    const vec4* in = color.pixels + size_t(begin) * stride;
+    vec4* out = scratch.temp.data() + size_t(begin) * stride;
     if (activeSimdPath() == SimdPath::Avx2) {
-        finalpass::tentLinesAvx2(in, out, end - begin, size_t(width), width, 1, radius, ring);
+        finalpass::tentLinesAvx2(in, out, end - begin, size_t(stride), width, 1, radius, ring);
         return;
     }
-    for (int y = begin; y < end; ++y, in += width, out += width) {
+    for (int y = begin; y < end; ++y, in += stride, out += stride) {
         finalpass::tentLineScalar(in, out, width, 1, radius, ring);
     }
 }
 
-void blurColumns(ColorBuffer& color, int radius, BlurScratch& scratch, int part, int begin,
-                 int end) {
-    const int width = color.width, height = color.height;
+void blurColumns(ColorBuffer& color, Extent picture, int radius, BlurScratch& scratch, int part,
+                 int begin, int end) {
+    picture = cut(color, picture);
+    const int stride = color.width, height = picture.height;
+    begin = std::clamp(begin, 0, picture.width);
+    end = std::clamp(end, begin, picture.width);
     vec4* ring = ringOf(scratch, radius, part);
     const vec4* in = scratch.temp.data() + begin;
     vec4* out = color.pixels + begin;
     if (activeSimdPath() == SimdPath::Avx2) {
         // Neighbouring columns share cache lines: the vertical pass goes down
         // several at once.
-        finalpass::tentLinesAvx2(in, out, end - begin, 1, height, size_t(width), radius, ring);
+        finalpass::tentLinesAvx2(in, out, end - begin, 1, height, size_t(stride), radius, ring);
         return;
     }
     for (int x = begin; x < end; ++x, ++in, ++out) {
-        finalpass::tentLineScalar(in, out, height, size_t(width), radius, ring);
+        finalpass::tentLineScalar(in, out, height, size_t(stride), radius, ring);
     }
 }
 
-bool blurColorBuffer(ColorBuffer& color, int radius, BlurScratch& scratch) {
-    if (radius < 1 || color.width <= 0 || color.height <= 0) {
+bool blurColorBuffer(ColorBuffer& color, Extent picture, int radius, BlurScratch& scratch) {
+    picture = cut(color, picture);
+    if (radius < 1 || picture.width <= 0 || picture.height <= 0) {
         return radius < 1;
     }
-    if (!blurPrepare(color, radius, scratch, 1)) {
+    if (!blurPrepare(color, picture, radius, scratch, 1)) {
         return false;
     }
-    blurRows(color, radius, scratch, 0, 0, color.height);
-    blurColumns(color, radius, scratch, 0, 0, color.width);
+    blurRows(color, picture, radius, scratch, 0, 0, picture.height);
+    blurColumns(color, picture, radius, scratch, 0, 0, picture.width);
     return true;
 }
 
 bool blurColorBuffer(ColorBuffer& color, int radius) {
     BlurScratch scratch;
-    return blurColorBuffer(color, radius, scratch);
+    return blurColorBuffer(color, wholeBuffer(color), radius, scratch);
 }
 
-void compositeOverlay(ColorBuffer& color, const TextureImage& image, int x0, int y0, float a) {
+void compositeOverlay(ColorBuffer& color, Extent picture, const TextureImage& image, int x0, int y0,
+                      float a) {
     if (double(a) < 0.00001) {
         return;
     }
@@ -280,17 +307,19 @@ void compositeOverlay(ColorBuffer& color, const TextureImage& image, int x0, int
     if (w <= 0 || h <= 0 || image.texels.size() < size_t(w) * size_t(h)) {
         return;
     }
+    picture = cut(color, picture);
     const float keep = 1.0f - a;
-    const int iBegin = std::max(0, -x0);
-    const int iEnd = std::min(w, color.width - x0);
-    for (int j = 0; j < h; ++j) {
-        int y = y0 + j;
-        if (y >= color.height) {
-            break;
-        }
-        if (y < 0) {
-            continue;
-        }
+    // The image's columns and rows that land inside the picture; in 64 bits, so
+    // that a position far off the picture cannot wrap around into it.
+    auto inside = [](int64_t origin, int size, int limit, int& begin, int& end) {
+        begin = int(std::clamp<int64_t>(-origin, 0, size));
+        end = int(std::clamp<int64_t>(int64_t(limit) - origin, begin, size));
+    };
+    int iBegin, iEnd, jBegin, jEnd;
+    inside(x0, w, picture.width, iBegin, iEnd);
+    inside(y0, h, picture.height, jBegin, jEnd);
+    for (int j = jBegin; j < jEnd; ++j) {
+        const int y = y0 + j;
         const vec4* src = image.texels.data() + size_t(j) * w;
         vec4* dst = color.pixels + size_t(y) * color.width;
         for (int i = iBegin; i < iEnd; ++i) {

@@ -107,7 +107,10 @@ struct Renderer::State {
     bool targetsUsable();
     void raiseShadowMarks();
 
-    int width = 0, height = 0;
+    Extent picture() const { return {width, height}; }
+
+    int width = 0, height = 0; // the picture's
+    int blocks = 0;            // the picture's tile rows that the bands cover
     RenderTargets targets;
     std::unique_ptr<Viewport> viewport;
     mat44 viewMatrix = mat44::identity();
@@ -125,7 +128,7 @@ struct Renderer::State {
     std::vector<LightEntry> lights;
     std::vector<MeshInstance*> instances;
     Canvas* output = nullptr;
-    int outputRowOffset = 0;
+    int outputLeft = 0, outputTop = 0;
     float outputBias = 0.0f;
     int threadCount = 0;
     int shadowLightCount = 0;

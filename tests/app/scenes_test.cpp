@@ -74,8 +74,8 @@ public:
 
     void beginFrame() override { log("begin"); }
     void setClearDepth(bool clear) override { log("clearDepth", clear); }
-    void setOutput(Canvas* c, int rowOffset) override {
-        log(c ? "output" : "offscreen", rowOffset);
+    void setOutput(Canvas* c, int left, int top) override {
+        log(c ? "output" : "offscreen", left, top);
     }
     void setViewMatrix(const mat44&) override { log("view"); }
     void setShowThreads(bool show) override { log("threads", show); }
@@ -139,7 +139,7 @@ TEST_F(Scenes, TubeSceneSubmitsItsLightsSegmentsAndEndText) {
                "endtext_x 10.9\nendtext_y 300\n");
     run(4.0, 0.5);
     EXPECT_NE(calls.find("bias -0.125; ambient 0.2; light; instance; light; instance; transform; "
-                         "render; e_2.png 10 300 0.75; begin; output 60; render; "),
+                         "render; e_2.png 10 300 0.75; begin; output 0 60; render; "),
               std::string::npos)
         << calls;
     // 0.3 * 4 = 1.2: the light, and the marker where it is, at 0.2 of its climb.
@@ -196,7 +196,7 @@ TEST_F(Scenes, BuildingsTwoPassesBlurAndTitles) {
     set(tracks.t1Y, "t1_y", 1.0f);
     set(tracks.t2Y, "t2_y", 360.0f); // off the picture
     run(3.0);
-    EXPECT_NE(calls.find("render; blur 3; t1.png 0 1 1; begin; output 60; render; "),
+    EXPECT_NE(calls.find("render; blur 3; t1.png 0 1 1; begin; output 0 60; render; "),
               std::string::npos)
         << calls;
     EXPECT_EQ(state.buildingBoxes.size(), 2u);

@@ -208,7 +208,7 @@ TEST(FinalPassLanes, WholeBuffersAreIdenticalOnEveryPath) {
         std::copy(frame.begin(), frame.end(), color.pixels);
         result.resolved.assign(W * H, 0);
         Canvas canvas{result.resolved.data(), W, H};
-        resolveRows(color, canvas, 0, H, 0, 0.0f);
+        resolveRows(color, wholeBuffer(color), canvas, 0, 0, 0, H, 0.0f);
         // Finite values for the blur, or one NaN would spoil every pixel.
         for (vec4& p : std::span(color.pixels, W * H)) {
             for (float* c : {&p.x, &p.y, &p.z, &p.w}) {
@@ -219,7 +219,7 @@ TEST(FinalPassLanes, WholeBuffersAreIdenticalOnEveryPath) {
         result.blurred.assign(color.pixels, color.pixels + W * H);
         result.narrow.assign(30 * H, 0);
         Canvas narrow{result.narrow.data(), 30, H};
-        resolveRows(color, narrow, 2, H, -1, 0.1f);
+        resolveRows(color, wholeBuffer(color), narrow, 0, -1, 2, H, 0.1f);
         return result;
     };
     const SimdPath before = activeSimdPath();

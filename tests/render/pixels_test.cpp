@@ -380,11 +380,12 @@ TEST(FinalPass, RowsResolveClearAndMark) {
     }
     std::vector<uint32_t> pixels(8 * 20, 7);
     Canvas canvas{pixels.data(), 8, 20};
-    resolveRows(color, canvas, 8, 16, 10, 0.0f); // rows 18..25: only 18, 19 fit
+    resolveRows(color, wholeBuffer(color), canvas, 0, 10, 8, 16,
+                0.0f); // rows 18..25: only 18, 19 fit
     EXPECT_EQ(pixels[17 * 8], 7u);
     EXPECT_EQ(pixels[18 * 8 + 3], 8u << 16);
     EXPECT_EQ(pixels[19 * 8 + 7], 9u << 16);
-    resolveRows(color, canvas, 0, 8, -4, 0.0f); // rows -4..3: only 0..3
+    resolveRows(color, wholeBuffer(color), canvas, 0, -4, 0, 8, 0.0f); // rows -4..3: only 0..3
     EXPECT_EQ(pixels[0], 4u << 16);
     EXPECT_EQ(pixels[4 * 8], 7u);
 
@@ -393,11 +394,11 @@ TEST(FinalPass, RowsResolveClearAndMark) {
     clearColorRows(bands, 8, 16);
     EXPECT_EQ(bands.at(3, 7), vec4(1, 1, 1, 1));
     EXPECT_EQ(bands.at(3, 8), vec4());
-    markBands(bands, 8, 16, 1);
+    markBands(bands, wholeBuffer(bands), 8, 16, 1);
     EXPECT_EQ(bands.at(7, 15), vec4(1, 0, 1, 0));
     EXPECT_EQ(bands.at(8, 15), vec4());
-    EXPECT_EQ(bands.at(0, 0), vec4(1, 1, 1, 1)); // only worker 0 marks row 0
-    markBands(bands, 8, 8, 1);                   // an empty band marks nothing
+    EXPECT_EQ(bands.at(0, 0), vec4(1, 1, 1, 1));   // only worker 0 marks row 0
+    markBands(bands, wholeBuffer(bands), 8, 8, 1); // an empty band marks nothing
     EXPECT_EQ(bands.at(0, 7), vec4(1, 1, 1, 1));
 }
 
@@ -439,13 +440,92 @@ TEST(Blur, MatchesADirectTentFilter) {
     }
 }
 
+// A picture smaller than its buffer (the padding up to whole tiles holds
+// leftovers): the blur sees only the picture, as if the buffer were its size,
+// and leaves the padding alone; the resolve places the picture anywhere in the
+// canvas, cut at either's edges; the markers and overlays stay inside it.
+TEST(FinalPass, APictureInsideAPaddedBuffer) {
+    constexpr int W = 13, H = 11, BW = 16, BH = 16;
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> d(0.0f, 1.0f);
+    ColorBuffer padded(BW, BH), exact(W, H);
+    for (int y = 0; y < BH; ++y) {
+        for (int x = 0; x < BW; ++x) {
+            padded.at(x, y) =
+                x < W && y < H ? vec4(d(rng), d(rng), d(rng), d(rng)) : vec4(9, 9, 9, 9);
+            if (x < W && y < H) {
+                exact.at(x, y) = padded.at(x, y);
+            }
+        }
+    }
+    const Extent picture{W, H};
+    for (int parts : {1, 3}) {
+        ColorBuffer copy(BW, BH);
+        std::copy_n(padded.pixels, BW * BH, copy.pixels);
+        BlurScratch scratch;
+        ASSERT_TRUE(blurPrepare(copy, picture, 4, scratch, parts));
+        for (int k = 0; k < parts; ++k) {
+            blurRows(copy, picture, 4, scratch, k, H * k / parts, H * (k + 1) / parts);
+        }
+        for (int k = 0; k < parts; ++k) {
+            blurColumns(copy, picture, 4, scratch, k, W * k / parts, W * (k + 1) / parts);
+        }
+        if (parts == 1) {
+            ASSERT_TRUE(blurColorBuffer(exact, 4));
+        }
+        for (int y = 0; y < BH; ++y) {
+            for (int x = 0; x < BW; ++x) {
+                ASSERT_EQ(copy.at(x, y), x < W && y < H ? exact.at(x, y) : vec4(9, 9, 9, 9))
+                    << parts << " parts at " << x << "," << y;
+            }
+        }
+    }
+
+    // Pillarboxed 5 columns to the right and cut by the canvas's right edge.
+    std::vector<uint32_t> frame(16 * 12, 7);
+    Canvas canvas{frame.data(), 16, 12};
+    resolveRows(padded, picture, canvas, 5, 1, 0, BH, 0.0f);
+    for (int y = 0; y < 12; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            const bool inside = x >= 5 && y >= 1 && y < 1 + H;
+            const uint32_t want = inside ? resolvePixel(padded.at(x - 5, y - 1), 0.0f) : 7u;
+            ASSERT_EQ(frame[y * 16 + x], want) << x << "," << y;
+        }
+    }
+    // Moved left and up past the canvas's corner.
+    std::fill(frame.begin(), frame.end(), 7u);
+    resolveRows(padded, picture, canvas, -3, -2, 0, BH, 0.0f);
+    EXPECT_EQ(frame[0], resolvePixel(padded.at(3, 2), 0.0f));
+    EXPECT_EQ(frame[(H - 3) * 16 + W - 4], resolvePixel(padded.at(W - 1, H - 1), 0.0f));
+    EXPECT_EQ(frame[(H - 3) * 16 + W - 3], 7u);
+    EXPECT_EQ(frame[(H - 2) * 16], 7u);
+
+    // The last band ends in the padding: its marker goes on the picture's last
+    // row, half the picture wide.
+    markBands(padded, picture, 8, BH, 1);
+    EXPECT_EQ(padded.at(5, H - 1), vec4(1, 0, 1, 0));
+    EXPECT_NE(padded.at(6, H - 1), vec4(1, 0, 1, 0));
+    EXPECT_EQ(padded.at(0, BH - 1), vec4(9, 9, 9, 9));
+
+    const TextureImage white{AlignedVector<vec4>(400, vec4(1, 1, 1, 1)), 20, 20};
+    compositeOverlay(padded, picture, white, 2, 2, 1.0f);
+    EXPECT_EQ(padded.at(W - 1, H - 1), vec4(1, 1, 1, padded.at(W - 1, H - 1).w));
+    EXPECT_EQ(padded.at(W, 5), vec4(9, 9, 9, 9));
+    EXPECT_EQ(padded.at(5, H), vec4(9, 9, 9, 9));
+    // Far off the picture: a position whose sum with the size would wrap.
+    const std::vector<vec4> before(padded.pixels, padded.pixels + BW * BH);
+    compositeOverlay(padded, picture, white, std::numeric_limits<int>::min() + 5, 0, 1.0f);
+    compositeOverlay(padded, picture, white, 0, std::numeric_limits<int>::max() - 5, 1.0f);
+    EXPECT_EQ(std::vector<vec4>(padded.pixels, padded.pixels + BW * BH), before);
+}
+
 TEST(Overlay, BlendsPremultipliedAndClips) {
     // An alpha other than 0.5, where s.a and 1 - s.a would agree.
     const TextureImage image{AlignedVector<vec4>(12, vec4(0.2f, 0.1f, 0.0f, 0.25f)), 4, 3};
     ColorBuffer color(8, 8);
     const vec4 grey(0.4f, 0.4f, 0.4f, 0.9f);
     std::fill_n(color.pixels, 64, grey);
-    compositeOverlay(color, image, 2, 2, 0.5f);
+    compositeOverlay(color, wholeBuffer(color), image, 2, 2, 0.5f);
     // s + d (1 - s.a), faded in by one half; the destination alpha is kept.
     auto blend = [](float s) { return 0.4f * 0.5f + (0.4f * 0.75f + s) * 0.5f; };
     const vec4 over(blend(0.2f), blend(0.1f), blend(0.0f), 0.9f);
@@ -461,13 +541,13 @@ TEST(Overlay, BlendsPremultipliedAndClips) {
     // nothing does.
     TextureImage wide{AlignedVector<vec4>(400, vec4(1, 1, 1, 1)), 20, 20};
     ColorBuffer small(8, 8);
-    compositeOverlay(small, wide, -6, -6, 1.0f);
+    compositeOverlay(small, wholeBuffer(small), wide, -6, -6, 1.0f);
     EXPECT_EQ(small.at(7, 7).x, 1.0f);
     const std::vector<vec4> before(color.pixels, color.pixels + 64);
-    compositeOverlay(color, wide, 0, 8, 1.0f);
-    compositeOverlay(color, wide, 8, 0, 1.0f);
+    compositeOverlay(color, wholeBuffer(color), wide, 0, 8, 1.0f);
+    compositeOverlay(color, wholeBuffer(color), wide, 8, 0, 1.0f);
     wide.texels.resize(399);
-    compositeOverlay(color, wide, 0, 0, 1.0f);
+    compositeOverlay(color, wholeBuffer(color), wide, 0, 0, 1.0f);
     EXPECT_EQ(std::vector<vec4>(color.pixels, color.pixels + 64), before);
 }
 

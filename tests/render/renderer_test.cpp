@@ -72,6 +72,38 @@ TEST(RendererScenes, SameBytesForEveryWorkerCountLayoutAndRasterPath) {
     }
 }
 
+// Buffers padded to whole tiles: all 180 rows of the 320 x 180 picture are
+// drawn, the whole tiles exactly as without padding, and the bytes agree for
+// every worker count and vector path.
+TEST(RendererScenes, APaddedPictureDrawsItsLastRowsTheSameEverywhere) {
+    const SimdPath active = activeSimdPath();
+    for (Scene scene : {Scene::Clipped, Scene::ShadowsInside}) {
+        SCOPED_TRACE(int(scene));
+        setSimdPath(SimdPath::Sse);
+        const std::vector<uint32_t> whole = renderScene(scene, 1).back().canvas;
+        const std::vector<Picture> reference = renderScene(scene, 1, {}, 3, true);
+        const std::vector<uint32_t>& canvas = reference.back().canvas;
+        const size_t top = 4 * 320, tiles = (4 + 176) * 320, bottom = (4 + 180) * 320;
+        EXPECT_TRUE(std::equal(canvas.begin(), canvas.begin() + tiles, whole.begin()));
+        EXPECT_EQ(std::count(canvas.begin() + top, canvas.begin() + bottom, 0xDEADBEEFu), 0);
+        EXPECT_GT(std::count_if(canvas.begin() + tiles, canvas.begin() + bottom,
+                                [](uint32_t p) { return (p & 0xFFFFFF) != 0; }),
+                  320);
+        EXPECT_EQ(std::count(canvas.begin() + bottom, canvas.end(), 0xDEADBEEFu), 4 * 320);
+        for (SimdPath path : kSimdPaths) {
+            setSimdPath(path);
+            if (activeSimdPath() != path) {
+                continue;
+            }
+            for (int threads : {2, 3, 8}) {
+                EXPECT_TRUE(renderScene(scene, threads, {}, 3, true) == reference)
+                    << simdPathName(path) << ", " << threads << " workers";
+            }
+        }
+    }
+    setSimdPath(active);
+}
+
 // The blur between passes is shared by the workers, rows then columns: any
 // worker count, odd sizes included, gives the bytes of the blur on one thread,
 // on every vector path.
@@ -250,7 +282,7 @@ TEST(Renderer, EmptyFrameOnlyResolvesAndMissingTargetsAreReported) {
     LogCapture out;
     {
         Renderer noDepth(RenderTargets{&rig.color, nullptr, &rig.stencil}, nullptr, 2);
-        noDepth.setOutput(&rig.canvas, 4);
+        noDepth.setOutput(&rig.canvas, 0, 4);
         for (int frame = 0; frame < 2; ++frame) {
             noDepth.beginFrame();
             noDepth.renderFrame();

@@ -74,13 +74,14 @@ MeshInstance place(int mesh, float scale, vec4 position, vec4 angles, bool casts
     return instance;
 }
 
-Rig::Rig(int threads, int w, int h)
-    : color(w, h), depth(w, h), stencil(w, h),
+Rig::Rig(int threads, int w, int h, bool padded)
+    : color(padded ? wholeTiles(w) : w, padded ? wholeTiles(h) : h),
+      depth(color.width, color.height), stencil(color.width, color.height),
       canvasPixels(size_t(w) * (h + 8), 0xDEADBEEF), canvas{canvasPixels.data(), w, h + 8} {
     LogCapture quiet(false);
-    renderer = std::make_unique<Renderer>(RenderTargets{&color, &depth, &stencil},
+    renderer = std::make_unique<Renderer>(RenderTargets{&color, &depth, &stencil, w, h},
                                           sharedAssets().textures.get(), threads);
-    renderer->setOutput(&canvas, 4);
+    renderer->setOutput(&canvas, 0, 4);
     renderer->setAmbient(0.2f);
 }
 
@@ -111,9 +112,9 @@ Picture Rig::picture() const {
 }
 
 std::vector<Picture> renderScene(Scene scene, int threads, const std::vector<int>& blockCounts,
-                                 int frames) {
+                                 int frames, bool padded) {
     const Assets& a = sharedAssets();
-    Rig rig(threads, 320, 180);
+    Rig rig(threads, 320, 180, padded);
     if (!blockCounts.empty()) {
         rig.renderer->setBlockCounts(blockCounts);
         rig.renderer->setBalancing(false);

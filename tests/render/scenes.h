@@ -47,9 +47,11 @@ struct Picture {
 };
 
 // A renderer with ambient 0.2 drawing into its own buffers, resolving from row
-// 4 of a canvas 8 rows taller than the picture, filled with 0xDEADBEEF.
+// 4 of a canvas 8 rows taller than the picture, filled with 0xDEADBEEF. Padded:
+// the buffers are rounded up to whole tiles, so every row of the picture is
+// drawn; else rows beyond the last whole tile are not.
 struct Rig {
-    explicit Rig(int threads, int width = 320, int height = 176);
+    explicit Rig(int threads, int width = 320, int height = 176, bool padded = false);
     // One pass; the renderer keeps pointers to the lights and instances until
     // the next one.
     void render(const mat44& view, std::vector<Light> passLights,
@@ -77,6 +79,6 @@ enum class Scene { Clipped, TwoPasses, Shadows, ShadowsInside };
 // returns the pictures of the first three and of the last; `blockCounts`
 // empty: the renderer's own band layout and balancing.
 std::vector<Picture> renderScene(Scene scene, int threads, const std::vector<int>& blockCounts = {},
-                                 int frames = 3);
+                                 int frames = 3, bool padded = false);
 
 } // namespace lumo::test
