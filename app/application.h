@@ -42,6 +42,9 @@ public:
     int32_t windowWidth = 640;
     int32_t windowHeight = 480;
     bool fullScreen = false;
+    // Full screen at the screen's own size: the window size is the screen's,
+    // found when the demo starts.
+    bool nativeResolution = false;
     Framebuffer::Display display;
     bool quitRequested = false;
 };

@@ -11,6 +11,7 @@
 #include "display/sdl_display.h"
 #include "render/simd.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,14 +22,16 @@
 namespace lumo {
 
 void applyLauncherResults(const LauncherResults& results, Application& app) {
-    if (results.force720p) {
+    // The screen's own size leaves nothing for a forced mode to choose.
+    if (results.force720p && !results.nativeResolution) {
         Framebuffer::forceFullscreenMode = 1;
         Framebuffer::forcedModeWidth = 1280;
         Framebuffer::forcedModeHeight = 720;
     } else {
         Framebuffer::forceFullscreenMode = 0;
     }
-    app.fullScreen = results.fullScreen;
+    app.fullScreen = results.fullScreen || results.nativeResolution;
+    app.nativeResolution = results.nativeResolution;
 }
 
 namespace {
@@ -187,10 +190,34 @@ int runLumo(int argc, char** argv) {
         results.startRequested = true;
         results.fullScreen = options.fullScreen;
         results.force720p = options.force720p;
+        results.nativeResolution = options.native;
     }
 
     Application app;
     applyLauncherResults(results, app);
+    if (options.width > 0) {
+        app.windowWidth = options.width;
+        app.windowHeight = options.height;
+    }
+    if (app.nativeResolution || (app.fullScreen && options.width > 0)) {
+        int screenWidth = 0, screenHeight = 0;
+        if (!Framebuffer::SdlDisplay::screenSize(screenWidth, screenHeight, &whyNot)) {
+            std::fprintf(stderr, "lumo: cannot show the demo: %s\n", whyNot.c_str());
+            return 1;
+        }
+        if (app.nativeResolution) {
+            // Within the sizes the renderer is built for, the frame is the screen.
+            app.windowWidth = std::clamp(screenWidth, kMinWidth, kMaxWidth);
+            app.windowHeight = std::clamp(screenHeight, kMinHeight, kMaxHeight);
+        } else if (options.width > screenWidth || options.height > screenHeight) {
+            std::fprintf(stderr,
+                         "lumo: --size %dx%d is larger than the %dx%d screen; full screen takes "
+                         "sizes up to %dx%d\n",
+                         options.width, options.height, screenWidth, screenHeight, screenWidth,
+                         screenHeight);
+            return 2;
+        }
+    }
     PlaySettings play;
     play.threads = options.threads;
     play.vsync = options.vsync;

@@ -32,6 +32,7 @@ bool launcherProcedure(LauncherResults& results, LauncherView& view, LauncherMes
     case LauncherMessage::Close:
         results.fullScreen = view.checkState(LauncherControl::FullScreen) > 0;
         results.force720p = view.checkState(LauncherControl::Force720p) > 0;
+        results.nativeResolution = view.checkState(LauncherControl::NativeResolution) > 0;
         view.destroy();
         return true;
     case LauncherMessage::Destroy:

@@ -4,15 +4,16 @@
 // fake in the tests) turns its toolkit's events into launcherProcedure calls and
 // carries out what the procedure asks of it through LauncherView.
 //
-// Closing the dialog in any way records both check boxes; only the "demo" button
+// Closing the dialog in any way records the check boxes; only the "demo" button
 // also records that the demo should start.
 
 namespace lumo {
 
 struct LauncherResults {
-    bool startRequested = false; // "demo" was pressed
-    bool fullScreen = false;     // "full screen" was ticked when the dialog closed
-    bool force720p = false;      // "force 720p" was ticked when the dialog closed
+    bool startRequested = false;   // "demo" was pressed
+    bool fullScreen = false;       // "full screen" was ticked when the dialog closed
+    bool force720p = false;        // "force 720p" was ticked when the dialog closed
+    bool nativeResolution = false; // "native resolution" was ticked when the dialog closed
 };
 
 // The dialog's controls by their resource ids.
@@ -23,6 +24,7 @@ enum class LauncherControl : int {
     FullScreen = 1002,
     GpuList = 1003,
     Force720p = 1004,
+    NativeResolution = 1005,
 };
 
 enum class LauncherMessage {

@@ -44,6 +44,8 @@ public:
         place(fixed, label, 12, 12, 16, 8);
         force720p_ = gtk_check_button_new_with_label("force 720p");
         place(fixed, force720p_, 36, 48, 102, 12);
+        native_ = gtk_check_button_new_with_label("native resolution");
+        place(fixed, native_, 36, 66, 80, 12);
 
         gtk_widget_set_can_default(demo_, TRUE);
         gtk_window_set_default(GTK_WINDOW(window_), demo_);
@@ -67,9 +69,10 @@ public:
     }
     void sendClose() override { launcherProcedure(results_, *this, LauncherMessage::Close); }
     int checkState(LauncherControl control) override {
-        GtkWidget* box = control == LauncherControl::FullScreen  ? fullScreen_
-                         : control == LauncherControl::Force720p ? force720p_
-                                                                 : nullptr;
+        GtkWidget* box = control == LauncherControl::FullScreen         ? fullScreen_
+                         : control == LauncherControl::Force720p        ? force720p_
+                         : control == LauncherControl::NativeResolution ? native_
+                                                                        : nullptr;
         return box && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(box)) ? 1 : 0;
     }
     void destroy() override {
@@ -130,6 +133,7 @@ private:
     GtkWidget* fullScreen_ = nullptr;
     GtkWidget* gpuList_ = nullptr;
     GtkWidget* force720p_ = nullptr;
+    GtkWidget* native_ = nullptr;
 };
 
 } // namespace

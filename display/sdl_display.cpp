@@ -236,7 +236,9 @@ void SdlDisplay::State::leaveFullscreen() {
     display.setFullscreen(false);
     SDL_ShowCursor(SDL_ENABLE);
     WindowState state = windowState();
-    place(centredRect(state.screenWidth, state.screenHeight, display.width(), display.height()));
+    const WindowRect size =
+        fittedSize(state.screenWidth, state.screenHeight, display.width(), display.height());
+    place(centredRect(state.screenWidth, state.screenHeight, size.width, size.height));
     zoom = 1;
     centred = true;
 }
@@ -255,7 +257,12 @@ void SdlDisplay::State::runCommand(WindowCommand command) {
         WindowRect current;
         SDL_GetWindowPosition(window, &current.x, &current.y);
         SDL_GetWindowSize(window, &current.width, &current.height);
-        place(zoomedRect(current, display.width(), display.height(), k));
+        // Zoom 1 of a frame larger than the screen is the largest that fits.
+        const WindowState state = windowState();
+        const WindowRect one =
+            fittedSize(state.screenWidth, state.screenHeight, display.width(), display.height());
+        place(k == 1 ? zoomedRect(current, one.width, one.height, 1)
+                     : zoomedRect(current, display.width(), display.height(), k));
         // Our own move: the centred state stays as it was (the centre is kept).
         zoom = k;
     } else if (command == WindowCommand::Center) {
@@ -382,10 +389,11 @@ bool SdlDisplay::openOutput(const char* title, int output) {
 
     SDL_DisplayMode desktop{};
     SDL_GetDesktopDisplayMode(0, &desktop);
-    WindowRect rect = centredRect(desktop.w, desktop.h, width(), height());
+    const WindowRect size = fittedSize(desktop.w, desktop.h, width(), height());
+    WindowRect rect = centredRect(desktop.w, desktop.h, size.width, size.height);
     {
         ForeignAllocations foreign;
-        s.window = SDL_CreateWindow(title ? title : "", rect.x, rect.y, width(), height(),
+        s.window = SDL_CreateWindow(title ? title : "", rect.x, rect.y, rect.width, rect.height,
                                     SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN);
     }
     if (!s.window) {
@@ -486,6 +494,27 @@ void SdlDisplay::showFrame() {
 
 int SdlDisplay::zoom() const {
     return s_->zoom;
+}
+
+bool SdlDisplay::screenSize(int& width, int& height, std::string* reason) {
+    std::string why;
+    if (!initVideo(why)) {
+        if (reason) {
+            *reason = why;
+        }
+        return false;
+    }
+    SDL_DisplayMode desktop{};
+    const bool known =
+        SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w > 0 && desktop.h > 0;
+    if (known) {
+        width = desktop.w;
+        height = desktop.h;
+    } else if (reason) {
+        *reason = std::string("the screen's size is unknown: ") + SDL_GetError();
+    }
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return known;
 }
 
 bool SdlDisplay::videoAvailable(std::string* reason) {

@@ -35,6 +35,9 @@ public:
     // Whether SDL video can show a window here; otherwise false with a one-line
     // reason. Initialises SDL's video subsystem for the check and releases it.
     static bool videoAvailable(std::string* reason);
+    // The desktop's size on the first screen (false with a reason when there
+    // is no video or the size is unknown).
+    static bool screenSize(int& width, int& height, std::string* reason);
 
 private:
     struct State;

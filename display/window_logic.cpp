@@ -93,6 +93,19 @@ WindowRect centredRect(int screenWidth, int screenHeight, int width, int height)
             height};
 }
 
+WindowRect fittedSize(int screenWidth, int screenHeight, int frameWidth, int frameHeight) {
+    if (screenWidth <= 0 || screenHeight <= 0 || frameWidth <= 0 || frameHeight <= 0 ||
+        (frameWidth <= screenWidth && frameHeight <= screenHeight)) {
+        return {0, 0, frameWidth, frameHeight};
+    }
+    // The smaller of the two ratios, compared in 64 bits.
+    const long long w = frameWidth, h = frameHeight;
+    if (w * screenHeight >= h * screenWidth) {
+        return {0, 0, screenWidth, int(std::max(1LL, h * screenWidth / w))};
+    }
+    return {0, 0, int(std::max(1LL, w * screenHeight / h)), screenHeight};
+}
+
 WindowRect zoomedRect(const WindowRect& current, int frameWidth, int frameHeight, int zoom) {
     int width = frameWidth * zoom, height = frameHeight * zoom;
     int centreX = current.x + current.width / 2, centreY = current.y + current.height / 2;

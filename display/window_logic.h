@@ -79,6 +79,10 @@ struct WindowRect {
 // Client rectangle of size width x height centred on the screen, top-left
 // clamped to be non-negative.
 WindowRect centredRect(int screenWidth, int screenHeight, int width, int height);
+// The window's size at zoom 1: the frame's own when it fits the screen, else
+// the largest of the frame's shape that does (a screen of unknown size, 0,
+// takes the frame's own).
+WindowRect fittedSize(int screenWidth, int screenHeight, int frameWidth, int frameHeight);
 // Client rectangle of zoom x the frame size around the centre of current,
 // top-left clamped to be non-negative.
 WindowRect zoomedRect(const WindowRect& current, int frameWidth, int frameHeight, int zoom);

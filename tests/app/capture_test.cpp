@@ -152,7 +152,8 @@ TEST(CaptureVideo, EachQualityIsItsX264PresetAtOneConstantQuality) {
                                                             {VideoQuality::Good, "medium"},
                                                             {VideoQuality::Best, "slow"}};
     for (const auto& [quality, preset] : presets) {
-        std::vector<std::string> args = ffmpegArguments("ffmpeg", 60, 640, 360, "a.wav", "o.mp4", quality);
+        std::vector<std::string> args =
+            ffmpegArguments("ffmpeg", 60, 640, 360, "a.wav", "o.mp4", quality);
         auto at = std::find(args.begin(), args.end(), "-preset");
         ASSERT_NE(at, args.end());
         EXPECT_EQ(*(at + 1), preset);

@@ -45,7 +45,10 @@ public:
         launcherProcedure(results, *this, LauncherMessage::Close);
     }
     int checkState(LauncherControl control) override {
-        return control == LauncherControl::FullScreen ? fullScreenState : force720pState;
+        return control == LauncherControl::FullScreen         ? fullScreenState
+               : control == LauncherControl::Force720p        ? force720pState
+               : control == LauncherControl::NativeResolution ? nativeState
+                                                              : 0;
     }
     void destroy() override {
         log += "destroy; ";
@@ -57,7 +60,23 @@ public:
     std::string log;
     int fullScreenState = 0;
     int force720pState = 0;
+    int nativeState = 0;
 };
+
+// "native resolution" plays full screen at the screen's size, whatever the
+// other boxes say; "force 720p" alone forces the 1280 x 720 mode.
+TEST(Launcher, ResultsSetUpTheDemo) {
+    Application app(std::make_unique<Framebuffer::OffscreenDisplay>());
+    applyLauncherResults({true, false, true, true}, app);
+    EXPECT_TRUE(app.fullScreen && app.nativeResolution);
+    EXPECT_EQ(Framebuffer::forceFullscreenMode, 0);
+    applyLauncherResults({true, false, true, false}, app);
+    EXPECT_TRUE(!app.fullScreen && !app.nativeResolution);
+    EXPECT_EQ(Framebuffer::forceFullscreenMode, 1);
+    applyLauncherResults({true, true, false, false}, app);
+    EXPECT_TRUE(app.fullScreen && !app.nativeResolution);
+    EXPECT_EQ(Framebuffer::forceFullscreenMode, 0);
+}
 
 TEST(Launcher, InitialisesTheDecorativeListInOrder) {
     LauncherResults r;
@@ -68,7 +87,7 @@ TEST(Launcher, InitialisesTheDecorativeListInOrder) {
     EXPECT_EQ(v.log, expected);
     // The boxes and the list need nothing from the dialog's procedure.
     for (LauncherControl id :
-         {LauncherControl::FullScreen, LauncherControl::GpuList, LauncherControl(1005)}) {
+         {LauncherControl::FullScreen, LauncherControl::GpuList, LauncherControl(1006)}) {
         EXPECT_FALSE(launcherProcedure(r, v, LauncherMessage::Command, id));
     }
     EXPECT_EQ(v.log, expected);
@@ -83,6 +102,7 @@ TEST(Launcher, ButtonsAndCloseRecordTheBoxes) {
         FakeView v(r);
         v.fullScreenState = way == 0 ? 1 : 0;
         v.force720pState = way == 0 ? 0 : 2;
+        v.nativeState = way == 1 ? 1 : 0;
         EXPECT_TRUE(way == 2 ? launcherProcedure(r, v, LauncherMessage::Close)
                              : launcherProcedure(r, v, LauncherMessage::Command,
                                                  way == 0 ? LauncherControl::Demo
@@ -90,6 +110,7 @@ TEST(Launcher, ButtonsAndCloseRecordTheBoxes) {
         EXPECT_EQ(r.startRequested, way == 0);
         EXPECT_EQ(r.fullScreen, way == 0);
         EXPECT_EQ(r.force720p, way != 0);
+        EXPECT_EQ(r.nativeResolution, way == 1);
         EXPECT_EQ(v.log, way == 2 ? "destroy; quit 0; " : "close; destroy; quit 0; ") << way;
     }
 }

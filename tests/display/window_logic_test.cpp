@@ -63,6 +63,13 @@ TEST(WindowPlacement, CentredAndZoomedRectanglesAndMouseScaling) {
     // Zoom keeps the centre (960, 540) and clamps the corner at 0.
     EXPECT_EQ(zoomedRect({640, 300, 640, 480}, 640, 480, 2), (WindowRect{320, 60, 1280, 960}));
     EXPECT_EQ(zoomedRect({10, 10, 640, 480}, 640, 480, 2), (WindowRect{0, 0, 1280, 960}));
+    // At zoom 1 a frame keeps its size when it fits the screen, else it shrinks
+    // to the largest of its shape that does; an unknown screen changes nothing.
+    EXPECT_EQ(fittedSize(1920, 1080, 1920, 1080), (WindowRect{0, 0, 1920, 1080}));
+    EXPECT_EQ(fittedSize(1920, 1080, 3840, 2160), (WindowRect{0, 0, 1920, 1080}));
+    EXPECT_EQ(fittedSize(1280, 1024, 3840, 2160), (WindowRect{0, 0, 1280, 720}));
+    EXPECT_EQ(fittedSize(1920, 1080, 1000, 2000), (WindowRect{0, 0, 540, 1080}));
+    EXPECT_EQ(fittedSize(0, 0, 2560, 1440), (WindowRect{0, 0, 2560, 1440}));
     // A window zoomed x2 reports half the client coordinates; full screen 1920 over 640;
     // a minimized window has no client area.
     EXPECT_FLOAT_EQ(toFramePixels(101, 640, 1280), 50.5f);

@@ -18,6 +18,11 @@ work=$4
 
 screen_w=1280
 screen_h=1024
+# --native fills a screen of today's most common size.
+if [ "$case_" = native_evilwm ]; then
+    screen_w=1920
+    screen_h=1080
+fi
 
 skip() {
     echo "SKIP: $*"
@@ -153,7 +158,8 @@ if [ "$inner" = no ]; then
     help | bad_option | no_display) ;; # no display needed
     *)
         need Xvfb xdotool
-        [ "$case_" = fullscreen_evilwm ] && need evilwm
+        case "$case_" in *_evilwm) need evilwm ;; esac
+        [ "$case_" = native_evilwm ] && need xwd convert
         [ "$case_" = launcher_demo ] && need xwd convert
         # A private server whose number Xvfb itself picks (-displayfd): xvfb-run -a
         # can hand two runs, or a run and a server still shutting down, one number.
@@ -308,6 +314,61 @@ fullscreen_evilwm)
     press "$win" Escape
     wait_exit
     [ "$status" -eq 0 ] || fail "Escape in the demo exited with $status"
+    ;;
+native_evilwm)
+    # The real demo, to see a picture: the build's data/ beside the copy.
+    built_data="$(cd "$(dirname "$lumo")" && pwd)/data"
+    [ -f "$built_data/sync_scene.track" ] || skip "no generated data beside $lumo"
+    prepare
+    rmdir "$work/data" && ln -s "$built_data" "$work/data"
+    evilwm >/dev/null 2>&1 &
+    wm=$!
+    sleep 0.5
+    start --native
+    wait_window "$demo_title"
+    filled=no
+    for _ in $(seq 1 100); do
+        geometry "$win"
+        if [ "$width" = "$screen_w" ] && [ "$height" = "$screen_h" ]; then
+            filled=yes
+            break
+        fi
+        sleep 0.05
+    done
+    [ "$filled" = yes ] || fail "--native window is ${width}x$height, not ${screen_w}x$screen_h"
+    # The demo fades in over its first seconds: within 30 s the screen shows
+    # a picture, not black.
+    seen=no
+    for _ in $(seq 1 30); do
+        sleep 1
+        xwd -root -silent -out "$work/screen.xwd" || fail "xwd failed"
+        mean=$(convert "$work/screen.xwd" -colorspace gray -format '%[fx:int(mean*1000)]' \
+            info: 2>/dev/null)
+        colours=$(convert "$work/screen.xwd" -format %k info: 2>/dev/null)
+        if [ "${mean:-0}" -ge 5 ] && [ "${colours:-0}" -ge 500 ]; then
+            seen=yes
+            break
+        fi
+    done
+    [ "$seen" = yes ] ||
+        fail "the --native screen stayed black (mean ${mean:-?}/1000, ${colours:-?} colours)"
+    press "$win" Escape
+    wait_exit
+    [ "$status" -eq 0 ] || fail "Escape in the demo exited with $status"
+    ;;
+size_window)
+    prepare mp3
+    # A window of the size asked for; one larger than the 1280x1024 screen
+    # opens at the largest size of its shape that fits.
+    start --size 800x450
+    demo_window_then_escape 800 450
+    start --size 3840x2160
+    demo_window_then_escape 1280 720
+    # Full screen cannot be larger than the screen: one line, status 2.
+    (cd "$work" && SDL_AUDIODRIVER=dummy ./lumo --size 1920x1080 --fullscreen \
+        >"$work/out.txt" 2>"$work/err.txt")
+    [ $? -eq 2 ] || fail "a full-screen size larger than the screen did not exit with 2"
+    one_line_on_stderr "larger than the 1280x1024 screen"
     ;;
 *)
     echo "unknown case $case_"
