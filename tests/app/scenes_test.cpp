@@ -68,6 +68,7 @@ public:
     const Scenes& run(double now = 2.0, double distance = 0.5) {
         calls.clear(), instances.clear(), names.clear();
         SceneFrame frame{vars, meshes, textures, tracks, state, 0, now, distance, {}, &canvas};
+        frame.layout = layout;
         drawn = renderScenes(frame, *this);
         return *this;
     }
@@ -109,6 +110,7 @@ public:
     DemoTracks tracks;
     SceneState state;
     Canvas canvas;
+    PictureLayout layout = layoutPicture(640, 480); // the demo's window
     std::vector<std::unique_ptr<SyncTrack>> owned;
     int drawn = -1;
     std::string calls;
@@ -155,6 +157,40 @@ TEST_F(Scenes, TubeSceneSubmitsItsLightsSegmentsAndEndText) {
     vars.parse("tube_segments 0\nenable_plane 1\n");
     expected = {"tetra6.obj", "spacebox1.obj", "testplane.obj", "testobj.obj*"};
     EXPECT_EQ(run().names, expected);
+}
+
+// At other sizes everything placed in pixels follows the picture: overlays at
+// their places times the scale, the blur radius times the scale (truncated),
+// the output where the letterbox or pillarbox puts the picture. The titles'
+// range stays that of the 640 x 360 picture.
+TEST_F(Scenes, PixelPlacesScaleWithThePicture) {
+    vars.parse("endtext_x 10.9\nendtext_y 300\n");
+    set(tracks.ec, "ec", 2);
+    set(tracks.ea, "ea", 1);
+    set(tracks.blur, "blur", 3.9f);
+    set(tracks.t1Y, "t1_y", 1.0f);
+    set(tracks.t2Y, "t2_y", 359.0f);
+    using T = std::tuple<int, int, const char*, const char*, const char*>;
+    for (auto [w, h, endText, output, blurAndTitles] :
+         {T{1920, 1080, "e_2.png 30 900 1", "output 0 0", "blur 11; t1.png 0 3 1; t2.png 0 1077 1"},
+          T{1366, 768, "e_2.png 21 640 1", "output 0 0", "blur 8; t1.png 0 2 1; t2.png 0 766 1"},
+          T{2560, 1080, "e_2.png 30 900 1", "output 320 0",
+            "blur 11; t1.png 0 3 1; t2.png 0 1077 1"},
+          T{640, 360, "e_2.png 10 300 1", "output 0 0", "blur 3; t1.png 0 1 1; t2.png 0 359 1"},
+          T{320, 240, "e_2.png 5 150 1", "output 0 30", "blur 1; t1.png 0 0 1; t2.png 0 180 1"}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        layout = layoutPicture(w, h);
+        set(tracks.scene, "scene", 1);
+        run();
+        EXPECT_NE(calls.find(std::string(endText) + "; begin; " + output + "; render; "),
+                  std::string::npos)
+            << calls;
+        set(tracks.scene, "scene", 7);
+        run();
+        EXPECT_NE(calls.find(std::string(blurAndTitles) + "; begin; " + output + "; render; "),
+                  std::string::npos)
+            << calls;
+    }
 }
 
 TEST_F(Scenes, TileGridGreetingsAndOcto) {

@@ -25,6 +25,12 @@ for s in $positions; do
         { echo "FAIL: --frame $s exited with $?"; cat "frame_$s.txt"; exit 1; }
     sha256sum "frame_$s.png" >>actual.sha256
 done
+# The demo's window frame, 640x480: the same pictures between black bars.
+for s in 0.5 17.5 35 52 70 96 125 141.8 155 160 170 176.5; do
+    LUMO_SIMD=sse "$lumo" --threads 2 --size 640x480 --frame "$s" --out "framed_$s.png" \
+        >/dev/null 2>&1 || { echo "FAIL: --size 640x480 --frame $s exited with $?"; exit 1; }
+    sha256sum "framed_$s.png" >>actual.sha256
+done
 # A vector path nobody has heard of is refused with one line.
 LUMO_SIMD=sse3 "$lumo" --frame 1 --out refused.png >/dev/null 2>refused.txt
 status=$?
