@@ -106,7 +106,7 @@ int decodeFailures = 0;
 
 // "o.png" (8 x 4, red) and its 3x copy "o@3x.png" (24 x 12, blue) in a fresh directory,
 // written by our own encoder; the store loads the directory as the demo does.
-class Overlay : public ::testing::Test {
+class OverlayFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directories(root_);
@@ -151,7 +151,7 @@ protected:
     TextureStore store_;
 };
 
-TEST_F(Overlay, NearerImageInScaleResampledToTheScaledSize) {
+TEST_F(OverlayFiles, NearerImageInScaleResampledToTheScaledSize) {
     // The directory's 3x copies stay out of the store.
     ASSERT_EQ(store_.size(), 2);
     EXPECT_EQ(store_.find("o@3x.png"), 0);
@@ -181,7 +181,7 @@ TEST_F(Overlay, NearerImageInScaleResampledToTheScaledSize) {
     EXPECT_EQ(decodeFailures, 0);
 }
 
-TEST_F(Overlay, MissingOrBrokenImagesFallBackOrGiveNothing) {
+TEST_F(OverlayFiles, MissingOrBrokenImagesFallBackOrGiveNothing) {
     // Without its 3x file the 1x image serves every scale.
     std::filesystem::remove(root_ / "o@3x.png");
     EXPECT_EQ(pick("o.png", 3.0), std::tuple(24, 12, false));
