@@ -108,6 +108,24 @@ std::unique_ptr<Texture> loadOtherTexture(const std::string& directory, const st
 
 } // namespace
 
+bool isScaledCopyName(std::string_view name) {
+    // "NAME@<digits>x.png", the x and the extension in any case.
+    if (name.size() < 4 || !endsWithIgnoringCase(name, ".png")) {
+        return false;
+    }
+    std::string_view stem = name.substr(0, name.size() - 4);
+    if (stem.empty() || (stem.back() != 'x' && stem.back() != 'X')) {
+        return false;
+    }
+    stem.remove_suffix(1);
+    size_t digits = 0;
+    while (digits < stem.size() && stem[stem.size() - 1 - digits] >= '0' &&
+           stem[stem.size() - 1 - digits] <= '9') {
+        ++digits;
+    }
+    return digits > 0 && digits + 1 < stem.size() && stem[stem.size() - 1 - digits] == '@';
+}
+
 float byteToFloat(uint8_t c) {
     return float(double(c) * kByteScale);
 }
@@ -194,6 +212,9 @@ int TextureStore::findOrLoad(const std::string& directory, const std::string& na
 
 void TextureStore::loadDirectory(const std::string& directory) {
     for (const std::string& name : listFiles(directory, ".png")) {
+        if (isScaledCopyName(name)) {
+            continue;
+        }
         logPrintf("loading texture [%s]\n", name.c_str());
         if (find(name) == 0) {
             add(loadTexture(directory, name));

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumo {
@@ -50,6 +51,9 @@ public:
     TextureStore();
     int find(const std::string& name) const;
     int findOrLoad(const std::string& directory, const std::string& name);
+    // Every PNG of the directory not loaded yet, in byte order, except the larger
+    // copies (isScaledCopyName): those are for large pictures only and are read on
+    // demand, so smaller runs do not hold their texels.
     void loadDirectory(const std::string& directory);
     Texture& operator[](int index) { return *textures_[index]; }
     const Texture& operator[](int index) const { return *textures_[index]; }
@@ -64,6 +68,10 @@ private:
 // stb_image. A file that does not decode gives an empty (0 x 0) texture; a PNG
 // once the decode failure handler below has returned.
 std::unique_ptr<Texture> loadTexture(const std::string& directory, const std::string& name);
+
+// True for the name of an image's larger copy: "NAME@<digits>x.png" with a
+// non-empty NAME, the "x" and ".png" in any case ("t1@3x.png").
+bool isScaledCopyName(std::string_view name);
 
 // Runs after a PNG could not be decoded and its error line is printed. The default
 // waits for one byte of standard input (end of input continues at once) and ends

@@ -333,6 +333,7 @@ TEST_F(AssetFiles, DirectoriesLoadInByteOrderAndEachTextureOnce) {
     writePng("meshes/e_1.png", 1, 1, {255, 0, 0, 255});
     writePng("textures/e_1.png", 1, 1, {0, 0, 255, 255});
     writePng("textures/a.PNG", 1, 1, {0, 0, 0, 255});
+    writePng("textures/e_1@3x.png", 3, 3, std::vector<uint16_t>(36, 255)); // on demand only
     const std::string out = printed([&] {
         meshes.loadDirectory(dir_ + "meshes/", textures_);
         textures_.loadDirectory(dir_ + "textures/");

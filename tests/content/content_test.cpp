@@ -4,6 +4,7 @@
 // timeline stays inside the renderer's fixed budgets.
 
 #include "app/headless.h"
+#include "assets/overlay.h"
 #include "audio/mp3.h"
 #include "tools/datagen/meshes.h"
 #include "tools/datagen/timeline.h"
@@ -11,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -106,6 +109,20 @@ TEST_F(Content, EveryMeshResolvesWithRealMaterialsAndClosedOutwardCasters) {
     }
 }
 
+// Left, top, right and bottom of the texels more than half covered.
+std::array<int, 4> alphaBox(const TextureImage& image) {
+    std::array<int, 4> box{image.width, image.height, -1, -1};
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            if (image.texels[size_t(y) * size_t(image.width) + size_t(x)].w > 0.5f) {
+                box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x),
+                       std::max(box[3], y)};
+            }
+        }
+    }
+    return box;
+}
+
 TEST_F(Content, TexturesDecodeAndFitTheOverlayWidth) {
     const TextureStore& textures = *demo_->session().textures;
     const int endX = int(VarPile(kData + "/", "varpile.txt").get("endtext_x"));
@@ -123,6 +140,19 @@ TEST_F(Content, TexturesDecodeAndFitTheOverlayWidth) {
             partial += t.w > 0.05f && t.w < 0.95f;
         }
         EXPECT_GT(partial, 100);
+
+        // For large pictures: the 3x copy, on demand only, three times the size and, taken
+        // back to 1x, with its text where the 1x text is (within two texels).
+        const std::string large = std::string(name, std::strlen(name) - 4) + "@3x.png";
+        EXPECT_EQ(textures.find(large), 0);
+        const auto three = overlayForScale(textures, kData + "/textures/", name, 3.0);
+        ASSERT_NE(three, nullptr);
+        ASSERT_EQ(std::pair(three->width, three->height), std::pair(3 * img.width, 3 * img.height));
+        const TextureImage back = resampleImage(*three, img.width, img.height);
+        const std::array<int, 4> box = alphaBox(img), backBox = alphaBox(back);
+        for (size_t k = 0; k < 4; ++k) {
+            EXPECT_NEAR(backBox[k], box[k], 2) << "side " << k;
+        }
     }
     EXPECT_GT(textures.find("sky.png"), 0);
 }

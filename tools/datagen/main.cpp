@@ -4,8 +4,8 @@
 //
 // CONTENT_DIR holds what a person edits (varpile.txt, timeline.txt); DATA_DIR
 // receives varpile.txt, the 19 sync_<name>.track files, meshes/ (OBJ, MTL and
-// material textures), textures/ (titles, end texts) and j2.mp3. The output is
-// the same, byte for byte, on every run.
+// material textures), textures/ (titles, end texts, each also at 3x) and
+// j2.mp3. The output is the same, byte for byte, on every run.
 
 #include "tools/datagen/meshes.h"
 #include "tools/datagen/music.h"
@@ -45,8 +45,10 @@ bool writeFile(const std::string& path, const std::string& text) {
     return true;
 }
 
-// Titles and end texts: full-width strips (640 pixels, the picture's width) so
-// that they can be composited at x = 0.
+// Titles and end texts: full-width strips (640 pixels, the picture's width at
+// 640 x 360) so that they can be composited at x = 0. Each also comes at 3x,
+// "NAME@3x.png", rendered at three times the size for large pictures, where
+// the 1x strip would be blurred by enlarging.
 bool writeTextTextures(const std::string& dir) {
     struct Item {
         const char* file;
@@ -73,10 +75,15 @@ bool writeTextTextures(const std::string& dir) {
         {"e_3.png", 100, {{"thanks for watching", 40, 255, 255, 255}}, "DejaVuSans-Bold.ttf"},
     };
     for (const Item& item : items) {
-        Image img;
-        if (!renderText(fontPath(item.font), item.lines, 640, item.height, img) ||
-            !writePng(dir + "/" + item.file, img)) {
-            return false;
+        const std::string file = item.file;
+        const std::string stem = file.substr(0, file.size() - 4); // without ".png"
+        for (const int scale : {1, 3}) {
+            const std::string name = scale == 1 ? file : stem + "@3x.png";
+            Image img;
+            if (!renderText(fontPath(item.font), item.lines, 640, item.height, scale, img) ||
+                !writePng(dir + "/" + name, img)) {
+                return false;
+            }
         }
     }
     return true;

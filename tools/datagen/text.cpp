@@ -42,21 +42,25 @@ struct Library {
 
 } // namespace
 
-bool renderText(const std::string& font, const std::vector<TextLine>& lines, int width, int height,
-                Image& out) {
+bool renderText(const std::string& font, const std::vector<TextLine>& lines, int baseWidth,
+                int baseHeight, int scale, Image& out) {
     Library ft;
     if (!ft.open(font)) {
         return false;
     }
+    const int width = baseWidth * scale, height = baseHeight * scale;
     std::vector<float> cover(size_t(width) * height, 0.0f);
     std::vector<float> red(cover.size()), green(cover.size()), blue(cover.size());
     int totalHeight = 0;
     for (const TextLine& l : lines) {
         totalHeight += l.pixelHeight * 5 / 4;
     }
-    int penY = (height - totalHeight) / 2;
+    // The block's place and the line spacing come from the 1x layout, scaled, so that
+    // every size of a strip puts its lines at the same fraction of its height; within a
+    // line the glyphs and their advances are FreeType's own at the larger size.
+    int penY = (baseHeight - totalHeight) / 2 * scale;
     for (const TextLine& line : lines) {
-        FT_Set_Pixel_Sizes(ft.face, 0, FT_UInt(line.pixelHeight));
+        FT_Set_Pixel_Sizes(ft.face, 0, FT_UInt(line.pixelHeight * scale));
         int advance = 0;
         for (char ch : line.text) {
             if (FT_Load_Char(ft.face, FT_ULong(static_cast<unsigned char>(ch)), FT_LOAD_DEFAULT) ==
@@ -92,10 +96,11 @@ bool renderText(const std::string& font, const std::vector<TextLine>& lines, int
             }
             penX += int(g->advance.x >> 6);
         }
-        penY += line.pixelHeight * 5 / 4;
+        penY += line.pixelHeight * 5 / 4 * scale;
     }
-    // A soft dark halo: the coverage spread by a small box blur.
-    const int r = 3;
+    // A soft dark halo: the coverage spread by a small box blur, as wide in the
+    // strip's terms at every scale.
+    const int r = 3 * scale;
     std::vector<float> tmp(cover.size(), 0.0f), halo(cover.size(), 0.0f);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {

@@ -18,11 +18,13 @@ struct TextLine {
     uint8_t r = 255, g = 255, b = 255;
 };
 
-// Renders lines centred in a width x height picture with a soft dark halo so
-// they read over any background. Straight alpha. Returns false (with a message)
-// when the font cannot be loaded.
-bool renderText(const std::string& font, const std::vector<TextLine>& lines, int width, int height,
-                Image& out);
+// Renders lines centred in a picture with a soft dark halo so they read over any
+// background. Straight alpha. The picture is (baseWidth x baseHeight) times scale,
+// with the text, the line spacing and the halo all `scale` times their sizes in
+// `lines` (the glyphs rendered at that size, not enlarged). Returns false (with a
+// message) when the font cannot be loaded.
+bool renderText(const std::string& font, const std::vector<TextLine>& lines, int baseWidth,
+                int baseHeight, int scale, Image& out);
 
 // Outlines of text laid out on one line: shapes in em units (1.0 = the font's
 // em), baseline at y = 0, starting at x = 0. `width` receives the advance.
