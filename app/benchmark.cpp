@@ -36,8 +36,9 @@ struct FrameCounts {
 
 class CountingSink : public RendererSink {
 public:
-    CountingSink(Renderer& renderer, const TextureStore& textures, FrameCounts& counts)
-        : RendererSink(renderer, textures), renderer_(renderer), counts_(counts) {}
+    CountingSink(Renderer& renderer, const TextureStore& textures, const ScaledOverlays& overlays,
+                 FrameCounts& counts)
+        : RendererSink(renderer, textures, &overlays), renderer_(renderer), counts_(counts) {}
 
     void renderFrame() override {
         RendererSink::renderFrame();
@@ -55,7 +56,7 @@ private:
 FrameCounts countFrame(HeadlessDemo& demo, double seconds) {
     DemoSession& d = demo.session();
     FrameCounts counts;
-    CountingSink sink(*d.renderer, *d.textures, counts);
+    CountingSink sink(*d.renderer, *d.textures, d.overlays, counts);
     demo.renderAt(seconds, &sink);
     return counts;
 }

@@ -1,5 +1,7 @@
 #include "app/demo.h"
 
+#include "assets/overlay.h"
+
 namespace lumo {
 
 DemoSession::DemoSession(std::string directory) : dataDirectory(std::move(directory)) {}
@@ -20,6 +22,16 @@ void DemoSession::loadAssets() {
     meshes = std::make_unique<MeshStore>();
     meshes->loadDirectory(dataDirectory + "meshes/", *textures);
     textures->loadDirectory(dataDirectory + "textures/");
+    if (layout.scale != 1.0) {
+        overlays.resize(size_t(textures->size()));
+        for (const char* name : SceneAssets::kOverlays) {
+            const int index = textures->find(name);
+            if (index > 0) { // 0: the placeholder, drawn as it is
+                overlays[size_t(index)] =
+                    overlayForScale(*textures, dataDirectory + "textures/", name, layout.scale);
+            }
+        }
+    }
 }
 
 void DemoSession::createRenderer(int threads) {
@@ -68,7 +80,7 @@ int DemoSession::renderFrame(double row, double now, double distance, const Came
     if (sink) {
         return renderScenes(frame, *sink);
     }
-    RendererSink direct(*renderer, *textures);
+    RendererSink direct(*renderer, *textures, &overlays);
     return renderScenes(frame, direct);
 }
 
@@ -93,6 +105,7 @@ void DemoSession::releaseAssets() {
     // The scene state holds mesh indices, building boxes and references to the
     // tweak variables: it goes before the stores and the variables.
     scenes = SceneState();
+    overlays.clear();
     meshes.reset();
     textures.reset();
 }

@@ -38,7 +38,9 @@ public:
 
     // The set-up steps, in the order the demo takes them.
     void loadVariables();
-    void loadAssets(); // textures and meshes stores, then both directories
+    // Textures and meshes stores, then both directories, then the overlays at
+    // the layout's scale.
+    void loadAssets();
     // Buffers for the layout's picture (padded to whole tiles), then the
     // renderer pointed at them.
     void createRenderer(int threads);
@@ -66,6 +68,7 @@ public:
     std::unique_ptr<VarPile> vars;
     std::unique_ptr<TextureStore> textures;
     std::unique_ptr<MeshStore> meshes;
+    ScaledOverlays overlays; // empty at the 640 x 360 picture's own scale
     std::unique_ptr<ColorBuffer> color;
     std::unique_ptr<DepthBuffer> depth;
     std::unique_ptr<StencilBuffer> stencil;

@@ -363,10 +363,10 @@ void SceneAssets::resolve(const MeshStore& meshes, const TextureStore& textures)
         facade[i] = meshes.find(facadeNames[i]);
     }
     for (size_t i = 0; i < std::size(endTexts); ++i) {
-        endTexts[i] = textures.find("e_" + std::to_string(i + 1) + ".png");
+        endTexts[i] = textures.find(kOverlays[i]);
     }
-    titles[0] = textures.find("t1.png");
-    titles[1] = textures.find("t2.png");
+    titles[0] = textures.find(kOverlays[3]);
+    titles[1] = textures.find(kOverlays[4]);
 }
 
 void SceneState::prepare(VarPile& vars, const MeshStore& meshes, const TextureStore& textures) {
@@ -458,6 +458,10 @@ void RendererSink::blur(int radius) {
 }
 void RendererSink::compositeOverlay(int textureIndex, int x, int y, float fade) {
     if (textureIndex < 0 || textureIndex >= textures_.size()) {
+        return;
+    }
+    if (overlays_ && size_t(textureIndex) < overlays_->size() && (*overlays_)[textureIndex]) {
+        renderer_.compositeOverlay(*(*overlays_)[textureIndex], x, y, fade);
         return;
     }
     const Texture& texture = textures_[textureIndex];

@@ -23,6 +23,7 @@ class Renderer;
 class SyncTrack;
 class SyncTrackSet;
 class TextureStore;
+struct TextureImage;
 class VarPile;
 struct Canvas;
 
@@ -46,10 +47,15 @@ public:
     virtual void compositeOverlay(int textureIndex, int x, int y, float fade) = 0;
 };
 
+// Overlay images drawn at the picture's scale, by texture index; an index
+// without one draws the texture itself (as at 640 x 360).
+using ScaledOverlays = std::vector<std::unique_ptr<TextureImage>>;
+
 class RendererSink : public SceneSink {
 public:
-    RendererSink(Renderer& renderer, const TextureStore& textures)
-        : renderer_(renderer), textures_(textures) {}
+    RendererSink(Renderer& renderer, const TextureStore& textures,
+                 const ScaledOverlays* overlays = nullptr)
+        : renderer_(renderer), textures_(textures), overlays_(overlays) {}
     void beginFrame() override;
     void setClearDepth(bool clear) override;
     void setOutput(Canvas* canvas, int left, int top) override;
@@ -67,6 +73,7 @@ public:
 private:
     Renderer& renderer_;
     const TextureStore& textures_;
+    const ScaledOverlays* overlays_;
 };
 
 // The 19 tracks, requested in this order at start-up.
@@ -149,8 +156,11 @@ struct SceneAssets {
     int logo = 0, kestrel = 0, kg = 0, somethingElse = 0, sb1 = 0, sb1Area = 0;
     int tile = 0, octo = 0, greetings[5] = {};
     int chunks[4] = {}, facade[3] = {}; // the buildings: first pass, then side, roof, cap
-    int endTexts[3] = {};               // textures e_1.png to e_3.png
-    int titles[2] = {};                 // textures t1.png, t2.png
+    // The overlay images, end texts first, then titles.
+    static constexpr const char* kOverlays[5] = {"e_1.png", "e_2.png", "e_3.png", "t1.png",
+                                                 "t2.png"};
+    int endTexts[3] = {}; // textures e_1.png to e_3.png
+    int titles[2] = {};   // textures t1.png, t2.png
 
     void resolve(const MeshStore& meshes, const TextureStore& textures);
 };

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <numeric>
 #include <regex>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -161,6 +162,25 @@ TEST(CaptureVideo, EachQualityIsItsX264PresetAtOneConstantQuality) {
         ASSERT_NE(at, args.end());
         EXPECT_EQ(*(at + 1), "18");
         EXPECT_EQ(args.back(), "o.mp4");
+    }
+}
+
+// The demo's own 640 x 360 is scaled up with sharp pixels; another size is
+// encoded as it is, an odd side padded to even for 4:2:0.
+TEST(CaptureVideo, FramesOfAnySizeGoToFfmpegAtTheirSize) {
+    using T = std::tuple<int, int, std::string, std::string>;
+    for (const auto& [w, h, size, filter] :
+         {T{640, 360, "640x360", "scale=1280:720:flags=neighbor"},
+          T{1920, 1080, "1920x1080", "pad=ceil(iw/2)*2:ceil(ih/2)*2"},
+          T{1365, 767, "1365x767", "pad=ceil(iw/2)*2:ceil(ih/2)*2"}}) {
+        std::vector<std::string> args =
+            ffmpegArguments("ffmpeg", 30, w, h, "a.wav", "o.mp4", VideoQuality::Fast);
+        auto at = std::find(args.begin(), args.end(), "-s");
+        ASSERT_NE(at, args.end());
+        EXPECT_EQ(*(at + 1), size);
+        at = std::find(args.begin(), args.end(), "-vf");
+        ASSERT_NE(at, args.end());
+        EXPECT_EQ(*(at + 1), filter);
     }
 }
 
