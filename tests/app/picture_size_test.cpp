@@ -129,6 +129,26 @@ TEST_F(PictureSizes, A640By480FrameIsThe640By360PictureBetweenBlackBars) {
     }
 }
 
+// Overlays are made once, at the picture's scale; the demo's own scale keeps
+// the loaded textures.
+TEST_F(PictureSizes, OverlaysAreMadeAtThePictureScale) {
+    auto full = load(1, 1920, 1080), odd = load(1, 1366, 768), window = load(1, 640, 480);
+    EXPECT_TRUE(window->session().overlays.empty());
+    const TextureStore& textures = *full->session().textures;
+    for (const char* name : SceneAssets::kOverlays) {
+        SCOPED_TRACE(name);
+        const int index = textures.find(name);
+        ASSERT_GT(index, 0);
+        const TextureImage& base = *textures[index].image;
+        for (auto [demo, scale] : {std::pair{full.get(), 3.0}, std::pair{odd.get(), 768 / 360.0}}) {
+            const auto& scaled = demo->session().overlays.at(size_t(index));
+            ASSERT_TRUE(scaled);
+            EXPECT_EQ(scaled->width, std::lround(base.width * scale));
+            EXPECT_EQ(scaled->height, std::lround(base.height * scale));
+        }
+    }
+}
+
 // 1920 x 1080, and a 1000 x 562 frame whose 999 x 562 picture has neither side
 // on a tile boundary and a black column beside it: the same bytes with 1, 2,
 // 3 and 8 workers, a real picture right up to its last row and column.
