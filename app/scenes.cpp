@@ -36,7 +36,7 @@ public:
         }
         setOutput(toCanvas);
         sink_.setViewMatrix(f_.view);
-        sink_.setShowThreads(v_.showThreads > 0.0f);
+        sink_.setShowThreads(v_.showThreads > 0.0f, std::max(1, f_.layout.scaled(1)));
         sink_.setOutputBias(track(f_.tracks.expos));
     }
 
@@ -432,8 +432,8 @@ void RendererSink::setOutput(Canvas* canvas, int left, int top) {
 void RendererSink::setViewMatrix(const mat44& view) {
     renderer_.setViewMatrix(view);
 }
-void RendererSink::setShowThreads(bool show) {
-    renderer_.setShowThreads(show);
+void RendererSink::setShowThreads(bool show, int thickness) {
+    renderer_.setShowThreads(show, thickness);
 }
 void RendererSink::setOutputBias(float bias) {
     renderer_.setOutputBias(bias);

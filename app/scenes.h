@@ -36,7 +36,8 @@ public:
     // picture lands with its top-left corner at canvas pixel (left, top).
     virtual void setOutput(Canvas* canvas, int left, int top) = 0;
     virtual void setViewMatrix(const mat44& view) = 0;
-    virtual void setShowThreads(bool show) = 0;
+    // Band markers `thickness` rows thick.
+    virtual void setShowThreads(bool show, int thickness) = 0;
     virtual void setOutputBias(float bias) = 0;
     virtual void setAmbient(float ambient) = 0;
     virtual void addLight(Light* light) = 0;
@@ -60,7 +61,7 @@ public:
     void setClearDepth(bool clear) override;
     void setOutput(Canvas* canvas, int left, int top) override;
     void setViewMatrix(const mat44& view) override;
-    void setShowThreads(bool show) override;
+    void setShowThreads(bool show, int thickness) override;
     void setOutputBias(float bias) override;
     void setAmbient(float ambient) override;
     void addLight(Light* light) override;

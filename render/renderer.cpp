@@ -212,8 +212,9 @@ void Renderer::setPixelLighting(bool on) {
 void Renderer::setAmbient(float ambient) {
     state_->pipeline->ambient = ambient;
 }
-void Renderer::setShowThreads(bool show) {
+void Renderer::setShowThreads(bool show, int thickness) {
     state_->showThreads = show;
+    state_->markerRows = std::max(1, thickness);
 }
 void Renderer::setOutput(Canvas* canvas, int left, int top) {
     state_->output = canvas;
@@ -588,7 +589,7 @@ void Renderer::State::workerFrame(WorkerState& w) {
     }
 
     if (showThreads) {
-        markBands(*targets.color, picture(), w.rowBegin, w.rowEnd, i);
+        markBands(*targets.color, picture(), w.rowBegin, w.rowEnd, i, markerRows);
     }
     if (output) {
         resolveRows(*targets.color, picture(), *output, outputLeft, outputTop, w.rowBegin, w.rowEnd,

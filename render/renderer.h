@@ -106,8 +106,8 @@ public:
     void setClearDepth(bool depth);
     void setPixelLighting(bool on);
     void setAmbient(float ambient);
-    // Magenta markers at the workers' band borders.
-    void setShowThreads(bool show);
+    // Magenta markers `thickness` rows thick at the workers' band borders.
+    void setShowThreads(bool show, int thickness = 1);
     // Where each worker resolves its band of the picture at the end of the pass
     // (null: nowhere), its top-left corner at canvas pixel (left, top), with the
     // exposure bias added to every channel. What falls outside the canvas is cut.

@@ -28,7 +28,8 @@ Extent cut(const ColorBuffer& color, Extent picture) {
 
 } // namespace
 
-void markBands(ColorBuffer& color, Extent picture, int rowBegin, int rowEnd, int workerIndex) {
+void markBands(ColorBuffer& color, Extent picture, int rowBegin, int rowEnd, int workerIndex,
+               int thickness) {
     picture = cut(color, picture);
     rowBegin = std::clamp(rowBegin, 0, picture.height);
     rowEnd = std::clamp(rowEnd, rowBegin, picture.height);
@@ -36,13 +37,16 @@ void markBands(ColorBuffer& color, Extent picture, int rowBegin, int rowEnd, int
         return;
     }
     const vec4 magenta(1.0f, 0.0f, 1.0f, 0.0f);
-    auto mark = [&](int row) {
-        std::fill(color.pixels + size_t(row) * color.width,
-                  color.pixels + size_t(row) * color.width + picture.width / 2, magenta);
+    auto mark = [&](int first, int end) {
+        for (int row = first; row < end; ++row) {
+            std::fill(color.pixels + size_t(row) * color.width,
+                      color.pixels + size_t(row) * color.width + picture.width / 2, magenta);
+        }
     };
-    mark(rowEnd - 1);
+    thickness = std::max(thickness, 1);
+    mark(std::max(rowBegin, rowEnd - thickness), rowEnd);
     if (workerIndex == 0 && rowBegin == 0) {
-        mark(0);
+        mark(0, std::min(rowEnd, thickness));
     }
 }
 

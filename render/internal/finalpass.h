@@ -26,10 +26,11 @@ inline Extent wholeBuffer(const ColorBuffer& color) {
 
 void clearColorRows(ColorBuffer& color, int rowBegin, int rowEnd);
 
-// Magenta (1, 0, 1, 0) over the first half of the band's last picture row, and
-// of row 0 for worker 0. An empty band marks nothing (its rows belong to other
-// workers).
-void markBands(ColorBuffer& color, Extent picture, int rowBegin, int rowEnd, int workerIndex);
+// Magenta (1, 0, 1, 0) over the first half of the band's last `thickness`
+// picture rows, and of the picture's first ones for worker 0. An empty band
+// marks nothing (its rows belong to other workers); marks stay in their band.
+void markBands(ColorBuffer& color, Extent picture, int rowBegin, int rowEnd, int workerIndex,
+               int thickness = 1);
 
 // Rows [rowBegin, rowEnd) of the picture into the canvas, the picture's
 // top-left pixel at canvas pixel (left, top). Whatever falls outside the

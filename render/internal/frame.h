@@ -118,6 +118,7 @@ struct Renderer::State {
     bool clearDepth = false;
     bool pixelLighting = false;
     bool showThreads = false;
+    int markerRows = 1;
     bool balancing = true;
     int passLayout = 0; // the layout of the pass being drawn
     // transformAll left the geometry to the workers' shares.

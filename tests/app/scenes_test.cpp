@@ -79,7 +79,7 @@ public:
         log(c ? "output" : "offscreen", left, top);
     }
     void setViewMatrix(const mat44&) override { log("view"); }
-    void setShowThreads(bool show) override { log("threads", show); }
+    void setShowThreads(bool show, int thickness) override { log("threads", show, thickness); }
     void setOutputBias(float bias) override { log("bias", bias); }
     void setAmbient(float ambient) override { log("ambient", ambient); }
     void addLight(Light*) override { log("light"); }

@@ -506,6 +506,12 @@ TEST(FinalPass, APictureInsideAPaddedBuffer) {
     EXPECT_EQ(padded.at(5, H - 1), vec4(1, 0, 1, 0));
     EXPECT_NE(padded.at(6, H - 1), vec4(1, 0, 1, 0));
     EXPECT_EQ(padded.at(0, BH - 1), vec4(9, 9, 9, 9));
+    // Thicker markers, for larger pictures: the band's last rows, and the
+    // first ones for worker 0, never beyond the band.
+    markBands(padded, picture, 0, 5, 0, 3);
+    for (int y = 0; y < 6; ++y) {
+        EXPECT_EQ(padded.at(0, y) == vec4(1, 0, 1, 0), y < 5) << y;
+    }
 
     const TextureImage white{AlignedVector<vec4>(400, vec4(1, 1, 1, 1)), 20, 20};
     compositeOverlay(padded, picture, white, 2, 2, 1.0f);
