@@ -4,6 +4,8 @@
 // of the demo.
 // lumo_release_files --strip DATA_DIR OUT.png: the README's picture, one frame
 // from the middle of each scene in the order they play, side by side.
+// lumo_release_files --wide DATA_DIR OUT.png: the README's large picture, the
+// title frame at 1920 x 1080.
 
 #include "app/benchmark.h"
 #include "app/headless.h"
@@ -28,6 +30,9 @@ constexpr double kIconSeconds = 60.0;
 constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};
 // A strip frame: 640 x 360 scaled by 2/5.
 constexpr int kStripWidth = 256, kStripHeight = 144;
+// The title over the grid: the sharp overlays and the thin lines show what the
+// screen's own resolution gives.
+constexpr double kWideSeconds = 10.0;
 
 bool silenceLoaders() {
     // The loaders' lines would only clutter the build's output.
@@ -75,15 +80,39 @@ int strip(const std::string& data, const std::string& out) {
     return 0;
 }
 
+int wide(const std::string& data, const std::string& out) {
+    if (!silenceLoaders()) {
+        return 1;
+    }
+    lumo::HeadlessDemo demo(data, 0, 1920, 1080);
+    if (!demo.session().trackSet) {
+        std::fprintf(stderr, "lumo_release_files: no demo data in %s\n", data.c_str());
+        return 1;
+    }
+    demo.renderAt(kWideSeconds);
+    std::string error;
+    if (!lumo::writeXrgbPng(out, demo.pixels(), demo.width(), demo.height(), demo.width(), error,
+                            9)) {
+        std::fprintf(stderr, "lumo_release_files: cannot write %s: %s\n", out.c_str(),
+                     error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--strip") {
         return strip(std::string(argv[2]) + "/", argv[3]);
     }
+    if (argc == 4 && std::string(argv[1]) == "--wide") {
+        return wide(std::string(argv[2]) + "/", argv[3]);
+    }
     if (argc != 4) {
         std::fprintf(stderr, "usage: lumo_release_files DATA_DIR OUT_DIR VERSION\n"
-                             "       lumo_release_files --strip DATA_DIR OUT.png\n");
+                             "       lumo_release_files --strip DATA_DIR OUT.png\n"
+                             "       lumo_release_files --wide DATA_DIR OUT.png\n");
         return 2;
     }
     const std::string data = std::string(argv[1]) + "/";

@@ -36,7 +36,14 @@ add_custom_command(
   DEPENDS lumo_release_files demo_data ${data_dir}/.datagen-stamp
   COMMENT "Drawing the README's strip of scenes"
   VERBATIM)
-add_custom_target(release_files ALL DEPENDS ${data_list} ${release_outputs} ${release_dir}/scenes.png)
+add_custom_command(
+  OUTPUT ${release_dir}/lumo-1920x1080.png
+  COMMAND lumo_release_files --wide ${data_dir} ${release_dir}/lumo-1920x1080.png
+  DEPENDS lumo_release_files demo_data ${data_dir}/.datagen-stamp
+  COMMENT "Drawing the README's 1920x1080 picture"
+  VERBATIM)
+add_custom_target(release_files ALL DEPENDS ${data_list} ${release_outputs} ${release_dir}/scenes.png
+                                            ${release_dir}/lumo-1920x1080.png)
 
 # First of all: a prefix that cannot be written fails before anything is copied.
 install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/InstallCheck.cmake)

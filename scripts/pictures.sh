@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Makes the README's pictures again after the content changed: docs/scenes.png,
-# one frame from the middle of each scene in the order they play (the build
-# draws it with the demo's own renderer: build/release/release-files/), and the
-# benchmark table beside it in README.md, measured on this machine.
+# one frame from the middle of each scene in the order they play, and
+# docs/lumo-1920x1080.png, the title at 1920 x 1080 (the build draws both with
+# the demo's own renderer: build/release/release-files/), and the benchmark
+# table beside them in README.md, measured on this machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset release -DLUMO_COMPONENTS="math;params;assets;render;display;audio;app;tools" >/dev/null
 cmake --build --preset release -j "$(nproc)"
 mkdir -p docs
-cp build/release/release-files/scenes.png docs/scenes.png
+cp build/release/release-files/scenes.png build/release/release-files/lumo-1920x1080.png docs/
 
 table=$(mktemp)
 trap 'rm -f "$table"' EXIT
@@ -24,4 +25,4 @@ awk -v table="$table" '
     !skip { print }
 ' README.md >README.md.new
 mv README.md.new README.md
-echo "docs/scenes.png and the table in README.md made again; commit both"
+echo "docs/scenes.png, docs/lumo-1920x1080.png and the table in README.md made again; commit them"
