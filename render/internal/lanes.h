@@ -181,6 +181,26 @@ struct Scalar {
         }
         return r;
     }
+    static F32 addF(const F32& a, const F32& b) {
+        F32 r;
+        for (int i = 0; i < 8; ++i) {
+            r.v[i] = a.v[i] + b.v[i];
+        }
+        return r;
+    }
+    // Eight packed texels (bytes r, g, b, a from the low end) as premultiplied
+    // floats, texel i at out[4 i ...]: (r a, g a, b a, a), each byte c taken as
+    // c / 255 rounded to float, exactly what the texture loader makes of it.
+    static void unpackTexels(const uint32_t* p, float* out) {
+        for (int i = 0; i < 8; ++i) {
+            auto channel = [&](int shift) { return float((p[i] >> shift) & 0xFFu) / 255.0f; };
+            const float a = channel(24);
+            out[4 * i] = channel(0) * a;
+            out[4 * i + 1] = channel(8) * a;
+            out[4 * i + 2] = channel(16) * a;
+            out[4 * i + 3] = a;
+        }
+    }
     // Lanes with |a| < limit (NaN is not).
     static I32 magnitudeBelow(const F32& a, float limit) {
         I32 r;
@@ -343,6 +363,28 @@ struct Sse {
     }
     static F32 div(const F32& a, const F32& b) {
         return {_mm_div_ps(a.lo, b.lo), _mm_div_ps(a.hi, b.hi)};
+    }
+    static F32 addF(const F32& a, const F32& b) {
+        return {_mm_add_ps(a.lo, b.lo), _mm_add_ps(a.hi, b.hi)};
+    }
+    static void unpackTexels(const uint32_t* p, float* out) {
+        const __m128i byte = _mm_set1_epi32(0xFF);
+        const __m128 scale = _mm_set1_ps(255.0f);
+        for (int h = 0; h < 2; ++h) {
+            const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * h));
+            auto channel = [&](int shift) {
+                return _mm_div_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(t, shift), byte)),
+                                  scale);
+            };
+            __m128 a = channel(24);
+            __m128 r = _mm_mul_ps(channel(0), a), g = _mm_mul_ps(channel(8), a),
+                   b = _mm_mul_ps(channel(16), a);
+            _MM_TRANSPOSE4_PS(r, g, b, a);
+            _mm_storeu_ps(out + 16 * h, r);
+            _mm_storeu_ps(out + 16 * h + 4, g);
+            _mm_storeu_ps(out + 16 * h + 8, b);
+            _mm_storeu_ps(out + 16 * h + 12, a);
+        }
     }
     static I32 magnitudeBelow(const F32& a, float limit) {
         const __m128 sign = _mm_set1_ps(-0.0f), l = _mm_set1_ps(limit);

@@ -110,6 +110,29 @@ struct Avx2 {
     static void storeF(float* p, const F32& a) { _mm256_store_ps(p, a.v); }
     static F32 mul(const F32& a, const F32& b) { return {_mm256_mul_ps(a.v, b.v)}; }
     static F32 div(const F32& a, const F32& b) { return {_mm256_div_ps(a.v, b.v)}; }
+    static F32 addF(const F32& a, const F32& b) { return {_mm256_add_ps(a.v, b.v)}; }
+    static void unpackTexels(const uint32_t* p, float* out) {
+        const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i byte = _mm256_set1_epi32(0xFF);
+        auto channel = [&](int shift) {
+            return _mm256_div_ps(
+                _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(t, shift), byte)),
+                _mm256_set1_ps(255.0f));
+        };
+        const __m256 a = channel(24);
+        const __m256 r = _mm256_mul_ps(channel(0), a), g = _mm256_mul_ps(channel(8), a),
+                     b = _mm256_mul_ps(channel(16), a);
+        // Texels i and i + 4 share a register after the 4 x 4 transposes of
+        // both halves; the cross-half permutes put them in order.
+        const __m256 rg0 = _mm256_unpacklo_ps(r, g), rg1 = _mm256_unpackhi_ps(r, g);
+        const __m256 ba0 = _mm256_unpacklo_ps(b, a), ba1 = _mm256_unpackhi_ps(b, a);
+        const __m256 t0 = _mm256_shuffle_ps(rg0, ba0, 0x44), t1 = _mm256_shuffle_ps(rg0, ba0, 0xEE);
+        const __m256 t2 = _mm256_shuffle_ps(rg1, ba1, 0x44), t3 = _mm256_shuffle_ps(rg1, ba1, 0xEE);
+        _mm256_storeu_ps(out, _mm256_permute2f128_ps(t0, t1, 0x20));
+        _mm256_storeu_ps(out + 8, _mm256_permute2f128_ps(t2, t3, 0x20));
+        _mm256_storeu_ps(out + 16, _mm256_permute2f128_ps(t0, t1, 0x31));
+        _mm256_storeu_ps(out + 24, _mm256_permute2f128_ps(t2, t3, 0x31));
+    }
     static I32 magnitudeBelow(const F32& a, float limit) {
         const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), a.v);
         return {_mm256_castps_si256(_mm256_cmp_ps(magnitude, _mm256_set1_ps(limit), _CMP_LT_OQ))};

@@ -165,11 +165,11 @@ struct PixelContext {
             px.y += in.diffuse.y * f + g;
             px.z += in.diffuse.z * f + g;
         }
-        // Textured rows are drawn a row at a time (texelRow in drawTile).
+        // Textured tiles are coloured a column at a time (texturedColumns).
     }
 };
 
-// wrapTexelIndex over a row of lanes: the same index in every lane. The
+// wrapTexelIndex over 8 lanes: the same index in every lane. The
 // coordinates of a face mostly stay inside the texture, where no lane needs
 // the remainder.
 template <class L>
@@ -188,17 +188,55 @@ inline typename L::I32 wrapTexelLanes(const typename L::F32& c, int n) {
     return i;
 }
 
-// The texel of each of a row's 8 pixels from their (1/z, u/z, v/z) values,
-// as the Textured member's per-pixel operation picks it.
+// The Textured member's colours of a tile, a column of its 8 rows at a time:
+// lane j starts at row j's first value and steps along the row by adding dx,
+// the very additions a row at a time would make, so every pixel gets the same
+// texel. A column costs one division per coordinate for all its rows, and the
+// texels of its rows are unpacked together.
+// Scratch arrays are plain floats: an array of vec4 would be zeroed first,
+// which cost as much as the work here.
 template <class L>
-inline void texelRow(const vec4* attrs, const TextureImage& texture, size_t* texel) {
+inline void texturedColumns(const float* rowStart, const vec4& dx, uint64_t shade,
+                            const TextureImage& texture, const uint32_t* packed, vec4* tile,
+                            size_t stride) {
     typename L::F32 w, u, v;
-    L::transpose(&attrs[0].x, w, u, v);
-    alignas(32) int32_t s[8], r[8];
-    L::store(s, wrapTexelLanes<L>(L::div(u, w), texture.width));
-    L::store(r, wrapTexelLanes<L>(L::div(v, w), texture.height));
+    L::transpose(rowStart, w, u, v);
+    const typename L::F32 dw = L::splatF(dx.x), du = L::splatF(dx.y), dv = L::splatF(dx.z);
+    constexpr uint64_t kColumn = 0x0101010101010101ull;
     for (int i = 0; i < 8; ++i) {
-        texel[i] = size_t(texture.height - 1 - r[i]) * texture.width + s[i];
+        // Bit j: pixel i of row j is drawn.
+        const uint64_t bits = (shade >> i) & kColumn;
+        if (bits) {
+            const unsigned column = unsigned((bits * 0x0102040810204080ull) >> 56);
+            alignas(32) int32_t s[8], r[8];
+            L::store(s, wrapTexelLanes<L>(L::div(u, w), texture.width));
+            L::store(r, wrapTexelLanes<L>(L::div(v, w), texture.height));
+            auto texel = [&](int j) {
+                return size_t(texture.height - 1 - r[j]) * texture.width + s[j];
+            };
+            vec4* const pixel = tile + i;
+            if (packed) {
+                alignas(32) uint32_t t[8];
+                for (int j = 0; j < 8; ++j) {
+                    t[j] = packed[texel(j)]; // every lane's texel lies inside the texture
+                }
+                alignas(32) float colour[32];
+                L::unpackTexels(t, colour);
+                for (unsigned m = column; m; m &= m - 1) {
+                    const int j = __builtin_ctz(m);
+                    std::memcpy(static_cast<void*>(&pixel[size_t(j) * stride]), &colour[4 * j],
+                                sizeof(vec4));
+                }
+            } else {
+                for (unsigned m = column; m; m &= m - 1) {
+                    const int j = __builtin_ctz(m);
+                    pixel[size_t(j) * stride] = texture.texels[texel(j)];
+                }
+            }
+        }
+        w = L::addF(w, dw);
+        u = L::addF(u, du);
+        v = L::addF(v, dv);
     }
 }
 
@@ -342,7 +380,6 @@ struct TriangleSetup {
     int colorWidth = 0;
     const TextureImage* texture = nullptr;
     const uint32_t* packed = nullptr; // the texture's packed texels, when it has them
-    const float* byteFloats = nullptr;
     bool fast = true;
 
     PlaneSetup ps;
@@ -434,7 +471,6 @@ bool TriangleSetup<L, M>::build(const RasterTarget& target) {
         }
         if (texture->packed.size() == texture->texels.size()) {
             packed = texture->packed.data();
-            byteFloats = byteFloatTable();
         }
     }
     if constexpr (M == Member::LitOneMasked) {
@@ -654,6 +690,8 @@ __attribute__((always_inline)) inline uint64_t drawTile(const TriangleSetup<L, M
         for (int k = 0; k < kPlanes; ++k) {
             attrRow[k] = s.ps.at(s.planes[k], tx, ty);
         }
+        alignas(32) float rowStart[M == Member::Textured ? 32 : 1];
+        vec4* const tileColor = row;
         // Depths are written a row of lanes at a time where they fit in 32
         // bits; the nearest written one is kept per lane.
         const I32 zRamp = L::ramp(int32_t(zx));
@@ -687,28 +725,7 @@ __attribute__((always_inline)) inline uint64_t drawTile(const TriangleSetup<L, M
                         context.shade(row[i], nullptr, counts ? counts[i] : uint8_t(0));
                     }
                 } else if constexpr (M == Member::Textured) {
-                    // The divisions and wrapping of the whole row at once, from
-                    // the same stepped values the pixels would step through.
-                    alignas(32) vec4 attrs[8];
-                    attrs[0] = attrRow[0];
-                    for (int i = 1; i < 8; ++i) {
-                        attrs[i] = attrs[i - 1] + s.planes[0].dx;
-                    }
-                    size_t texel[8];
-                    texelRow<L>(attrs, *s.texture, texel);
-                    if (s.packed) {
-                        // A quarter of the memory traffic of the float texels.
-                        for (unsigned m = mask; m; m &= m - 1) {
-                            const int i = __builtin_ctz(m);
-                            row[i] = unpackTexel(s.packed[texel[i]], s.byteFloats);
-                        }
-                    } else {
-                        const vec4* texels = s.texture->texels.data();
-                        for (unsigned m = mask; m; m &= m - 1) {
-                            const int i = __builtin_ctz(m);
-                            row[i] = texels[texel[i]];
-                        }
-                    }
+                    // Coloured a column at a time once the rows' starts are known.
                 } else {
                     // Attributes step by addition from the row start; only the
                     // covered pixels that passed the depth test are shaded.
@@ -728,9 +745,17 @@ __attribute__((always_inline)) inline uint64_t drawTile(const TriangleSetup<L, M
                 }
             }
             zRow += zy;
+            if constexpr (M == Member::Textured) {
+                std::memcpy(&rowStart[4 * j], &attrRow[0], sizeof(vec4));
+            }
             for (int k = 0; k < kPlanes; ++k) {
                 attrRow[k] += s.planes[k].dy;
             }
+        }
+        if constexpr (M == Member::Textured) {
+            // The packed texels: a quarter of the memory traffic of the floats.
+            texturedColumns<L>(rowStart, s.planes[0].dx, shade, *s.texture, s.packed, tileColor,
+                               size_t(s.colorWidth));
         }
         if (fill) {
             // In front of everything stored: the tile now holds exactly the face.

@@ -19,14 +19,16 @@ struct LaneInputs {
     alignas(32) vec4 pixels[8];
     int32_t scalar, step;
     unsigned bits;
-    int32_t texels; // a texture size
+    int32_t texels;                 // a texture size
+    alignas(32) uint32_t packed[8]; // packed texels
 };
 
 struct LaneResults {
     alignas(32) int32_t rows[12][8];
     alignas(32) uint8_t bytes[3][32];
     int64_t values[8];
-    alignas(32) float floats[5][8];
+    alignas(32) float floats[6][8];
+    alignas(32) float unpacked[32];
     alignas(32) int32_t wrapped[2][8];
 
     bool operator==(const LaneResults& o) const { return std::memcmp(this, &o, sizeof o) == 0; }
@@ -73,7 +75,7 @@ LaneResults applyLaneOps(const LaneInputs& in) {
     const auto fa = L::loadF(in.fa), fb = L::loadF(in.fb);
     typename L::F32 x, y, z;
     L::transpose(&in.pixels[0].x, x, y, z);
-    const auto floats = {L::mul(fa, fb), L::div(fa, fb), x, y, z};
+    const auto floats = {L::mul(fa, fb), L::div(fa, fb), x, y, z, L::addF(fa, fb)};
     k = 0;
     for (const auto& row : floats) {
         L::storeF(out.floats[k++], row);
@@ -83,6 +85,7 @@ LaneResults applyLaneOps(const LaneInputs& in) {
     out.values[7] = L::withinBits(a, in.texels);
     L::store(out.wrapped[0], wrapTexelLanes<L>(fa, in.texels));
     L::store(out.wrapped[1], wrapTexelLanes<L>(L::div(fa, fb), 7));
+    L::unpackTexels(in.packed, out.unpacked);
     return out;
 }
 

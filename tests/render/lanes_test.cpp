@@ -82,6 +82,9 @@ LaneInputs randomInputs(std::mt19937& rng) {
         in.pixels[i] = vec4(real(), real(), real(), real());
     }
     in.texels = pick(rng) == 0 ? 1 << (rng() % 12) : 1 + int32_t(rng() % 1000);
+    for (uint32_t& p : in.packed) {
+        p = pick(rng) == 0 ? (rng() & 0x00FFFFFFu) | (pick(rng) == 0 ? 0u : 0xFF000000u) : rng();
+    }
     return in;
 }
 
@@ -101,10 +104,13 @@ std::string firstDifference(const LaneResults& x, const LaneResults& y) {
             }
         }
     }
-    for (int r = 0; r < 5; ++r) {
+    for (int r = 0; r < 6; ++r) {
         if (std::memcmp(x.floats[r], y.floats[r], sizeof x.floats[r]) != 0) {
             return "floats " + std::to_string(r);
         }
+    }
+    if (std::memcmp(x.unpacked, y.unpacked, sizeof x.unpacked) != 0) {
+        return "unpacked texels";
     }
     for (int r = 0; r < 2; ++r) {
         if (std::memcmp(x.wrapped[r], y.wrapped[r], sizeof x.wrapped[r]) != 0) {
@@ -130,6 +136,10 @@ TEST(Lanes, EveryPathMatchesTheScalarTwin) {
         const LaneResults expected = applyLaneOps<lanes::Scalar>(in);
         for (int i = 0; i < 8; ++i) { // the wrap of a row is the wrap of each pixel
             ASSERT_EQ(expected.wrapped[0][i], wrapTexel(in.fa[i], in.texels)) << in.fa[i];
+            // Unpacked texels are the loader's floats, bit for bit.
+            const vec4 texel = unpackTexel(in.packed[i], byteFloatTable());
+            ASSERT_EQ(std::memcmp(&expected.unpacked[4 * i], &texel.x, sizeof texel), 0)
+                << std::hex << in.packed[i];
         }
         const LaneResults sse = applyLaneOps<lanes::Sse>(in);
         ASSERT_TRUE(sse == expected) << "sse, case " << n << ": " << firstDifference(sse, expected);
