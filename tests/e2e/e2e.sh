@@ -122,6 +122,16 @@ demo_window_then_escape() {
     [ "$status" -eq 0 ] || fail "Escape in the demo exited with $status"
 }
 
+# Waits until window $win fills the screen; $1 names it in the failure.
+wait_filled() {
+    for _ in $(seq 1 100); do
+        geometry "$win"
+        [ "$width" = "$screen_w" ] && [ "$height" = "$screen_h" ] && return
+        sleep 0.05
+    done
+    fail "$1 window is ${width}x$height, not ${screen_w}x$screen_h"
+}
+
 # Key presses go through XTEST to the focused window, as a keyboard's would.
 press() {
     xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
@@ -301,16 +311,7 @@ fullscreen_evilwm)
     click "$win" $full_screen_box
     press "$win" Return
     wait_window "$demo_title"
-    filled=no
-    for _ in $(seq 1 100); do
-        geometry "$win"
-        if [ "$width" = "$screen_w" ] && [ "$height" = "$screen_h" ]; then
-            filled=yes
-            break
-        fi
-        sleep 0.05
-    done
-    [ "$filled" = yes ] || fail "full screen window is ${width}x$height, not ${screen_w}x$screen_h"
+    wait_filled "the full screen"
     press "$win" Escape
     wait_exit
     [ "$status" -eq 0 ] || fail "Escape in the demo exited with $status"
@@ -326,16 +327,7 @@ native_evilwm)
     sleep 0.5
     start --native
     wait_window "$demo_title"
-    filled=no
-    for _ in $(seq 1 100); do
-        geometry "$win"
-        if [ "$width" = "$screen_w" ] && [ "$height" = "$screen_h" ]; then
-            filled=yes
-            break
-        fi
-        sleep 0.05
-    done
-    [ "$filled" = yes ] || fail "--native window is ${width}x$height, not ${screen_w}x$screen_h"
+    wait_filled "the --native"
     # The demo fades in over its first seconds: within 30 s the screen shows
     # a picture, not black.
     seen=no
