@@ -1,5 +1,7 @@
 #include "app/frame_writer.h"
 
+#include "sys/threads.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -18,6 +20,11 @@ FrameWriter::~FrameWriter() {
 }
 
 void FrameWriter::work() {
+    // The renderer's workers meet at barriers several times a frame: an
+    // encoder that took a processor from one of them would stall them all.
+    // Encoding mostly on what they leave idle costs the capture far less.
+    // (Refused, the encoder simply runs at normal priority.)
+    sys::runInBackground();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         auto queued = [this] {

@@ -1,8 +1,13 @@
 #include "sys/threads.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace lumo::sys {
 
@@ -67,6 +72,19 @@ int pinnedProcessor() {
 
 double threadCpuSeconds() {
     return seconds(CLOCK_THREAD_CPUTIME_ID);
+}
+
+bool runInBackground() {
+    // Linux keeps a nice value per thread: the thread id stands for the process.
+    // A thread already nicer than that (the whole program run under nice)
+    // stays as it is.
+    const id_t thread = id_t(syscall(SYS_gettid));
+    errno = 0;
+    const int current = getpriority(PRIO_PROCESS, thread);
+    if (errno != 0) {
+        return false;
+    }
+    return setpriority(PRIO_PROCESS, thread, std::max(current, kBackgroundNice)) == 0;
 }
 
 double processCpuSeconds() {

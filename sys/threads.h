@@ -25,6 +25,14 @@ void pinThread(std::thread& thread, int processor);
 // more than one.
 int pinnedProcessor();
 
+// Lowers the calling thread's priority to nice kBackgroundNice: background
+// work that should rarely hold up the threads a frame waits for, yet still
+// gets about a tenth of a processor that normal threads keep busy (a thread
+// that only ran on idle time could wait minutes on a loaded machine). False
+// when the system refused.
+constexpr int kBackgroundNice = 10;
+bool runInBackground();
+
 // Processor time consumed so far, in seconds: by the calling thread, and by
 // every thread of the process.
 double threadCpuSeconds();

@@ -1,7 +1,11 @@
 #include "sys/threads.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace lumo::sys {
@@ -21,6 +25,19 @@ TEST(Threads, PinningFollowsTheAffinityMask) {
     if (ids.size() > 1) {
         EXPECT_EQ(pinnedProcessor(), -1) << "the test's main thread was never pinned";
     }
+}
+
+// Background priority is the calling thread's own: the rest of the process
+// keeps its priority.
+TEST(Threads, BackgroundPriorityIsPerThread) {
+    const int before = getpriority(PRIO_PROCESS, 0);
+    int lowered = 0;
+    std::thread([&] {
+        ASSERT_TRUE(runInBackground());
+        lowered = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+    }).join();
+    EXPECT_EQ(lowered, std::max(before, kBackgroundNice));
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), before);
 }
 
 TEST(Threads, ProcessorClocksAdvanceWithWork) {
