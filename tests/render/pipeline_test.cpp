@@ -180,18 +180,24 @@ TEST_F(PipelineTest, CullsAndClipsAgainstTheViewPlanes) {
     EXPECT_EQ(pipeline->texcoords[pipeline->faces[0].texcoordIndex[0]].y, 0.5f);
 }
 
-// The shortcuts for triangles wholly inside or wholly outside the view give
-// the pools that the full clipping walk gives, on seeded triangles scattered
-// over the frustum's sides, corners and near plane.
-TEST_F(PipelineTest, ClippingShortcutsGiveTheFullWalksPools) {
-    std::mt19937 random(77);
+// Seeded triangles scattered over the frustum's sides, corners and near plane.
+std::vector<Tri> scatteredTriangles(unsigned seed, int count) {
+    std::mt19937 random(seed);
     std::uniform_real_distribution<float> x(-9.0f, 9.0f), y(-6.0f, 6.0f), z(-6.0f, 0.5f);
     std::vector<Tri> tris;
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < count; ++i) {
         const vec4 a(x(random), y(random), z(random)), b(x(random), y(random), z(random)),
             c(x(random), y(random), z(random));
         tris.push_back({a, b, c, normalize(cross(b - a, c - a))});
     }
+    return tris;
+}
+
+// The shortcuts for triangles wholly inside or wholly outside the view give
+// the pools that the full clipping walk gives, on seeded triangles scattered
+// over the frustum's sides, corners and near plane.
+TEST_F(PipelineTest, ClippingShortcutsGiveTheFullWalksPools) {
+    const std::vector<Tri> tris = scatteredTriangles(77, 3000);
     run(tris);
     ASSERT_GT(pipeline->faceCount, 500);
     const std::string fast = pools();
@@ -206,15 +212,7 @@ TEST_F(PipelineTest, ClippingShortcutsGiveTheFullWalksPools) {
 // leave tails, with NaN, infinities, denormals and zero normals among the
 // vertices, one instance after another and in three shares.
 TEST_F(PipelineTest, EveryVectorPathFillsThePoolsWithTheSameBits) {
-    std::mt19937 random(31);
-    std::uniform_real_distribution<float> x(-9.0f, 9.0f), y(-6.0f, 6.0f), z(-6.0f, 0.5f);
-    std::vector<Tri> tris;
-    for (int i = 0; i < 1001; ++i) {
-        const vec4 a(x(random), y(random), z(random)), b(x(random), y(random), z(random)),
-            c(x(random), y(random), z(random));
-        tris.push_back({a, b, c, normalize(cross(b - a, c - a))});
-    }
-    auto mesh = meshOf(tris, &material);
+    auto mesh = meshOf(scatteredTriangles(31, 1001), &material);
     const float odd[] = {NAN, INFINITY, -INFINITY, 1e-40f, -1e-42f, 0.0f, 3e38f};
     for (size_t i = 0; i < std::size(odd); ++i) {
         mesh->vertices[37 * i + 5].position.y = odd[i];
