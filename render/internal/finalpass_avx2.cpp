@@ -74,6 +74,8 @@ namespace {
 // K lines in step, each with its own sums and its own ring of 2r + 1 entries
 // (ring + k * (2r + 1)): one line's sums form a chain of dependent additions
 // per sample, and K chains side by side keep the adders busy.
+constexpr int kPrefetchAhead = 16;
+
 template <int K>
 void tentLines(const vec4* in, vec4* out, size_t lineStep, int count, size_t stride, int r,
                vec4* ring) {
@@ -107,6 +109,11 @@ void tentLines(const vec4* in, vec4* out, size_t lineStep, int count, size_t str
     int oldest = 0;     // ring slot of sample x - r
     int centre = r + 1; // ring slot of sample x + 1
     for (int x = 0; x < count; ++x) {
+        // Down a column the hardware does not see the next sample coming.
+        const int ahead = x + r + 1 + kPrefetchAhead;
+        if (ahead < count) {
+            _mm_prefetch(reinterpret_cast<const char*>(&in[size_t(ahead) * stride]), _MM_HINT_T0);
+        }
         for (int k = 0; k < K; ++k) {
             vec4* lineRing = ring + k * ringSize;
             _mm_store_ps(&out[size_t(k) * lineStep + size_t(x) * stride].x,

@@ -7,12 +7,14 @@
 // whole 8-row blocks and waits for all of them. A worker first runs its share
 // of the geometry's steps, each followed by a geometry event that every worker
 // waits for: transform, faces, placing. Then worker 0 sorts and lists the faces
-// for drawing (its draw-list event) while every worker, on its band: builds its
-// share of the shadow volumes into its own bins (render/internal/shadowvolume.h),
-// sets its bins-ready event, clears colour and depth when asked, waits for the
-// draw list, runs the ambient pass, waits for every worker's bins-ready event,
-// runs one pass per light (counting the shadow bins into the stencil first for
-// a shadowed light), marks its band when asked and resolves into the output.
+// for drawing (its draw-list event) while every worker builds its share of the
+// shadow volumes into its own bins (render/internal/shadowvolume.h) and sets
+// its bins-ready event. Then, a chunk of its band at a time
+// (chunkRows), it clears colour and depth when asked, runs the ambient pass
+// (once the draw list is ready), runs one pass per light (once every worker's
+// bins are ready; counting the shadow bins into the stencil first for a
+// shadowed light) and resolves into the output. With markers it marks and
+// resolves the whole band after the last chunk.
 //
 // Between passes a blur is shared the same way: each worker filters its share
 // of the rows, sets its rows-blurred event, waits for everybody's, then
@@ -62,6 +64,12 @@ constexpr int kGeometrySteps = 3;
 // from swinging between two neighbours when no layout is even. Returns whether
 // a block moved.
 bool balanceBands(const double* seconds, int* blocks, int count);
+
+// Whole 8-row blocks of rows `width` pixels wide whose colour, depth and
+// stencil (21 bytes a pixel) take about 2 MiB: a second-level cache or a share
+// of the third. At 1920 x 1080 that is 48 rows; smaller chunks spend more on
+// setting up the faces that cross them, much larger ones miss the cache.
+int cacheChunkRows(int width);
 
 struct WorkerState {
     Renderer::State* frame = nullptr;
@@ -119,6 +127,8 @@ struct Renderer::State {
     bool pixelLighting = false;
     bool showThreads = false;
     int markerRows = 1;
+    // How many rows of its band a worker draws at a time (cacheChunkRows).
+    int chunkRows = 8;
     bool balancing = true;
     int passLayout = 0; // the layout of the pass being drawn
     // transformAll left the geometry to the workers' shares.

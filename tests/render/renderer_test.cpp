@@ -69,6 +69,11 @@ TEST(RendererScenes, SameBytesForEveryWorkerCountLayoutAndRasterPath) {
         for (const std::vector<int>& layout : {std::vector<int>{1, 0, 20, 1}, {0, 0, 0, 22}}) {
             EXPECT_TRUE(renderScene(scene, 4, layout) == reference) << "layout " << layout[0];
         }
+        // Bands drawn a block or a few blocks at a time, as large pictures are.
+        for (auto [threads, chunk] : {std::pair{1, 8}, {3, 8}, {2, 24}}) {
+            EXPECT_TRUE(renderScene(scene, threads, {}, 3, false, chunk) == reference)
+                << threads << " workers, chunks of " << chunk << " rows";
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "scenes.h"
 
+#include "render/internal/frame.h"
 #include "sys/log.h"
 #include "tests/support/meshgen.h"
 
@@ -112,9 +113,12 @@ Picture Rig::picture() const {
 }
 
 std::vector<Picture> renderScene(Scene scene, int threads, const std::vector<int>& blockCounts,
-                                 int frames, bool padded) {
+                                 int frames, bool padded, int chunkRows) {
     const Assets& a = sharedAssets();
     Rig rig(threads, 320, 180, padded);
+    if (chunkRows > 0) {
+        rig.renderer->internals().chunkRows = chunkRows;
+    }
     if (!blockCounts.empty()) {
         rig.renderer->setBlockCounts(blockCounts);
         rig.renderer->setBalancing(false);

@@ -77,8 +77,9 @@ enum class Scene { Clipped, TwoPasses, Shadows, ShadowsInside };
 
 // Renders frames of the scene (animated by the frame number) at 320 x 180 and
 // returns the pictures of the first three and of the last; `blockCounts`
-// empty: the renderer's own band layout and balancing.
+// empty: the renderer's own band layout and balancing; `chunkRows` 0: the
+// renderer's own chunks (one per band at this size).
 std::vector<Picture> renderScene(Scene scene, int threads, const std::vector<int>& blockCounts = {},
-                                 int frames = 3, bool padded = false);
+                                 int frames = 3, bool padded = false, int chunkRows = 0);
 
 } // namespace lumo::test
