@@ -73,12 +73,16 @@ namespace {
 
 // K lines in step, each with its own sums and its own ring of 2r + 1 entries
 // (ring + k * (2r + 1)): one line's sums form a chain of dependent additions
-// per sample, and K chains side by side keep the adders busy.
-constexpr int kPrefetchAhead = 16;
-
-template <int K>
-void tentLines(const vec4* in, vec4* out, size_t lineStep, int count, size_t stride, int r,
-               vec4* ring) {
+// per sample, and K chains side by side keep the adders busy. Sample i of line
+// k is in[k * lineStep + i * stride]; its result goes to outAt(k, i).
+//
+// With K lines side by side every line of results is written whole, four
+// lines at a time: the results bypass the cache (streaming stores), so writing
+// them costs no read of memory they are about to replace, and they do not push
+// out what the next steps read.
+template <int K, bool kStream, class OutAt>
+void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r, vec4* ring,
+               OutAt outAt) {
     const int ringSize = 2 * r + 1;
     // No std::clamp or std::abs here: a template instantiated in this file
     // could be merged with the baseline copy of another.
@@ -109,15 +113,14 @@ void tentLines(const vec4* in, vec4* out, size_t lineStep, int count, size_t str
     int oldest = 0;     // ring slot of sample x - r
     int centre = r + 1; // ring slot of sample x + 1
     for (int x = 0; x < count; ++x) {
-        // Down a column the hardware does not see the next sample coming.
-        const int ahead = x + r + 1 + kPrefetchAhead;
-        if (ahead < count) {
-            _mm_prefetch(reinterpret_cast<const char*>(&in[size_t(ahead) * stride]), _MM_HINT_T0);
-        }
         for (int k = 0; k < K; ++k) {
             vec4* lineRing = ring + k * ringSize;
-            _mm_store_ps(&out[size_t(k) * lineStep + size_t(x) * stride].x,
-                         _mm256_cvtpd_ps(_mm256_div_pd(weighted[k], norm)));
+            const __m128 result = _mm256_cvtpd_ps(_mm256_div_pd(weighted[k], norm));
+            if constexpr (kStream) {
+                _mm_stream_ps(outAt(k, x), result);
+            } else {
+                _mm_store_ps(outAt(k, x), result);
+            }
             const __m128 enteringF = sample(k, x + r + 1);
             const __m256d entering = _mm256_cvtps_pd(enteringF);
             const __m256d leaving = _mm256_cvtps_pd(_mm_load_ps(&lineRing[oldest].x));
@@ -136,17 +139,57 @@ void tentLines(const vec4* in, vec4* out, size_t lineStep, int count, size_t str
 
 } // namespace
 
-void tentLinesAvx2(const vec4* in, vec4* out, int lines, size_t lineStep, int count, size_t stride,
-                   int r, vec4* ring) {
+void tentRowsAvx2(const vec4* in, size_t inStride, int rows, int count, vec4* blocks,
+                  size_t blockSize, int r, vec4* ring, bool stream) {
     int k = 0;
-    for (; k + kTentLinesInStep <= lines; k += kTentLinesInStep) {
-        tentLines<kTentLinesInStep>(in + size_t(k) * lineStep, out + size_t(k) * lineStep, lineStep,
-                                    count, stride, r, ring);
+    auto into = [&](vec4* first) {
+        return [first, blockSize](int line, int x) {
+            return &first[size_t(x >> 2) * blockSize + size_t(4 * line + (x & 3))].x;
+        };
+    };
+    for (; k + kTentLinesInStep <= rows; k += kTentLinesInStep) {
+        if (stream) {
+            tentLines<kTentLinesInStep, true>(in + size_t(k) * inStride, inStride, count, 1, r,
+                                              ring, into(blocks + 4 * size_t(k)));
+        } else {
+            tentLines<kTentLinesInStep, false>(in + size_t(k) * inStride, inStride, count, 1, r,
+                                               ring, into(blocks + 4 * size_t(k)));
+        }
     }
-    for (; k < lines; ++k) {
-        tentLines<1>(in + size_t(k) * lineStep, out + size_t(k) * lineStep, lineStep, count, stride,
-                     r, ring);
+    for (; k < rows; ++k) {
+        tentLines<1, false>(in + size_t(k) * inStride, inStride, count, 1, r, ring,
+                            into(blocks + 4 * size_t(k)));
     }
+    _mm_sfence(); // the streamed results are in memory before anybody reads them
+}
+
+void tentColumnsAvx2(const vec4* blocks, size_t blockSize, int begin, int end, int count, vec4* out,
+                     size_t outStride, int r, vec4* ring, bool stream) {
+    auto into = [outStride](vec4* first) {
+        return [first, outStride](int line, int y) {
+            return &first[size_t(line) + size_t(y) * outStride].x;
+        };
+    };
+    auto column = [&](int x) {
+        tentLines<1, false>(blocks + size_t(x >> 2) * blockSize + (x & 3), 1, count, 4, r, ring,
+                            into(out + x));
+    };
+    int x = begin;
+    for (; x < end && (x & 3) != 0; ++x) {
+        column(x);
+    }
+    for (; x + kTentLinesInStep <= end; x += kTentLinesInStep) {
+        const vec4* block = blocks + size_t(x >> 2) * blockSize;
+        if (stream) {
+            tentLines<kTentLinesInStep, true>(block, 1, count, 4, r, ring, into(out + x));
+        } else {
+            tentLines<kTentLinesInStep, false>(block, 1, count, 4, r, ring, into(out + x));
+        }
+    }
+    for (; x < end; ++x) {
+        column(x);
+    }
+    _mm_sfence();
 }
 
 } // namespace lumo::finalpass

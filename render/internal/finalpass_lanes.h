@@ -24,10 +24,22 @@ void resolveAvx2(const vec4* src, uint32_t* dst, size_t count, float bias); // A
 // The scalar twin is also the SSE path's kernel.
 void tentLineScalar(const vec4* in, vec4* out, int count, size_t stride, int r, vec4* ring);
 
-// The same over lines lines, line k starting at in + k * lineStep (and out +
-// k * lineStep); ring holds kTentLinesInStep * (2r + 1) entries.
+// The same for the AVX2 path, which keeps the rows' results in column blocks:
+// block b holds columns 4b to 4b + 3, row after row, pixel (x, y) at
+// blocks[(x / 4) * blockSize + 4 * y + x % 4] (blockSize: at least 4 times the
+// rows). Then the rows pass writes whole lines of four pixels and the columns
+// pass reads each block straight through, where a column of a row-major buffer
+// would take one cache line from every row. ring holds
+// kTentLinesInStep * (2r + 1) entries. With stream, results are written past
+// the cache: worth it for pictures larger than the cache, which would only
+// push out what the next steps read and read memory they are about to replace.
 inline constexpr int kTentLinesInStep = 4;
-void tentLinesAvx2(const vec4* in, vec4* out, int lines, size_t lineStep, int count, size_t stride,
-                   int r, vec4* ring);
+// Rows k in [0, rows) of count pixels at in + k * inStride, into blocks from
+// row 0 (the caller passes blocks + 4 * its first row).
+void tentRowsAvx2(const vec4* in, size_t inStride, int rows, int count, vec4* blocks,
+                  size_t blockSize, int r, vec4* ring, bool stream);
+// Columns [begin, end) of count rows from the blocks, to out + x + y * outStride.
+void tentColumnsAvx2(const vec4* blocks, size_t blockSize, int begin, int end, int count, vec4* out,
+                     size_t outStride, int r, vec4* ring, bool stream);
 
 } // namespace lumo::finalpass

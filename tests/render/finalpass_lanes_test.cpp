@@ -139,56 +139,93 @@ TEST(FinalPassLanes, ResolveKernelsMatchTheScalarTwin) {
     expectResolveMatchesTwin(finalpass::resolveAvx2, "avx2");
 }
 
-// Lines of every length around a step of lines, radii shorter and longer than
-// the line, rows (stride 1) and columns (stride = row length), against one
-// scalar line at a time.
+// Rows and columns of every length around a step of lines, radii shorter and
+// longer than the line, column ranges starting and ending inside a block,
+// against one scalar line at a time; the results sit in column blocks between
+// the two passes.
 TEST(FinalPassLanes, TentLinesMatchTheScalarTwin) {
     if (!simdPathSupported(SimdPath::Avx2)) {
         GTEST_SKIP() << "this processor has no avx2: no wide tent kernel to check";
     }
     std::mt19937 random(17);
     std::uniform_real_distribution<float> unit(-0.5f, 2.0f);
+    auto randomPixels = [&](size_t n) {
+        std::vector<vec4> v(n);
+        for (vec4& p : v) {
+            p = vec4(unit(random), unit(random), unit(random), unit(random));
+        }
+        v[n / 2].y = 1e-40f; // a denormal, a huge and a negative value
+        v[n / 3].z = 3e30f;
+        v[n - 1].w = -7.0f;
+        return v;
+    };
     for (int lines : {1, 3, 4, 9}) {
         for (int count : {1, 2, 7, 33}) {
             for (int r : {1, 2, 5, 40}) {
-                const size_t n = size_t(lines) * count;
-                std::vector<vec4> in(n);
-                for (vec4& p : in) {
-                    p = vec4(unit(random), unit(random), unit(random), unit(random));
+                SCOPED_TRACE(testing::Message() << lines << " lines of " << count << ", r " << r);
+                std::vector<vec4> ring((2 * r + 1) * finalpass::kTentLinesInStep);
+                // Rows: line k is row k of a count x lines picture.
+                const std::vector<vec4> rows = randomPixels(size_t(lines) * count);
+                const size_t rowBlock = 4 * size_t(lines);
+                std::vector<vec4> expected(rows.size()), blocks(rowBlock * ((count + 3) / 4));
+                for (int k = 0; k < lines; ++k) {
+                    finalpass::tentLineScalar(&rows[size_t(k) * count],
+                                              &expected[size_t(k) * count], count, 1, r,
+                                              ring.data());
                 }
-                in[n / 2].y = 1e-40f; // a denormal, a huge and a negative value
-                in[n / 3].z = 3e30f;
-                in[n - 1].w = -7.0f;
-                for (bool columns : {false, true}) {
-                    // columns: line k is column k of a count x lines picture
-                    const size_t lineStep = columns ? 1 : size_t(count);
-                    const size_t stride = columns ? size_t(lines) : 1;
-                    std::vector<vec4> expected(n), got(n),
-                        ring((2 * r + 1) * finalpass::kTentLinesInStep);
-                    for (int k = 0; k < lines; ++k) {
-                        finalpass::tentLineScalar(in.data() + k * lineStep,
-                                                  expected.data() + k * lineStep, count, stride, r,
-                                                  ring.data());
+                finalpass::tentRowsAvx2(rows.data(), size_t(count), lines, count, blocks.data(),
+                                        rowBlock, r, ring.data(), count > 7);
+                for (int k = 0; k < lines; ++k) {
+                    for (int x = 0; x < count; ++x) {
+                        ASSERT_TRUE(samePixels(&blocks[(x / 4) * rowBlock + 4 * k + x % 4],
+                                               &expected[size_t(k) * count + x], 1))
+                            << "row " << k << ", pixel " << x;
                     }
-                    finalpass::tentLinesAvx2(in.data(), got.data(), lines, lineStep, count, stride,
-                                             r, ring.data());
-                    ASSERT_TRUE(samePixels(got.data(), expected.data(), n))
-                        << lines << " lines of " << count << ", r " << r << ", columns " << columns;
+                }
+                // Columns: line k is column k of a lines x count picture in blocks.
+                const size_t columnBlock = 4 * size_t(count);
+                const std::vector<vec4> in = randomPixels(columnBlock * ((lines + 3) / 4));
+                std::vector<vec4> want(in.size());
+                for (int x = 0; x < lines; ++x) {
+                    const size_t at = (x / 4) * columnBlock + x % 4;
+                    finalpass::tentLineScalar(&in[at], &want[at], count, 4, r, ring.data());
+                }
+                for (int begin : {0, 1}) {
+                    std::vector<vec4> got(size_t(lines) * count, vec4(5, 5, 5, 5));
+                    finalpass::tentColumnsAvx2(in.data(), columnBlock, begin, lines, count,
+                                               got.data(), size_t(lines), r, ring.data(),
+                                               count > 7);
+                    for (int y = 0; y < count; ++y) {
+                        for (int x = 0; x < lines; ++x) {
+                            const vec4* w = x < begin
+                                                ? &got[size_t(y) * lines + x]
+                                                : &want[(x / 4) * columnBlock + 4 * y + x % 4];
+                            ASSERT_TRUE(samePixels(&got[size_t(y) * lines + x], w, 1))
+                                << "columns from " << begin << ": pixel " << x << ", " << y;
+                        }
+                        if (begin > 0) {
+                            EXPECT_EQ(got[size_t(y) * lines], vec4(5, 5, 5, 5));
+                        }
+                    }
                 }
             }
         }
     }
     // A NaN or an infinity spoils its lines on every path alike.
-    std::vector<vec4> in(4 * 9, vec4(0.5f, 0.5f, 0.5f, 0.5f)), expected(in.size()), got(in.size()),
-        ring(3 * finalpass::kTentLinesInStep);
+    std::vector<vec4> in(4 * 9, vec4(0.5f, 0.5f, 0.5f, 0.5f)), expected(in.size()),
+        blocks(4 * 4 * 3), ring(3 * finalpass::kTentLinesInStep);
     in[5].x = Limits::quiet_NaN();
     in[14].y = Limits::infinity();
     in[30].z = -Limits::infinity();
     for (int k = 0; k < 4; ++k) {
         finalpass::tentLineScalar(in.data() + 9 * k, expected.data() + 9 * k, 9, 1, 1, ring.data());
     }
-    finalpass::tentLinesAvx2(in.data(), got.data(), 4, 9, 9, 1, 1, ring.data());
-    EXPECT_TRUE(samePixels(got.data(), expected.data(), in.size()));
+    finalpass::tentRowsAvx2(in.data(), 9, 4, 9, blocks.data(), 16, 1, ring.data(), true);
+    for (int k = 0; k < 4; ++k) {
+        for (int x = 0; x < 9; ++x) {
+            EXPECT_TRUE(samePixels(&blocks[(x / 4) * 16 + 4 * k + x % 4], &expected[9 * k + x], 1));
+        }
+    }
 }
 
 // A frame of odd size blurred and resolved on each path gives the same floats
