@@ -76,10 +76,10 @@ namespace {
 // per sample, and K chains side by side keep the adders busy. Sample i of line
 // k is in[k * lineStep + i * stride]; its result goes to outAt(k, i).
 //
-// With K lines side by side every line of results is written whole, four
-// lines at a time: the results bypass the cache (streaming stores), so writing
-// them costs no read of memory they are about to replace, and they do not push
-// out what the next steps read.
+// With kStream the results bypass the cache (streaming stores): writing them
+// costs no read of the memory they replace, and they do not push out what the
+// next steps read. K lines side by side write whole cache lines of results, as
+// streaming needs.
 template <int K, bool kStream, class OutAt>
 void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r, vec4* ring,
                OutAt outAt) {

@@ -9,12 +9,12 @@
 // waits for: transform, faces, placing. Then worker 0 sorts and lists the faces
 // for drawing (its draw-list event) while every worker builds its share of the
 // shadow volumes into its own bins (render/internal/shadowvolume.h) and sets
-// its bins-ready event. Then, a chunk of its band at a time
-// (chunkRows), it clears colour and depth when asked, runs the ambient pass
-// (once the draw list is ready), runs one pass per light (once every worker's
-// bins are ready; counting the shadow bins into the stencil first for a
-// shadowed light) and resolves into the output. With markers it marks and
-// resolves the whole band after the last chunk.
+// its bins-ready event. Then, a chunk of its band at a time (chunkRows), it
+// clears colour and depth when asked, runs the ambient pass (once the draw list
+// is ready), runs one pass per light (once every worker's bins are ready;
+// counting the shadow bins into the stencil first for a shadowed light) and
+// resolves into the output. With markers it marks and resolves the whole band
+// after the last chunk.
 //
 // Between passes a blur is shared the same way: each worker filters its share
 // of the rows, sets its rows-blurred event, waits for everybody's, then
