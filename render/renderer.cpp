@@ -60,16 +60,28 @@ bool balanceBands(const double* seconds, int* blocks, int count) {
         return false;
     }
     const double gap = seconds[slowest] - seconds[fastest];
+    if (!(gap > 0.0 && gap < 1e9)) {
+        return false;
+    }
     const double slowPerBlock = seconds[slowest] / blocks[slowest];
     // An empty band has no time of its own per block: it would take the
     // slowest band's.
     const double fastPerBlock =
         blocks[fastest] > 0 ? seconds[fastest] / blocks[fastest] : slowPerBlock;
-    if (!(std::abs(gap - slowPerBlock - fastPerBlock) < gap)) {
-        return false;
+    // Half the blocks that would even the two out by the estimate: large
+    // pictures have many blocks, and one block a pass took dozens of frames to
+    // follow a change of scene. Half, because a band's blocks are not equally
+    // costly; the last block moves only when that narrows the predicted gap.
+    const double even = gap / (slowPerBlock + fastPerBlock);
+    int move = std::min(int(std::min(even / 2.0, 1e6)), blocks[slowest] - 1);
+    if (move < 1) {
+        if (!(std::abs(gap - slowPerBlock - fastPerBlock) < gap)) {
+            return false;
+        }
+        move = 1;
     }
-    --blocks[slowest];
-    ++blocks[fastest];
+    blocks[slowest] -= move;
+    blocks[fastest] += move;
     return true;
 }
 

@@ -29,7 +29,7 @@
 // every pass would be pulled back and forth and suit none. Each pass of a
 // frame keeps its own layout, chosen by its place in the frame: a pass that
 // clears colour or depth starts a frame. After a pass, balanceBands may move
-// one block of that pass's layout; the picture does not depend on the layout.
+// blocks of that pass's layout; the picture does not depend on the layout.
 // At most kShadowSlots lights of a frame cast shadows; later shadow-casting
 // lights are drawn without.
 
@@ -57,12 +57,12 @@ constexpr int kPassLayouts = 4;
 constexpr int kGeometrySteps = 3;
 
 // One balancing step over the workers' last times and band heights (blocks):
-// moves a block from the slowest worker to the fastest when, with each
-// worker's time per block estimated from its last time and block count, the
-// move narrows the gap between the two. A slowest band of one block stays.
-// Not moving when the predicted gap is no smaller is what stops the layout
-// from swinging between two neighbours when no layout is even. Returns whether
-// a block moved.
+// with each worker's time per block estimated from its last time and block
+// count, moves half the blocks that would even out the slowest and the fastest
+// worker, and a single block only when that narrows the gap between the two. A
+// slowest band keeps at least one block. Not moving when the predicted gap is
+// no smaller is what stops the layout from swinging between two neighbours
+// when no layout is even. Returns whether blocks moved.
 bool balanceBands(const double* seconds, int* blocks, int count);
 
 // Whole 8-row blocks of rows `width` pixels wide whose colour, depth and

@@ -259,6 +259,12 @@ TEST(Balancing, SettlesOnAFixedUnevenLoadAndStops) {
     blocks = {4, 1};
     const double single[2] = {0.1, 4.0};
     EXPECT_FALSE(balanceBands(single, blocks.data(), 2));
+    // A wide gap moves half the blocks that would close it (45 at 0.1 s each):
+    // a large picture follows a change of load within a few frames.
+    blocks = {10, 100};
+    const double wide[2] = {1.0, 10.0};
+    EXPECT_TRUE(balanceBands(wide, blocks.data(), 2));
+    EXPECT_EQ(blocks, (std::vector<int>{32, 78}));
 }
 
 // Each pass of a frame balances its own layout: a pass whose work lies in the
