@@ -68,12 +68,13 @@ bool balanceBands(const double* seconds, int* blocks, int count) {
     // slowest band's.
     const double fastPerBlock =
         blocks[fastest] > 0 ? seconds[fastest] / blocks[fastest] : slowPerBlock;
-    // Half the blocks that would even the two out by the estimate: large
-    // pictures have many blocks, and one block a pass took dozens of frames to
-    // follow a change of scene. Half, because a band's blocks are not equally
-    // costly; the last block moves only when that narrows the predicted gap.
+    // Far from even, half the blocks that would even the two out by the
+    // estimate: large pictures have many blocks, and one block a pass took
+    // dozens of frames to follow a change of scene. Half, because a band's
+    // blocks are not equally costly. Near even, one block at a time, and only
+    // when that narrows the predicted gap.
     const double even = gap / (slowPerBlock + fastPerBlock);
-    int move = std::min(int(std::min(even / 2.0, 1e6)), blocks[slowest] - 1);
+    int move = even >= 4.0 ? std::min(int(std::min(even / 2.0, 1e6)), blocks[slowest] - 1) : 0;
     if (move < 1) {
         if (!(std::abs(gap - slowPerBlock - fastPerBlock) < gap)) {
             return false;

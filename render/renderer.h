@@ -115,9 +115,9 @@ public:
     void setOutputBias(float bias);
     // On (the default), after each pass blocks may move from the slowest
     // worker's band to the fastest's, when that narrows the gap between their
-    // processor times: half of what would even them out, or a last single
-    // block. Each pass of a frame keeps its own band layout; a pass that clears
-    // colour or depth starts a frame.
+    // processor times: far from even, half of what would even them out; near
+    // even, a single block. Each pass of a frame keeps its own band layout; a
+    // pass that clears colour or depth starts a frame.
     void setBalancing(bool on);
     // On (the default), the workers poll briefly for their next frame and are
     // roused while a frame is prepared: frames drawn back to back start sooner.

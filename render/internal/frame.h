@@ -59,10 +59,10 @@ constexpr int kGeometrySteps = 3;
 // One balancing step over the workers' last times and band heights (blocks):
 // with each worker's time per block estimated from its last time and block
 // count, moves half the blocks that would even out the slowest and the fastest
-// worker, and a single block only when that narrows the gap between the two. A
-// slowest band keeps at least one block. Not moving when the predicted gap is
-// no smaller is what stops the layout from swinging between two neighbours
-// when no layout is even. Returns whether blocks moved.
+// worker when that is at least two, else a single block when that narrows the
+// gap between the two. A slowest band keeps at least one block. Not moving when the predicted gap
+// is no smaller is what stops the layout from swinging between two neighbours when no layout is
+// even. Returns whether blocks moved.
 bool balanceBands(const double* seconds, int* blocks, int count);
 
 // Whole 8-row blocks of rows `width` pixels wide whose colour, depth and
