@@ -97,6 +97,7 @@ void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r,
     }
     for (int i = -r; i <= r; ++i) {
         const __m256d w = _mm256_set1_pd(double(r + 1 - (i < 0 ? -i : i)));
+#pragma GCC unroll 8
         for (int k = 0; k < K; ++k) {
             const __m128 s = sample(k, i);
             _mm_store_ps(&ring[k * ringSize + i + r].x, s);
@@ -113,6 +114,9 @@ void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r,
     int oldest = 0;     // ring slot of sample x - r
     int centre = r + 1; // ring slot of sample x + 1
     for (int x = 0; x < count; ++x) {
+        // Unrolled, so that each line's sums stay in registers: left as a loop
+        // over k, they live in memory and every addition waits on a store.
+#pragma GCC unroll 8
         for (int k = 0; k < K; ++k) {
             vec4* lineRing = ring + k * ringSize;
             const __m128 result = _mm256_cvtpd_ps(_mm256_div_pd(weighted[k], norm));
