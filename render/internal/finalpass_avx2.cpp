@@ -71,24 +71,31 @@ void resolveAvx2(const vec4* src, uint32_t* dst, size_t count, float bias) {
 
 namespace {
 
-// K lines in step, each with its own sums and its own ring of 2r + 1 entries
-// (ring + k * (2r + 1)): one line's sums form a chain of dependent additions
-// per sample, and K chains side by side keep the adders busy. Sample i of line
-// k is in[k * lineStep + i * stride]; its result goes to outAt(k, i).
+// K lines in step, each with its own sums: one line's sums form a chain of
+// dependent additions per sample, and K chains side by side keep the adders
+// busy. Sample i of line k is in[k * lineStep + i * stride]; the result of
+// sample i goes where the cursor points for line k after i steps. The ring
+// holds 2r + 1 slots of the K lines' samples side by side.
+//
+// Everything that moves along the lines is a pointer bumped a step at a time,
+// and only the last r + 1 samples clamp at the line's end: computing each
+// address from the sample's index cost more than the sums.
 //
 // With kStream the results bypass the cache (streaming stores): writing them
 // costs no read of the memory they replace, and they do not push out what the
 // next steps read. K lines side by side write whole cache lines of results, as
 // streaming needs.
-template <int K, bool kStream, class OutAt>
+template <int K, bool kStream, class Cursor>
 void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r, vec4* ring,
-               OutAt outAt) {
+               Cursor out) {
     const int ringSize = 2 * r + 1;
+    auto load = [lineStep](const vec4* sample, int k) {
+        return _mm_load_ps(&sample[size_t(k) * lineStep].x);
+    };
     // No std::clamp or std::abs here: a template instantiated in this file
     // could be merged with the baseline copy of another.
-    auto sample = [&](int k, int i) {
-        const int at = i < 0 ? 0 : i < count ? i : count - 1;
-        return _mm_load_ps(&in[size_t(k) * lineStep + size_t(at) * stride].x);
+    auto sampleAt = [&](int i) {
+        return in + size_t(i < 0 ? 0 : i < count ? i : count - 1) * stride;
     };
     const __m256d one = _mm256_set1_pd(1.0), minusOne = _mm256_set1_pd(-1.0);
     __m256d weighted[K], left[K], right[K];
@@ -97,10 +104,11 @@ void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r,
     }
     for (int i = -r; i <= r; ++i) {
         const __m256d w = _mm256_set1_pd(double(r + 1 - (i < 0 ? -i : i)));
+        const vec4* sample = sampleAt(i);
 #pragma GCC unroll 8
         for (int k = 0; k < K; ++k) {
-            const __m128 s = sample(k, i);
-            _mm_store_ps(&ring[k * ringSize + i + r].x, s);
+            const __m128 s = load(sample, k);
+            _mm_store_ps(&ring[(i + r) * K + k].x, s);
             const __m256d sd = _mm256_cvtps_pd(s);
             weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(_mm256_mul_pd(sd, w), one));
             if (i <= 0) {
@@ -111,72 +119,108 @@ void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r,
         }
     }
     const __m256d norm = _mm256_set1_pd(double(r + 1) * double(r + 1));
-    int oldest = 0;     // ring slot of sample x - r
-    int centre = r + 1; // ring slot of sample x + 1
-    for (int x = 0; x < count; ++x) {
+    vec4* const ringEnd = ring + ringSize * K;
+    vec4* oldest = ring;                     // the slot of sample x - r
+    vec4* centre = ring + size_t(r + 1) * K; // the slot of sample x + 1
+    // One step: the result of sample x, then the window moves from x to x + 1.
+    auto step = [&](const vec4* entering) __attribute__((always_inline)) {
         // Unrolled, so that each line's sums stay in registers: left as a loop
         // over k, they live in memory and every addition waits on a store.
 #pragma GCC unroll 8
         for (int k = 0; k < K; ++k) {
-            vec4* lineRing = ring + k * ringSize;
             const __m128 result = _mm256_cvtpd_ps(_mm256_div_pd(weighted[k], norm));
             if constexpr (kStream) {
-                _mm_stream_ps(outAt(k, x), result);
+                _mm_stream_ps(out.at(k), result);
             } else {
-                _mm_store_ps(outAt(k, x), result);
+                _mm_store_ps(out.at(k), result);
             }
-            const __m128 enteringF = sample(k, x + r + 1);
-            const __m256d entering = _mm256_cvtps_pd(enteringF);
-            const __m256d leaving = _mm256_cvtps_pd(_mm_load_ps(&lineRing[oldest].x));
-            const __m256d centreNext = _mm256_cvtps_pd(_mm_load_ps(&lineRing[centre].x));
+            const __m128 enteringF = load(entering, k);
+            const __m256d enteringD = _mm256_cvtps_pd(enteringF);
+            const __m256d leaving = _mm256_cvtps_pd(_mm_load_ps(&oldest[k].x));
+            const __m256d centreNext = _mm256_cvtps_pd(_mm_load_ps(&centre[k].x));
             weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(left[k], minusOne));
             weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(right[k], one));
-            weighted[k] = _mm256_add_pd(weighted[k], entering);
+            weighted[k] = _mm256_add_pd(weighted[k], enteringD);
             left[k] = _mm256_add_pd(_mm256_sub_pd(left[k], leaving), centreNext);
-            right[k] = _mm256_add_pd(_mm256_sub_pd(right[k], centreNext), entering);
-            _mm_store_ps(&lineRing[oldest].x, enteringF);
+            right[k] = _mm256_add_pd(_mm256_sub_pd(right[k], centreNext), enteringD);
+            _mm_store_ps(&oldest[k].x, enteringF);
         }
-        oldest = oldest + 1 == ringSize ? 0 : oldest + 1;
-        centre = centre + 1 == ringSize ? 0 : centre + 1;
+        out.next();
+        oldest = oldest + K == ringEnd ? ring : oldest + K;
+        centre = centre + K == ringEnd ? ring : centre + K;
+    };
+    // Sample x + r + 1 enters: inside the line for x < count - r - 1, then
+    // the last sample again.
+    const int inside = count - r - 1;
+    int x = 0;
+    if (inside > 0) {
+        for (const vec4* entering = in + size_t(r + 1) * stride; x < inside;
+             ++x, entering += stride) {
+            step(entering);
+        }
+    }
+    const vec4* last = sampleAt(count - 1);
+    for (; x < count; ++x) {
+        step(last);
     }
 }
+
+// Where the rows pass puts results: column blocks, line k of the step four
+// pixels after line k - 1, a new block every four samples.
+struct BlockCursor {
+    float* at_;
+    size_t blockJump; // floats from the end of a block's row to the next block
+    int phase = 0;    // the sample's place in its group of four
+
+    float* at(int k) const { return at_ + 16 * k; }
+    void next() {
+        at_ += 4;
+        if (++phase == 4) {
+            phase = 0;
+            at_ += blockJump;
+        }
+    }
+};
+
+// Where the columns pass puts results: row-major pixels, the K lines side by
+// side, a row further each sample.
+struct RowCursor {
+    float* at_;
+    size_t rowFloats;
+
+    float* at(int k) const { return at_ + 4 * k; }
+    void next() { at_ += rowFloats; }
+};
 
 } // namespace
 
 void tentRowsAvx2(const vec4* in, size_t inStride, int rows, int count, vec4* blocks,
                   size_t blockSize, int r, vec4* ring, bool stream) {
     int k = 0;
-    auto into = [&](vec4* first) {
-        return [first, blockSize](int line, int x) {
-            return &first[size_t(x >> 2) * blockSize + size_t(4 * line + (x & 3))].x;
-        };
+    auto into = [&](int row) {
+        return BlockCursor{&blocks[4 * size_t(row)].x, 4 * (blockSize - 4)};
     };
     for (; k + kTentLinesInStep <= rows; k += kTentLinesInStep) {
         if (stream) {
             tentLines<kTentLinesInStep, true>(in + size_t(k) * inStride, inStride, count, 1, r,
-                                              ring, into(blocks + 4 * size_t(k)));
+                                              ring, into(k));
         } else {
             tentLines<kTentLinesInStep, false>(in + size_t(k) * inStride, inStride, count, 1, r,
-                                               ring, into(blocks + 4 * size_t(k)));
+                                               ring, into(k));
         }
     }
     for (; k < rows; ++k) {
-        tentLines<1, false>(in + size_t(k) * inStride, inStride, count, 1, r, ring,
-                            into(blocks + 4 * size_t(k)));
+        tentLines<1, false>(in + size_t(k) * inStride, inStride, count, 1, r, ring, into(k));
     }
     _mm_sfence(); // the streamed results are in memory before anybody reads them
 }
 
 void tentColumnsAvx2(const vec4* blocks, size_t blockSize, int begin, int end, int count, vec4* out,
                      size_t outStride, int r, vec4* ring, bool stream) {
-    auto into = [outStride](vec4* first) {
-        return [first, outStride](int line, int y) {
-            return &first[size_t(line) + size_t(y) * outStride].x;
-        };
-    };
+    auto into = [&](int x) { return RowCursor{&out[x].x, 4 * outStride}; };
     auto column = [&](int x) {
         tentLines<1, false>(blocks + size_t(x >> 2) * blockSize + (x & 3), 1, count, 4, r, ring,
-                            into(out + x));
+                            into(x));
     };
     int x = begin;
     for (; x < end && (x & 3) != 0; ++x) {
@@ -185,9 +229,9 @@ void tentColumnsAvx2(const vec4* blocks, size_t blockSize, int begin, int end, i
     for (; x + kTentLinesInStep <= end; x += kTentLinesInStep) {
         const vec4* block = blocks + size_t(x >> 2) * blockSize;
         if (stream) {
-            tentLines<kTentLinesInStep, true>(block, 1, count, 4, r, ring, into(out + x));
+            tentLines<kTentLinesInStep, true>(block, 1, count, 4, r, ring, into(x));
         } else {
-            tentLines<kTentLinesInStep, false>(block, 1, count, 4, r, ring, into(out + x));
+            tentLines<kTentLinesInStep, false>(block, 1, count, 4, r, ring, into(x));
         }
     }
     for (; x < end; ++x) {
