@@ -1,5 +1,6 @@
 #include "render/renderer.h"
 
+#include "assets/texture.h"
 #include "render/internal/finalpass.h"
 #include "render/internal/frame.h"
 #include "render/internal/shadowbin.h"
@@ -22,9 +23,15 @@ void workerLoop(WorkerState* state) {
         if (w.quit) {
             break;
         }
+        // Blurs and overlays are not timed: the bands are balanced on the
+        // passes' times only.
         if (w.frame->job == Renderer::State::Job::Blur) {
-            // Not timed: the bands are balanced on the passes' times only.
             w.frame->workerBlur(w);
+            w.doneEvent.set();
+            continue;
+        }
+        if (w.frame->job == Renderer::State::Job::Overlay) {
+            w.frame->workerOverlay(w);
             w.doneEvent.set();
             continue;
         }
@@ -363,9 +370,38 @@ void Renderer::State::workerBlur(WorkerState& w) {
 }
 
 void Renderer::compositeOverlay(const TextureImage& image, int x, int y, float fade) {
-    if (state_->targets.color) {
-        lumo::compositeOverlay(*state_->targets.color, state_->picture(), image, x, y, fade);
+    state_->compositeOverlay(image, x, y, fade);
+}
+
+void Renderer::State::compositeOverlay(const TextureImage& image, int x, int y, float fade) {
+    ColorBuffer* color = targets.color;
+    if (!color) {
+        return;
     }
+    const RowSpan rows = overlayRows(picture(), image, y);
+    if (threadCount == 1 || int64_t(rows.end - rows.begin) * image.width < kSharedOverlayPixels) {
+        lumo::compositeOverlay(*color, picture(), image, x, y, fade);
+        return;
+    }
+    job = Job::Overlay;
+    overlay = {&image, x, y, fade};
+    for (int t = threadCount - 1; t >= 0; --t) {
+        workers[t].startEvent.set();
+    }
+    for (int t = 0; t < threadCount; ++t) {
+        workers[t].doneEvent.wait(polling.load(std::memory_order_relaxed));
+    }
+    job = Job::Pass;
+    overlay = {};
+}
+
+void Renderer::State::workerOverlay(WorkerState& w) {
+    const int n = threadCount, i = w.index;
+    const RowSpan rows = overlayRows(picture(), *overlay.image, overlay.y);
+    const int64_t span = rows.end - rows.begin;
+    compositeOverlayRows(*targets.color, picture(), *overlay.image, overlay.x, overlay.y,
+                         overlay.fade, rows.begin + int(span * i / n),
+                         rows.begin + int(span * (i + 1) / n));
 }
 
 FrameStats Renderer::statistics() const {

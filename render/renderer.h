@@ -131,8 +131,9 @@ public:
     void renderFrame();
 
     // Between passes: the tent blur of the picture (radius < 1 does nothing),
-    // shared by the workers, and, on the calling thread, a premultiplied image
-    // blended at (x, y) with opacity fade, cut at the picture's edges.
+    // shared by the workers, and a premultiplied image blended at (x, y) with
+    // opacity fade, cut at the picture's edges: by the workers when it is
+    // large, else on the calling thread.
     void blur(int radius);
     void compositeOverlay(const TextureImage& image, int x, int y, float fade);
 

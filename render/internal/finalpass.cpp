@@ -312,38 +312,60 @@ bool blurColorBuffer(ColorBuffer& color, int radius) {
     return blurColorBuffer(color, wholeBuffer(color), radius, scratch);
 }
 
+namespace {
+
+// The image's columns or rows that land inside the picture; in 64 bits, so
+// that a position far off the picture cannot wrap around into it.
+RowSpan inside(int64_t origin, int size, int limit) {
+    const int begin = int(std::clamp<int64_t>(-origin, 0, size));
+    return {begin, int(std::clamp<int64_t>(int64_t(limit) - origin, begin, size))};
+}
+
+bool drawable(const TextureImage& image) {
+    return image.width > 0 && image.height > 0 &&
+           image.texels.size() >= size_t(image.width) * size_t(image.height);
+}
+
+} // namespace
+
+RowSpan overlayRows(Extent picture, const TextureImage& image, int y0) {
+    if (!drawable(image)) {
+        return {};
+    }
+    const RowSpan rows = inside(y0, image.height, picture.height);
+    return {y0 + rows.begin, y0 + rows.end};
+}
+
 void compositeOverlay(ColorBuffer& color, Extent picture, const TextureImage& image, int x0, int y0,
                       float a) {
-    if (double(a) < 0.00001) {
-        return;
-    }
-    const int w = image.width;
-    const int h = image.height;
-    if (w <= 0 || h <= 0 || image.texels.size() < size_t(w) * size_t(h)) {
+    compositeOverlayRows(color, picture, image, x0, y0, a, 0, picture.height);
+}
+
+// A pixel at a time in four lanes, each lane the scalar expression of its
+// channel; the alpha lane keeps the destination's.
+void compositeOverlayRows(ColorBuffer& color, Extent picture, const TextureImage& image, int x0,
+                          int y0, float a, int rowBegin, int rowEnd) {
+    if (double(a) < 0.00001 || !drawable(image)) {
         return;
     }
     picture = cut(color, picture);
-    const float keep = 1.0f - a;
-    // The image's columns and rows that land inside the picture; in 64 bits, so
-    // that a position far off the picture cannot wrap around into it.
-    auto inside = [](int64_t origin, int size, int limit, int& begin, int& end) {
-        begin = int(std::clamp<int64_t>(-origin, 0, size));
-        end = int(std::clamp<int64_t>(int64_t(limit) - origin, begin, size));
-    };
-    int iBegin, iEnd, jBegin, jEnd;
-    inside(x0, w, picture.width, iBegin, iEnd);
-    inside(y0, h, picture.height, jBegin, jEnd);
-    for (int j = jBegin; j < jEnd; ++j) {
-        const int y = y0 + j;
+    const int w = image.width;
+    const RowSpan columns = inside(x0, w, picture.width);
+    RowSpan rows = inside(y0, image.height, picture.height);
+    rows.begin = int(std::clamp<int64_t>(int64_t(rowBegin) - y0, rows.begin, rows.end));
+    rows.end = int(std::clamp<int64_t>(int64_t(rowEnd) - y0, rows.begin, rows.end));
+    const __m128 keep = _mm_set1_ps(1.0f - a), fade = _mm_set1_ps(a), one = _mm_set1_ps(1.0f);
+    const __m128 rgb = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
+    for (int j = rows.begin; j < rows.end; ++j) {
         const vec4* src = image.texels.data() + size_t(j) * w;
-        vec4* dst = color.pixels + size_t(y) * color.width;
-        for (int i = iBegin; i < iEnd; ++i) {
-            const vec4& s = src[i];
-            vec4& d = dst[x0 + i];
-            float sa = 1.0f - s.w;
-            d.x = d.x * keep + (d.x * sa + s.x) * a;
-            d.y = d.y * keep + (d.y * sa + s.y) * a;
-            d.z = d.z * keep + (d.z * sa + s.z) * a;
+        vec4* dst = color.pixels + size_t(y0 + j) * color.width + x0;
+        for (int i = columns.begin; i < columns.end; ++i) {
+            const __m128 s = _mm_loadu_ps(&src[i].x);
+            const __m128 d = _mm_loadu_ps(&dst[i].x);
+            const __m128 sa = _mm_sub_ps(one, _mm_shuffle_ps(s, s, _MM_SHUFFLE(3, 3, 3, 3)));
+            const __m128 blended =
+                _mm_add_ps(_mm_mul_ps(d, keep), _mm_mul_ps(_mm_add_ps(_mm_mul_ps(d, sa), s), fade));
+            _mm_storeu_ps(&dst[i].x, _mm_or_ps(_mm_and_ps(rgb, blended), _mm_andnot_ps(rgb, d)));
         }
     }
 }

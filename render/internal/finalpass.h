@@ -69,5 +69,14 @@ void blurColumns(ColorBuffer& color, Extent picture, int radius, BlurScratch& sc
 // Rows and columns outside the picture are clipped.
 void compositeOverlay(ColorBuffer& color, Extent picture, const TextureImage& image, int x0, int y0,
                       float a);
+// The same for picture rows [rowBegin, rowEnd) only: parts that split the
+// rows give the bytes of the whole.
+void compositeOverlayRows(ColorBuffer& color, Extent picture, const TextureImage& image, int x0,
+                          int y0, float a, int rowBegin, int rowEnd);
+// The picture rows [begin, end) that the image covers at y0 (empty: none).
+struct RowSpan {
+    int begin = 0, end = 0;
+};
+RowSpan overlayRows(Extent picture, const TextureImage& image, int y0);
 
 } // namespace lumo

@@ -18,7 +18,8 @@
 //
 // Between passes a blur is shared the same way: each worker filters its share
 // of the rows, sets its rows-blurred event, waits for everybody's, then
-// filters its share of the columns.
+// filters its share of the columns. A large overlay is composited a share of
+// its rows each.
 //
 // Synchronisation is by events only: the calling thread writes all per-frame
 // state before setting the start events and reads results after all done
@@ -156,10 +157,22 @@ struct Renderer::State {
     std::unique_ptr<WorkerState[]> workers;
     bool reportedTargets = false;
     BlurScratch blurScratch; // kept, so a blur between passes allocates nothing
-    // What the workers do when started: a pass, or the blur of blurRadius.
-    enum class Job { Pass, Blur };
+    // What the workers do when started: a pass, the blur of blurRadius, or
+    // the composite of overlay.
+    enum class Job { Pass, Blur, Overlay };
     Job job = Job::Pass;
     int blurRadius = 0;
+    struct Overlay {
+        const TextureImage* image = nullptr;
+        int x = 0, y = 0;
+        float fade = 0.0f;
+    } overlay;
+    // An overlay covering at least this many pixels is shared by the workers:
+    // the end texts from 1280 x 720 up, not at 640 x 360, where waking the
+    // workers would cost more than it saves.
+    static constexpr int64_t kSharedOverlayPixels = 1 << 17;
+    void compositeOverlay(const TextureImage& image, int x, int y, float fade);
+    void workerOverlay(WorkerState& worker);
 };
 
 } // namespace lumo

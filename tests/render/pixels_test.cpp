@@ -557,5 +557,60 @@ TEST(Overlay, BlendsPremultipliedAndClips) {
     EXPECT_EQ(std::vector<vec4>(color.pixels, color.pixels + 64), before);
 }
 
+// Every pixel, whatever its values, gets exactly the expression of each
+// channel; row ranges split the composite without changing a bit.
+TEST(Overlay, EveryChannelIsTheScalarExpressionAndRowRangesSplitIt) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> value(-2.0f, 3.0f);
+    const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                              std::numeric_limits<float>::infinity(), -0.0f, 1e-40f, 3e38f};
+    auto fill = [&](vec4* p, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            p[i] = vec4(value(rng), value(rng), value(rng), value(rng));
+            if (i % 17 == 0) {
+                (&p[i].x)[i % 4] = specials[i % 5];
+            }
+        }
+    };
+    TextureImage image{AlignedVector<vec4>(13 * 9), 13, 9};
+    fill(image.texels.data(), image.texels.size());
+    ColorBuffer color(23, 15);
+    fill(color.pixels, 23 * 15);
+    const std::vector<vec4> before(color.pixels, color.pixels + 23 * 15);
+    const Extent picture{20, 14};
+    const float a = 0.7f;
+    compositeOverlay(color, picture, image, 11, -2, a);
+    auto same = [](float x, float y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+    for (int y = 0; y < 15; ++y) {
+        for (int x = 0; x < 23; ++x) {
+            vec4 want = before[size_t(y) * 23 + x];
+            const int i = x - 11, j = y + 2;
+            if (x < picture.width && y < picture.height && i >= 0 && i < 13 && j < 9) {
+                const vec4& s = image.texels[size_t(j) * 13 + i];
+                const float keep = 1.0f - a, sa = 1.0f - s.w;
+                want.x = want.x * keep + (want.x * sa + s.x) * a;
+                want.y = want.y * keep + (want.y * sa + s.y) * a;
+                want.z = want.z * keep + (want.z * sa + s.z) * a;
+            }
+            const vec4& got = color.at(x, y);
+            ASSERT_TRUE(same(got.x, want.x) && same(got.y, want.y) && same(got.z, want.z) &&
+                        same(got.w, want.w))
+                << x << "," << y;
+        }
+    }
+    // The rows it covers, and the same composite in three row ranges that
+    // reach past them.
+    EXPECT_EQ(overlayRows(picture, image, -2).begin, 0);
+    EXPECT_EQ(overlayRows(picture, image, -2).end, 7);
+    EXPECT_EQ(overlayRows(picture, image, 12).end, 14);
+    EXPECT_EQ(overlayRows(picture, image, 40).begin, overlayRows(picture, image, 40).end);
+    const std::vector<vec4> whole(color.pixels, color.pixels + 23 * 15);
+    std::copy(before.begin(), before.end(), color.pixels);
+    for (auto [begin, end] : {std::pair{-5, 2}, {2, 3}, {3, 100}}) {
+        compositeOverlayRows(color, picture, image, 11, -2, a, begin, end);
+    }
+    EXPECT_EQ(std::memcmp(color.pixels, whole.data(), whole.size() * sizeof(vec4)), 0);
+}
+
 } // namespace
 } // namespace lumo

@@ -154,6 +154,41 @@ TEST(RendererBlur, SameBytesForEveryWorkerCountAndPath) {
     setSimdPath(active);
 }
 
+// An overlay large enough to be shared by the workers, a share of its rows
+// each, gives the bytes of the composite on one thread: partly off the
+// picture's bottom and left, for any worker count.
+TEST(RendererOverlay, ALargeOverlaySharedByTheWorkersGivesTheOneThreadBytes) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> value(-0.5f, 2.0f);
+    auto random = [&](size_t n) {
+        std::vector<vec4> v(n);
+        for (vec4& p : v) {
+            p = vec4(value(rng), value(rng), value(rng), value(rng));
+        }
+        return v;
+    };
+    const int width = 703, height = 404;
+    const std::vector<vec4> source = random(size_t(width) * height);
+    const std::vector<vec4> texels = random(650 * 300);
+    const TextureImage image{AlignedVector<vec4>(texels.begin(), texels.end()), 650, 300};
+    ASSERT_GE(250 * 650, Renderer::State::kSharedOverlayPixels);
+    for (auto [x, y] : {std::pair{20, 50}, {-50, 154}}) {
+        std::vector<vec4> expected = source;
+        ColorBuffer reference(expected.data(), width, height);
+        compositeOverlay(reference, wholeBuffer(reference), image, x, y, 0.8f);
+        for (int threads : {1, 2, 3, 8}) {
+            std::vector<vec4> pixels = source;
+            ColorBuffer color(pixels.data(), width, height);
+            DepthBuffer depth(width, height);
+            StencilBuffer stencil(width, height);
+            Renderer renderer({&color, &depth, &stencil}, nullptr, threads);
+            renderer.compositeOverlay(image, x, y, 0.8f);
+            EXPECT_EQ(std::memcmp(pixels.data(), expected.data(), pixels.size() * sizeof(vec4)), 0)
+                << "at " << x << "," << y << ", " << threads << " workers";
+        }
+    }
+}
+
 // Events hand every frame to the workers and back; the frames above pass
 // thousands of them, polling and sleeping. What they cannot show: sleepers
 // roused many times before their start, which rousing never lets through, are
