@@ -358,14 +358,15 @@ void compositeOverlayRows(ColorBuffer& color, Extent picture, const TextureImage
     const __m128 rgb = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
     for (int j = rows.begin; j < rows.end; ++j) {
         const vec4* src = image.texels.data() + size_t(j) * w;
-        vec4* dst = color.pixels + size_t(y0 + j) * color.width + x0;
+        vec4* dst = color.pixels + size_t(y0 + j) * color.width;
         for (int i = columns.begin; i < columns.end; ++i) {
             const __m128 s = _mm_loadu_ps(&src[i].x);
-            const __m128 d = _mm_loadu_ps(&dst[i].x);
+            float* out = &dst[x0 + i].x;
+            const __m128 d = _mm_loadu_ps(out);
             const __m128 sa = _mm_sub_ps(one, _mm_shuffle_ps(s, s, _MM_SHUFFLE(3, 3, 3, 3)));
             const __m128 blended =
                 _mm_add_ps(_mm_mul_ps(d, keep), _mm_mul_ps(_mm_add_ps(_mm_mul_ps(d, sa), s), fade));
-            _mm_storeu_ps(&dst[i].x, _mm_or_ps(_mm_and_ps(rgb, blended), _mm_andnot_ps(rgb, d)));
+            _mm_storeu_ps(out, _mm_or_ps(_mm_and_ps(rgb, blended), _mm_andnot_ps(rgb, d)));
         }
     }
 }
