@@ -7,6 +7,7 @@
 #include "render/internal/finalpass.h"
 #include "render/internal/finalpass_lanes.h"
 #include "render/simd.h"
+#include "scenes.h"
 
 #include <gtest/gtest.h>
 
@@ -148,12 +149,8 @@ TEST(FinalPassLanes, TentLinesMatchTheScalarTwin) {
         GTEST_SKIP() << "this processor has no avx2: no wide tent kernel to check";
     }
     std::mt19937 random(17);
-    std::uniform_real_distribution<float> unit(-0.5f, 2.0f);
-    auto randomPixels = [&](size_t n) {
-        std::vector<vec4> v(n);
-        for (vec4& p : v) {
-            p = vec4(unit(random), unit(random), unit(random), unit(random));
-        }
+    auto withExtremes = [&](size_t n) {
+        std::vector<vec4> v = test::randomPixels(random, n);
         v[n / 2].y = 1e-40f; // a denormal, a huge and a negative value
         v[n / 3].z = 3e30f;
         v[n - 1].w = -7.0f;
@@ -165,7 +162,7 @@ TEST(FinalPassLanes, TentLinesMatchTheScalarTwin) {
                 SCOPED_TRACE(testing::Message() << lines << " lines of " << count << ", r " << r);
                 std::vector<vec4> ring((2 * r + 1) * finalpass::kTentLinesInStep);
                 // Rows: line k is row k of a count x lines picture.
-                const std::vector<vec4> rows = randomPixels(size_t(lines) * count);
+                const std::vector<vec4> rows = withExtremes(size_t(lines) * count);
                 const size_t rowBlock = 4 * size_t(lines);
                 std::vector<vec4> expected(rows.size()), blocks(rowBlock * ((count + 3) / 4));
                 for (int k = 0; k < lines; ++k) {
@@ -184,7 +181,7 @@ TEST(FinalPassLanes, TentLinesMatchTheScalarTwin) {
                 }
                 // Columns: line k is column k of a lines x count picture in blocks.
                 const size_t columnBlock = 4 * size_t(count);
-                const std::vector<vec4> in = randomPixels(columnBlock * ((lines + 3) / 4));
+                const std::vector<vec4> in = withExtremes(columnBlock * ((lines + 3) / 4));
                 std::vector<vec4> want(in.size());
                 for (int x = 0; x < lines; ++x) {
                     const size_t at = (x / 4) * columnBlock + x % 4;

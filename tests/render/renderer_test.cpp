@@ -122,11 +122,7 @@ TEST(RendererBlur, SameBytesForEveryWorkerCountAndPath) {
     for (const Case& c :
          {Case{61, 150, {1, 6, 40}, {1, 2, 3, 5, 8}}, Case{1100, 1000, {6}, {2, 3}}}) {
         std::mt19937 rng(5);
-        std::uniform_real_distribution<float> value(-0.5f, 2.0f);
-        std::vector<vec4> source(size_t(c.width) * c.height);
-        for (vec4& p : source) {
-            p = vec4(value(rng), value(rng), value(rng), value(rng));
-        }
+        const std::vector<vec4> source = randomPixels(rng, size_t(c.width) * c.height);
         for (int radius : c.radii) {
             setSimdPath(SimdPath::Sse);
             std::vector<vec4> expected = source;
@@ -159,17 +155,9 @@ TEST(RendererBlur, SameBytesForEveryWorkerCountAndPath) {
 // picture's bottom and left, for any worker count.
 TEST(RendererOverlay, ALargeOverlaySharedByTheWorkersGivesTheOneThreadBytes) {
     std::mt19937 rng(9);
-    std::uniform_real_distribution<float> value(-0.5f, 2.0f);
-    auto random = [&](size_t n) {
-        std::vector<vec4> v(n);
-        for (vec4& p : v) {
-            p = vec4(value(rng), value(rng), value(rng), value(rng));
-        }
-        return v;
-    };
     const int width = 703, height = 404;
-    const std::vector<vec4> source = random(size_t(width) * height);
-    const std::vector<vec4> texels = random(650 * 300);
+    const std::vector<vec4> source = randomPixels(rng, size_t(width) * height);
+    const std::vector<vec4> texels = randomPixels(rng, 650 * 300);
     const TextureImage image{AlignedVector<vec4>(texels.begin(), texels.end()), 650, 300};
     ASSERT_GE(250 * 650, Renderer::State::kSharedOverlayPixels);
     for (auto [x, y] : {std::pair{20, 50}, {-50, 154}}) {

@@ -75,6 +75,15 @@ MeshInstance place(int mesh, float scale, vec4 position, vec4 angles, bool casts
     return instance;
 }
 
+std::vector<vec4> randomPixels(std::mt19937& rng, size_t n, float low, float high) {
+    std::uniform_real_distribution<float> value(low, high);
+    std::vector<vec4> v(n);
+    for (vec4& p : v) {
+        p = vec4(value(rng), value(rng), value(rng), value(rng));
+    }
+    return v;
+}
+
 Rig::Rig(int threads, int w, int h, bool padded)
     : color(padded ? wholeTiles(w) : w, padded ? wholeTiles(h) : h),
       depth(color.width, color.height), stencil(color.width, color.height),

@@ -8,6 +8,7 @@
 #include "render/renderer.h"
 
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace lumo::test {
@@ -35,6 +36,9 @@ Assets& sharedAssets();
 
 MeshInstance place(int mesh, float scale, vec4 position, vec4 angles = vec4(),
                    bool castsShadow = false);
+
+// n pixels whose channels are drawn uniformly from [low, high), red to alpha.
+std::vector<vec4> randomPixels(std::mt19937& rng, size_t n, float low = -0.5f, float high = 2.0f);
 
 // A frame as stored: the colours as bytes (equal means identical), the depths
 // in tiles, the canvas, and the counts of the frame's last shadowed light.
