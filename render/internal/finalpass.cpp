@@ -147,13 +147,13 @@ namespace {
 // constant.
 struct Accum {
     double x = 0, y = 0, z = 0, w = 0;
-    void add(const vec4& v) {
+    void add(const RingSample& v) {
         x += v.x;
         y += v.y;
         z += v.z;
         w += v.w;
     }
-    void subtract(const vec4& v) {
+    void subtract(const RingSample& v) {
         x -= v.x;
         y -= v.y;
         z -= v.z;
@@ -173,12 +173,15 @@ struct Accum {
 // subtracting the entries left of and at the centre and adding those right of
 // it. The ring slots step on by comparison, not by a remainder: a division per
 // sample would cost more than the sums.
-void tentLineScalar(const vec4* in, vec4* out, int count, size_t stride, int r, vec4* ring) {
+void tentLineScalar(const vec4* in, vec4* out, int count, size_t stride, int r, RingSample* ring) {
     const int ringSize = 2 * r + 1;
-    auto sample = [&](int i) { return in[size_t(std::clamp(i, 0, count - 1)) * stride]; };
+    auto sample = [&](int i) {
+        const vec4& s = in[size_t(std::clamp(i, 0, count - 1)) * stride];
+        return RingSample{s.x, s.y, s.z, s.w};
+    };
     Accum weighted, left, right;
     for (int i = -r; i <= r; ++i) {
-        vec4 s = sample(i);
+        const RingSample s = sample(i);
         ring[i + r] = s;
         double w = double(r + 1 - std::abs(i));
         weighted.add(Accum{s.x * w, s.y * w, s.z * w, s.w * w}, 1.0);
@@ -195,9 +198,9 @@ void tentLineScalar(const vec4* in, vec4* out, int count, size_t stride, int r, 
         out[size_t(x) * stride] = vec4(float(weighted.x / norm), float(weighted.y / norm),
                                        float(weighted.z / norm), float(weighted.w / norm));
         // Move the window from x to x + 1.
-        vec4 entering = sample(x + r + 1);
-        vec4 leaving = ring[oldest];
-        vec4 centreNext = ring[centre];
+        const RingSample entering = sample(x + r + 1);
+        const RingSample leaving = ring[oldest];
+        const RingSample centreNext = ring[centre];
         weighted.add(left, -1.0);
         weighted.add(right, 1.0);
         weighted.add(entering);
@@ -246,7 +249,7 @@ bool streamed(Extent picture) {
     return int64_t(picture.width) * picture.height * int64_t(sizeof(vec4)) > kCachedBytes;
 }
 
-vec4* ringOf(BlurScratch& scratch, int radius, int part) {
+finalpass::RingSample* ringOf(BlurScratch& scratch, int radius, int part) {
     return scratch.ring.data() + (2 * size_t(radius) + 1) * finalpass::kTentLinesInStep * part;
 }
 
@@ -261,7 +264,7 @@ void blurRows(ColorBuffer& color, Extent picture, int radius, BlurScratch& scrat
     const int stride = color.width, width = picture.width;
     begin = std::clamp(begin, 0, picture.height);
     end = std::clamp(end, begin, picture.height);
-    vec4* ring = ringOf(scratch, radius, part);
+    finalpass::RingSample* ring = ringOf(scratch, radius, part);
     const vec4* in = color.pixels + size_t(begin) * stride;
     vec4* out = scratch.temp.data() + size_t(begin) * stride;
     if (activeSimdPath() == SimdPath::Avx2) {
@@ -281,7 +284,7 @@ void blurColumns(ColorBuffer& color, Extent picture, int radius, BlurScratch& sc
     const int stride = color.width, height = picture.height;
     begin = std::clamp(begin, 0, picture.width);
     end = std::clamp(end, begin, picture.width);
-    vec4* ring = ringOf(scratch, radius, part);
+    finalpass::RingSample* ring = ringOf(scratch, radius, part);
     if (activeSimdPath() == SimdPath::Avx2) {
         finalpass::tentColumnsAvx2(scratch.temp.data(), 4 * size_t(height), begin, end, height,
                                    color.pixels, size_t(stride), radius, ring, streamed(picture));

@@ -8,6 +8,7 @@
 // even, clamped at 0. The scale is 256, not 255: 1.0 already gives 255.
 
 #include "render/buffers.h"
+#include "render/internal/finalpass_lanes.h"
 
 #include <vector>
 
@@ -48,7 +49,8 @@ bool blurColorBuffer(ColorBuffer& color, int radius);
 // The same with the temporary rows kept by the caller: once grown, a blur of
 // the same size allocates nothing.
 struct BlurScratch {
-    std::vector<vec4> temp, ring;
+    std::vector<vec4> temp;
+    std::vector<finalpass::RingSample> ring;
 };
 bool blurColorBuffer(ColorBuffer& color, Extent picture, int radius, BlurScratch& scratch);
 

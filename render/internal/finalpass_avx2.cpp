@@ -75,7 +75,7 @@ namespace {
 // dependent additions per sample, and K chains side by side keep the adders
 // busy. Sample i of line k is in[k * lineStep + i * stride]; the result of
 // sample i goes where the cursor points for line k after i steps. The ring
-// holds 2r + 1 slots of the K lines' samples side by side.
+// holds 2r + 1 slots of the K lines' samples side by side, in double.
 //
 // Everything that moves along the lines is a pointer bumped a step at a time,
 // and only the last r + 1 samples clamp at the line's end: computing each
@@ -86,7 +86,7 @@ namespace {
 // next steps read. K lines side by side write whole cache lines of results, as
 // streaming needs.
 template <int K, bool kStream, class Cursor>
-void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r, vec4* ring,
+void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r, RingSample* ring,
                Cursor out) {
     const int ringSize = 2 * r + 1;
     auto load = [lineStep](const vec4* sample, int k) {
@@ -107,9 +107,8 @@ void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r,
         const vec4* sample = sampleAt(i);
 #pragma GCC unroll 8
         for (int k = 0; k < K; ++k) {
-            const __m128 s = load(sample, k);
-            _mm_store_ps(&ring[(i + r) * K + k].x, s);
-            const __m256d sd = _mm256_cvtps_pd(s);
+            const __m256d sd = _mm256_cvtps_pd(load(sample, k));
+            _mm256_store_pd(&ring[(i + r) * K + k].x, sd);
             weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(_mm256_mul_pd(sd, w), one));
             if (i <= 0) {
                 left[k] = _mm256_add_pd(left[k], sd);
@@ -119,9 +118,9 @@ void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r,
         }
     }
     const __m256d norm = _mm256_set1_pd(double(r + 1) * double(r + 1));
-    vec4* const ringEnd = ring + ringSize * K;
-    vec4* oldest = ring;                     // the slot of sample x - r
-    vec4* centre = ring + size_t(r + 1) * K; // the slot of sample x + 1
+    RingSample* const ringEnd = ring + ringSize * K;
+    RingSample* oldest = ring;                     // the slot of sample x - r
+    RingSample* centre = ring + size_t(r + 1) * K; // the slot of sample x + 1
     // One step: the result of sample x, then the window moves from x to x + 1.
     auto step = [&](const vec4* entering) __attribute__((always_inline)) {
         // Unrolled, so that each line's sums stay in registers: left as a loop
@@ -134,16 +133,15 @@ void tentLines(const vec4* in, size_t lineStep, int count, size_t stride, int r,
             } else {
                 _mm_store_ps(out.at(k), result);
             }
-            const __m128 enteringF = load(entering, k);
-            const __m256d enteringD = _mm256_cvtps_pd(enteringF);
-            const __m256d leaving = _mm256_cvtps_pd(_mm_load_ps(&oldest[k].x));
-            const __m256d centreNext = _mm256_cvtps_pd(_mm_load_ps(&centre[k].x));
+            const __m256d enteringD = _mm256_cvtps_pd(load(entering, k));
+            const __m256d leaving = _mm256_load_pd(&oldest[k].x);
+            const __m256d centreNext = _mm256_load_pd(&centre[k].x);
             weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(left[k], minusOne));
             weighted[k] = _mm256_add_pd(weighted[k], _mm256_mul_pd(right[k], one));
             weighted[k] = _mm256_add_pd(weighted[k], enteringD);
             left[k] = _mm256_add_pd(_mm256_sub_pd(left[k], leaving), centreNext);
             right[k] = _mm256_add_pd(_mm256_sub_pd(right[k], centreNext), enteringD);
-            _mm_store_ps(&oldest[k].x, enteringF);
+            _mm256_store_pd(&oldest[k].x, enteringD);
         }
         out.next();
         oldest = oldest + K == ringEnd ? ring : oldest + K;
@@ -195,7 +193,7 @@ struct RowCursor {
 } // namespace
 
 void tentRowsAvx2(const vec4* in, size_t inStride, int rows, int count, vec4* blocks,
-                  size_t blockSize, int r, vec4* ring, bool stream) {
+                  size_t blockSize, int r, RingSample* ring, bool stream) {
     int k = 0;
     auto into = [&](int row) {
         return BlockCursor{&blocks[4 * size_t(row)].x, 4 * (blockSize - 4)};
@@ -216,7 +214,7 @@ void tentRowsAvx2(const vec4* in, size_t inStride, int rows, int count, vec4* bl
 }
 
 void tentColumnsAvx2(const vec4* blocks, size_t blockSize, int begin, int end, int count, vec4* out,
-                     size_t outStride, int r, vec4* ring, bool stream) {
+                     size_t outStride, int r, RingSample* ring, bool stream) {
     auto into = [&](int x) { return RowCursor{&out[x].x, 4 * outStride}; };
     auto column = [&](int x) {
         tentLines<1, false>(blocks + size_t(x >> 2) * blockSize + (x & 3), 1, count, 4, r, ring,

@@ -160,7 +160,7 @@ TEST(FinalPassLanes, TentLinesMatchTheScalarTwin) {
         for (int count : {1, 2, 7, 33}) {
             for (int r : {1, 2, 5, 40}) {
                 SCOPED_TRACE(testing::Message() << lines << " lines of " << count << ", r " << r);
-                std::vector<vec4> ring((2 * r + 1) * finalpass::kTentLinesInStep);
+                std::vector<finalpass::RingSample> ring((2 * r + 1) * finalpass::kTentLinesInStep);
                 // Rows: line k is row k of a count x lines picture.
                 const std::vector<vec4> rows = withExtremes(size_t(lines) * count);
                 const size_t rowBlock = 4 * size_t(lines);
@@ -210,7 +210,8 @@ TEST(FinalPassLanes, TentLinesMatchTheScalarTwin) {
     }
     // A NaN or an infinity spoils its lines on every path alike.
     std::vector<vec4> in(4 * 9, vec4(0.5f, 0.5f, 0.5f, 0.5f)), expected(in.size()),
-        blocks(4 * 4 * 3), ring(3 * finalpass::kTentLinesInStep);
+        blocks(4 * 4 * 3);
+    std::vector<finalpass::RingSample> ring(3 * finalpass::kTentLinesInStep);
     in[5].x = Limits::quiet_NaN();
     in[14].y = Limits::infinity();
     in[30].z = -Limits::infinity();
