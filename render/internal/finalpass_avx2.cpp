@@ -42,21 +42,16 @@ struct Resolve8 {
     }
 };
 
-} // namespace
-
-void resolveAvx2(const vec4* src, uint32_t* dst, size_t count, float bias) {
+// With kStream the words go past the cache (streaming stores), which write
+// only whole aligned 32-byte blocks: the pixels before dst's first such block
+// are resolved on their own, as the last few are.
+template <bool kStream>
+void resolveLanes(const vec4* src, uint32_t* dst, size_t count, float bias) {
     const Resolve8 resolve(bias);
     const float* in = &src->x;
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const float* p = in + 4 * i;
-        const __m256i words = resolve(_mm256_loadu_ps(p), _mm256_loadu_ps(p + 8),
-                                      _mm256_loadu_ps(p + 16), _mm256_loadu_ps(p + 24));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), words);
-    }
-    if (i < count) {
-        // The last one to seven pixels: masked lanes neither load nor store.
-        const __m256i left = _mm256_set1_epi32(int(count - i));
+    // Pixels [i, i + n) for n < 8: masked lanes neither load nor store.
+    auto few = [&](size_t i, size_t n) {
+        const __m256i left = _mm256_set1_epi32(int(n));
         const __m256i pixelOfLane = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
         auto load = [&](int first) {
             const __m256i mask =
@@ -66,7 +61,41 @@ void resolveAvx2(const vec4* src, uint32_t* dst, size_t count, float bias) {
         const __m256i words = resolve(load(0), load(2), load(4), load(6));
         const __m256i mask = _mm256_cmpgt_epi32(left, _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
         _mm256_maskstore_epi32(reinterpret_cast<int*>(dst + i), mask, words);
+    };
+    size_t i = 0;
+    if constexpr (kStream) {
+        const size_t head = ((32 - (reinterpret_cast<uintptr_t>(dst) & 31)) & 31) / 4;
+        i = head < count ? head : count;
+        if (i > 0) {
+            few(0, i);
+        }
     }
+    for (; i + 8 <= count; i += 8) {
+        const float* p = in + 4 * i;
+        const __m256i words = resolve(_mm256_loadu_ps(p), _mm256_loadu_ps(p + 8),
+                                      _mm256_loadu_ps(p + 16), _mm256_loadu_ps(p + 24));
+        if constexpr (kStream) {
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i), words);
+        } else {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), words);
+        }
+    }
+    if (i < count) {
+        few(i, count - i);
+    }
+    if constexpr (kStream) {
+        _mm_sfence(); // the streamed words are in memory before anybody reads them
+    }
+}
+
+} // namespace
+
+void resolveAvx2(const vec4* src, uint32_t* dst, size_t count, float bias) {
+    resolveLanes<false>(src, dst, count, bias);
+}
+
+void resolveAvx2Streamed(const vec4* src, uint32_t* dst, size_t count, float bias) {
+    resolveLanes<true>(src, dst, count, bias);
 }
 
 namespace {

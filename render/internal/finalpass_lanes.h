@@ -18,6 +18,9 @@ uint32_t resolvePixelScalar(const vec4& c, float bias);
 void resolveScalar(const vec4* src, uint32_t* dst, size_t count, float bias);
 void resolveSse(const vec4* src, uint32_t* dst, size_t count, float bias);
 void resolveAvx2(const vec4* src, uint32_t* dst, size_t count, float bias); // AVX2 processors only
+// The same with dst written past the cache, for canvases far larger than it:
+// writing through the cache first reads every line it replaces.
+void resolveAvx2Streamed(const vec4* src, uint32_t* dst, size_t count, float bias);
 
 // A sample of the tent filter's window as its sums take it, in double. The
 // ring keeps each sample so from its entry to its exit: widening it again at

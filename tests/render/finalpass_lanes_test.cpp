@@ -103,8 +103,9 @@ private:
 using ResolveKernel = void (*)(const vec4*, uint32_t*, size_t, float);
 
 // Every count from 0 to 40 (all tails of both widths), from an odd start so
-// the wide loads straddle their natural alignment, into a canvas whose words
-// past the end must stay untouched.
+// the wide loads straddle their natural alignment, into a canvas at every
+// word offset from a 32-byte block (where streamed writes begin) whose words
+// before and past the pixels must stay untouched.
 void expectResolveMatchesTwin(ResolveKernel kernel, const char* name) {
     const std::vector<vec4> pixels = pixelsOf(channelValues(4 * 2048, 11));
     for (float bias : {0.0f, 0.25f, -1.0f, -0.5f / 256.0f, 1e-40f}) {
@@ -115,11 +116,14 @@ void expectResolveMatchesTwin(ResolveKernel kernel, const char* name) {
             ASSERT_EQ(got[i], expected[i]) << name << " bias " << bias << " pixel " << i;
         }
         for (size_t count = 0; count <= 40; ++count) {
-            std::fill(got.begin(), got.end(), 0xDEADBEEFu);
-            kernel(pixels.data() + 1, got.data(), count, bias);
-            for (size_t i = 0; i < count + 8; ++i) {
-                ASSERT_EQ(got[i], i < count ? expected[i + 1] : 0xDEADBEEFu)
-                    << name << " count " << count << " word " << i;
+            for (size_t offset = 0; offset < 8; ++offset) {
+                std::fill(got.begin(), got.end(), 0xDEADBEEFu);
+                kernel(pixels.data() + 1, got.data() + offset, count, bias);
+                for (size_t i = 0; i < offset + count + 8; ++i) {
+                    const bool written = i >= offset && i < offset + count;
+                    ASSERT_EQ(got[i], written ? expected[i - offset + 1] : 0xDEADBEEFu)
+                        << name << " count " << count << " offset " << offset << " word " << i;
+                }
             }
         }
     }
@@ -138,6 +142,7 @@ TEST(FinalPassLanes, ResolveKernelsMatchTheScalarTwin) {
         GTEST_SKIP() << "this processor has no avx2: only the sse kernel was checked";
     }
     expectResolveMatchesTwin(finalpass::resolveAvx2, "avx2");
+    expectResolveMatchesTwin(finalpass::resolveAvx2Streamed, "avx2 streamed");
 }
 
 // Rows and columns of every length around a step of lines, radii shorter and
