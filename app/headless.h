@@ -6,6 +6,7 @@
 
 #include "app/demo.h"
 #include "app/timeline.h"
+#include "sys/aligned.h"
 
 #include <cstdint>
 #include <memory>
@@ -34,7 +35,7 @@ public:
 private:
     DemoSession demo_;
     DistanceClock distance_;
-    std::vector<uint32_t> frame_;
+    AlignedVector<uint32_t> frame_;
 };
 
 // `lumo --frame SECONDS --out FILE.png [--size WxH]`: returns the process exit

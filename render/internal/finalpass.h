@@ -49,7 +49,7 @@ bool blurColorBuffer(ColorBuffer& color, int radius);
 // The same with the temporary rows kept by the caller: once grown, a blur of
 // the same size allocates nothing.
 struct BlurScratch {
-    std::vector<vec4> temp;
+    AlignedVector<vec4> temp;
     std::vector<finalpass::RingSample> ring;
 };
 bool blurColorBuffer(ColorBuffer& color, Extent picture, int radius, BlurScratch& scratch);
