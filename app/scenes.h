@@ -45,6 +45,11 @@ public:
     virtual void transformAll() = 0;
     virtual void renderFrame() = 0;
     virtual void blur(int radius) = 0;
+    // renderFrame(), then blur(radius): a sink may do the two together.
+    virtual void renderFrameThenBlur(int radius) {
+        renderFrame();
+        blur(radius);
+    }
     virtual void compositeOverlay(int textureIndex, int x, int y, float fade) = 0;
 };
 
@@ -69,6 +74,7 @@ public:
     void transformAll() override;
     void renderFrame() override;
     void blur(int radius) override;
+    void renderFrameThenBlur(int radius) override;
     void compositeOverlay(int textureIndex, int x, int y, float fade) override;
 
 private:

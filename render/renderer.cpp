@@ -327,6 +327,37 @@ void Renderer::blur(int radius) {
     state_->blur(radius);
 }
 
+void Renderer::renderFrameThenBlur(int radius) {
+    state_->renderFrameThenBlur(radius);
+}
+
+void Renderer::State::renderFrameThenBlur(int radius) {
+    // The markers go over the finished band, and the rows must be filtered
+    // with them: that pass blurs afterwards, as a separate blur would.
+    const bool fused = radius >= 1 && !showThreads && targets.color && targetsUsable() &&
+                       blurPrepare(*targets.color, picture(), radius, blurScratch, threadCount);
+    passBlurRadius = fused ? radius : 0;
+    renderFrame();
+    passBlurRadius = 0;
+    if (fused) {
+        blurColumnsOnly(radius);
+    } else {
+        blur(radius);
+    }
+}
+
+void Renderer::State::blurColumnsOnly(int radius) {
+    // Rows below the last whole tile row belong to no band, yet are blurred.
+    blurRows(*targets.color, picture(), radius, blurScratch, 0, blocks * 8, height);
+    if (threadCount == 1) {
+        blurColumns(*targets.color, picture(), radius, blurScratch, 0, 0, width);
+        return;
+    }
+    rowsBlurred = true;
+    runBlur(radius);
+    rowsBlurred = false;
+}
+
 void Renderer::State::blur(int radius) {
     ColorBuffer* color = targets.color;
     if (!color) {
@@ -339,6 +370,10 @@ void Renderer::State::blur(int radius) {
     if (!blurPrepare(*color, picture(), radius, blurScratch, threadCount)) {
         return;
     }
+    runBlur(radius);
+}
+
+void Renderer::State::runBlur(int radius) {
     job = Job::Blur;
     blurRadius = radius;
     for (int t = 0; t < threadCount; ++t) {
@@ -357,7 +392,9 @@ void Renderer::State::workerBlur(WorkerState& w) {
     ColorBuffer& color = *targets.color;
     const int n = threadCount, i = w.index;
     const Extent p = picture();
-    blurRows(color, p, blurRadius, blurScratch, i, p.height * i / n, p.height * (i + 1) / n);
+    if (!rowsBlurred) {
+        blurRows(color, p, blurRadius, blurScratch, i, p.height * i / n, p.height * (i + 1) / n);
+    }
     w.rowsBlurredEvent.set();
     for (int k = 0; k < n; ++k) {
         workers[k].rowsBlurredEvent.wait();
@@ -661,6 +698,9 @@ void Renderer::State::workerFrame(WorkerState& w) {
         if (output && !showThreads) {
             resolveRows(*targets.color, picture(), *output, outputLeft, outputTop, begin, end,
                         outputBias);
+        }
+        if (passBlurRadius > 0) {
+            blurRows(*targets.color, picture(), passBlurRadius, blurScratch, i, begin, end);
         }
     }
 

@@ -135,6 +135,9 @@ public:
     // opacity fade, cut at the picture's edges: by the workers when it is
     // large, else on the calling thread.
     void blur(int radius);
+    // renderFrame(), then blur(radius): the same picture, sooner, as each
+    // worker filters the rows of its band while they are still in its cache.
+    void renderFrameThenBlur(int radius);
     void compositeOverlay(const TextureImage& image, int x, int y, float fade);
 
     FrameStats statistics() const;

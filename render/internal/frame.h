@@ -18,8 +18,10 @@
 //
 // Between passes a blur is shared the same way: each worker filters its share
 // of the rows, sets its rows-blurred event, waits for everybody's, then
-// filters its share of the columns. A large overlay is composited a share of
-// its rows each.
+// filters its share of the columns. A pass with a blur after it
+// (renderFrameThenBlur) filters each chunk's rows as the chunk's last step,
+// while the chunk is still in the cache, and the blur then does only the
+// columns. A large overlay is composited a share of its rows each.
 //
 // Synchronisation is by events only: the calling thread writes all per-frame
 // state before setting the start events and reads results after all done
@@ -113,6 +115,12 @@ struct Renderer::State {
     // A blur between passes, its rows and then its columns shared by the workers.
     void blur(int radius);
     void workerBlur(WorkerState& worker);
+    // The pass with a blur after it: the rows of each worker's band are
+    // filtered as the band is drawn, then blur() does only the columns.
+    void renderFrameThenBlur(int radius);
+    void blurColumnsOnly(int radius);
+    // Starts the workers on the blur job of a prepared scratch and waits for them.
+    void runBlur(int radius);
     bool targetsUsable();
     void raiseShadowMarks();
 
@@ -162,6 +170,10 @@ struct Renderer::State {
     enum class Job { Pass, Blur, Overlay };
     Job job = Job::Pass;
     int blurRadius = 0;
+    // The pass being drawn filters the rows of this radius once drawn (0: none).
+    int passBlurRadius = 0;
+    // The blur job finds the rows filtered already.
+    bool rowsBlurred = false;
     struct Overlay {
         const TextureImage* image = nullptr;
         int x = 0, y = 0;

@@ -125,9 +125,7 @@ struct PixelContext {
     // The member's colour operation for a pixel that passed coverage and depth.
     // stencilCount is the pixel's count (0 without a stencil buffer).
     inline void shade(vec4& px, const vec4* v, uint8_t stencilCount) const {
-        if constexpr (M == Member::Flat) {
-            px = in.color[0];
-        } else if constexpr (M == Member::Gouraud) {
+        if constexpr (M == Member::Gouraud) {
             px = v[0];
         } else if constexpr (M == Member::GouraudAdd) {
             px += v[0];
@@ -165,7 +163,8 @@ struct PixelContext {
             px.y += in.diffuse.y * f + g;
             px.z += in.diffuse.z * f + g;
         }
-        // Textured tiles are coloured a column at a time (texturedColumns).
+        // Flat rows are filled in drawTile, Textured tiles a column at a time
+        // (texturedColumns).
     }
 };
 
@@ -707,9 +706,16 @@ __attribute__((always_inline)) inline uint64_t drawTile(const TriangleSetup<L, M
                     if (clamp) {
                         z = L::max(L::min(z, high), low);
                     }
-                    const I32 written = L::fromBits(mask);
-                    L::store(dv + 8 * j, L::select(written, z, L::load(dv + 8 * j)));
-                    nearest = L::min(nearest, L::select(written, z, farthest));
+                    if (mask == 0xFFu) {
+                        // A whole row needs none of the old depths: no load
+                        // to wait for where the tile was not read before.
+                        L::store(dv + 8 * j, z);
+                        nearest = L::min(nearest, z);
+                    } else {
+                        const I32 written = L::fromBits(mask);
+                        L::store(dv + 8 * j, L::select(written, z, L::load(dv + 8 * j)));
+                        nearest = L::min(nearest, L::select(written, z, farthest));
+                    }
                 } else {
                     for (unsigned m = mask; m; m &= m - 1) {
                         const int i = __builtin_ctz(m);
@@ -719,10 +725,17 @@ __attribute__((always_inline)) inline uint64_t drawTile(const TriangleSetup<L, M
                     }
                 }
                 const uint8_t* counts = sv ? sv + j * 8 : nullptr;
-                if constexpr (kPlanes == 0) {
-                    for (unsigned m = mask; m; m &= m - 1) {
-                        const int i = __builtin_ctz(m);
-                        context.shade(row[i], nullptr, counts ? counts[i] : uint8_t(0));
+                if constexpr (M == Member::Flat) {
+                    if (mask == 0xFFu) {
+                        // One colour over a whole row: stores the compiler can widen.
+                        const vec4 c = s.in.color[0];
+                        for (int i = 0; i < 8; ++i) {
+                            row[i] = c;
+                        }
+                    } else {
+                        for (unsigned m = mask; m; m &= m - 1) {
+                            row[__builtin_ctz(m)] = s.in.color[0];
+                        }
                     }
                 } else if constexpr (M == Member::Textured) {
                     // Coloured a column at a time once the rows' starts are known.

@@ -235,6 +235,9 @@ TEST_F(Scenes, BuildingsTwoPassesBlurAndTitles) {
     EXPECT_NE(calls.find("render; blur 3; t1.png 0 1 1; begin; output 0 60; render; "),
               std::string::npos)
         << calls;
+    // Only the output pass writes the canvas: the second pass's picture would
+    // be overwritten unseen.
+    EXPECT_EQ(calls.find("output"), calls.rfind("output")) << calls;
     EXPECT_EQ(state.buildingBoxes.size(), 2u);
 
     set(tracks.t1Y, "t1_y", 0.0f);

@@ -150,6 +150,53 @@ TEST(RendererBlur, SameBytesForEveryWorkerCountAndPath) {
     setSimdPath(active);
 }
 
+// A pass with its blur: each worker filters the rows of its band as it
+// finishes them, yet colour, depth, canvas and counts are those of the pass
+// and then the blur, for any worker count, chunk size and vector path, padded
+// or not, with the band markers (which must be blurred too) or without.
+TEST(RendererBlur, APassWithItsBlurGivesThePassThenTheBlur) {
+    const SimdPath active = activeSimdPath();
+    for (Scene scene : {Scene::Shadows, Scene::TwoPasses}) {
+        for (int radius : {0, 1, 5}) {
+            for (bool markers : {false, true}) {
+                for (bool padded : {false, true}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "scene " << int(scene) << ", radius " << radius
+                                 << (markers ? ", markers" : "") << (padded ? ", padded" : ""));
+                    setSimdPath(SimdPath::Sse);
+                    const PassBlur after{radius, false, markers};
+                    const PassBlur within{radius, true, markers};
+                    // The markers show the bands: with them, a fixed layout of two.
+                    const std::vector<int> layout =
+                        markers ? std::vector<int>{9, padded ? 14 : 13} : std::vector<int>{};
+                    const auto reference =
+                        renderScene(scene, markers ? 2 : 1, layout, 2, padded, 0, after);
+                    if (radius == 5 && !markers) {
+                        EXPECT_FALSE(reference == renderScene(scene, 1, {}, 2, padded))
+                            << "the blur changed nothing";
+                    }
+                    for (SimdPath path : kSimdPaths) {
+                        setSimdPath(path);
+                        if (activeSimdPath() != path) {
+                            continue;
+                        }
+                        for (auto [threads, chunk] : {std::pair{1, 0}, {2, 0}, {3, 8}, {2, 16}}) {
+                            if (markers && threads != 2) {
+                                continue;
+                            }
+                            EXPECT_TRUE(renderScene(scene, threads, layout, 2, padded, chunk,
+                                                    within) == reference)
+                                << simdPathName(path) << ", " << threads << " workers, chunks of "
+                                << chunk;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    setSimdPath(active);
+}
+
 // An overlay large enough to be shared by the workers, a share of its rows
 // each, gives the bytes of the composite on one thread: partly off the
 // picture's bottom and left, for any worker count.

@@ -109,8 +109,16 @@ void Rig::render(const mat44& view, std::vector<Light> passLights,
     for (MeshInstance& i : instances) {
         renderer->addInstance(&i);
     }
+    renderer->setShowThreads(blur.showThreads);
     renderer->transformAll();
-    renderer->renderFrame();
+    if (blur.radius >= 0 && blur.inPass) {
+        renderer->renderFrameThenBlur(blur.radius);
+    } else {
+        renderer->renderFrame();
+        if (blur.radius >= 0) {
+            renderer->blur(blur.radius);
+        }
+    }
 }
 
 Picture Rig::picture() const {
@@ -122,9 +130,10 @@ Picture Rig::picture() const {
 }
 
 std::vector<Picture> renderScene(Scene scene, int threads, const std::vector<int>& blockCounts,
-                                 int frames, bool padded, int chunkRows) {
+                                 int frames, bool padded, int chunkRows, PassBlur blur) {
     const Assets& a = sharedAssets();
     Rig rig(threads, 320, 180, padded);
+    rig.blur = blur;
     if (chunkRows > 0) {
         rig.renderer->internals().chunkRows = chunkRows;
     }

@@ -50,6 +50,15 @@ struct Picture {
     bool operator==(const Picture&) const = default;
 };
 
+// A blur after every pass (radius -1: none): with the pass, by
+// renderFrameThenBlur, when inPass; else by blur() after renderFrame. The
+// workers' band markers are drawn when showThreads.
+struct PassBlur {
+    int radius = -1;
+    bool inPass = false;
+    bool showThreads = false;
+};
+
 // A renderer with ambient 0.2 drawing into its own buffers, resolving from row
 // 4 of a canvas 8 rows taller than the picture, filled with 0xDEADBEEF. Padded:
 // the buffers are rounded up to whole tiles, so every row of the picture is
@@ -71,6 +80,7 @@ struct Rig {
     std::unique_ptr<Renderer> renderer;
     std::vector<Light> lights;
     std::vector<MeshInstance> instances;
+    PassBlur blur;
 };
 
 // Shadows: closed casters (a rotating box and torus, a sphere) and an open one
@@ -84,6 +94,7 @@ enum class Scene { Clipped, TwoPasses, Shadows, ShadowsInside };
 // empty: the renderer's own band layout and balancing; `chunkRows` 0: the
 // renderer's own chunks (one per band at this size).
 std::vector<Picture> renderScene(Scene scene, int threads, const std::vector<int>& blockCounts = {},
-                                 int frames = 3, bool padded = false, int chunkRows = 0);
+                                 int frames = 3, bool padded = false, int chunkRows = 0,
+                                 PassBlur blur = {});
 
 } // namespace lumo::test
