@@ -111,6 +111,15 @@ struct Avx2 {
     static F32 mul(const F32& a, const F32& b) { return {_mm256_mul_ps(a.v, b.v)}; }
     static F32 div(const F32& a, const F32& b) { return {_mm256_div_ps(a.v, b.v)}; }
     static F32 addF(const F32& a, const F32& b) { return {_mm256_add_ps(a.v, b.v)}; }
+    // out[i] = texels[(height - 1 - r_i) * width + s_i] in one gather; every
+    // lane's index must lie inside the texture. (Only this path has it.)
+    static void gatherTexels(const uint32_t* texels, const I32& s, const I32& r, int width,
+                             int height, uint32_t* out) {
+        const __m256i row = _mm256_sub_epi32(_mm256_set1_epi32(height - 1), r.v);
+        const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(row, _mm256_set1_epi32(width)), s.v);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out),
+                           _mm256_i32gather_epi32(reinterpret_cast<const int*>(texels), index, 4));
+    }
     static void unpackTexels(const uint32_t* p, float* out) {
         const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i byte = _mm256_set1_epi32(0xFF);

@@ -207,24 +207,39 @@ inline void texturedColumns(const float* rowStart, const vec4& dx, uint64_t shad
         const uint64_t bits = (shade >> i) & kColumn;
         if (bits) {
             const unsigned column = unsigned((bits * 0x0102040810204080ull) >> 56);
+            const auto sLanes = wrapTexelLanes<L>(L::div(u, w), texture.width);
+            const auto rLanes = wrapTexelLanes<L>(L::div(v, w), texture.height);
             alignas(32) int32_t s[8], r[8];
-            L::store(s, wrapTexelLanes<L>(L::div(u, w), texture.width));
-            L::store(r, wrapTexelLanes<L>(L::div(v, w), texture.height));
+            L::store(s, sLanes);
+            L::store(r, rLanes);
             auto texel = [&](int j) {
                 return size_t(texture.height - 1 - r[j]) * texture.width + s[j];
             };
             vec4* const pixel = tile + i;
             if (packed) {
+                // Every lane's texel lies inside the texture.
                 alignas(32) uint32_t t[8];
-                for (int j = 0; j < 8; ++j) {
-                    t[j] = packed[texel(j)]; // every lane's texel lies inside the texture
+                if constexpr (requires { L::gatherTexels(packed, sLanes, rLanes, 0, 0, t); }) {
+                    L::gatherTexels(packed, sLanes, rLanes, texture.width, texture.height, t);
+                } else {
+                    for (int j = 0; j < 8; ++j) {
+                        t[j] = packed[texel(j)];
+                    }
                 }
                 alignas(32) float colour[32];
                 L::unpackTexels(t, colour);
-                for (unsigned m = column; m; m &= m - 1) {
-                    const int j = __builtin_ctz(m);
+                auto put = [&](int j) {
                     std::memcpy(static_cast<void*>(&pixel[size_t(j) * stride]), &colour[4 * j],
                                 sizeof(vec4));
+                };
+                if (column == 0xFFu) {
+                    for (int j = 0; j < 8; ++j) {
+                        put(j);
+                    }
+                } else {
+                    for (unsigned m = column; m; m &= m - 1) {
+                        put(__builtin_ctz(m));
+                    }
                 }
             } else {
                 for (unsigned m = column; m; m &= m - 1) {
@@ -468,7 +483,9 @@ bool TriangleSetup<L, M>::build(const RasterTarget& target) {
             texture->texels.size() < size_t(texture->width) * size_t(texture->height)) {
             return false;
         }
-        if (texture->packed.size() == texture->texels.size()) {
+        // Texel indices are 32-bit lanes.
+        if (texture->packed.size() == texture->texels.size() &&
+            texture->packed.size() <= size_t(INT32_MAX)) {
             packed = texture->packed.data();
         }
     }
