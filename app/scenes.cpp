@@ -102,6 +102,10 @@ public:
     void overlay(int texture, int x, int y, float fade) {
         sink_.compositeOverlay(texture, f_.layout.scaled(x), f_.layout.scaled(y), fade);
     }
+    // The same, blended by the next pass before its output.
+    void overlayBeforeOutput(int texture, int x, int y, float fade) {
+        sink_.overlayBeforeResolve(texture, f_.layout.scaled(x), f_.layout.scaled(y), fade);
+    }
 
     // The tent blur's radius grows with the picture, so that a blurred frame
     // looks the same at any size.
@@ -133,7 +137,12 @@ void sceneTube(Scene& s) {
     const double now = s.now();
     const FrameVariables& v = s.vars();
     const SceneAssets& a = s.assets();
-    s.beginPass(true, false);
+    // The picture is the pass's, with the end text over it. The pass itself
+    // blends the text in and resolves, each band while it is in the cache, to
+    // the canvas an output pass after it would write; band markers are drawn
+    // per pass, so with them the output pass stays apart.
+    const bool apart = v.showThreads > 0.0f;
+    s.beginPass(true, !apart);
     s.sink().setAmbient(v.tubeAmbient);
 
     Light rising = s.standardLight({0, 0, 0, 1});
@@ -166,14 +175,24 @@ void sceneTube(Scene& s) {
     }
     s.addPlaced(a.testObject, 1.0f, {0, 2, 0}, {float(s.distance() * 1.29), float(s.distance()), 0},
                 true);
-    s.endPass();
 
-    int e = roundChoice(s.track(s.frame().tracks.ec));
-    if (e >= 1 && e <= 3) {
-        s.overlay(a.endTexts[e - 1], truncChoice(v.endtextX), truncChoice(v.endtextY),
-                  s.track(s.frame().tracks.ea));
+    const int e = roundChoice(s.track(s.frame().tracks.ec));
+    const bool endText = e >= 1 && e <= 3;
+    const int text = endText ? a.endTexts[e - 1] : -1;
+    const int x = truncChoice(v.endtextX), y = truncChoice(v.endtextY);
+    const float fade = s.track(s.frame().tracks.ea);
+    if (apart) {
+        s.endPass();
+        if (endText) {
+            s.overlay(text, x, y, fade);
+        }
+        s.outputPass();
+        return;
     }
-    s.outputPass();
+    if (endText) {
+        s.overlayBeforeOutput(text, x, y, fade);
+    }
+    s.endPass();
 }
 
 // Scenes 2 to 6 share one shape: a pass to the canvas with one marked,
@@ -469,17 +488,25 @@ void RendererSink::blur(int radius) {
 void RendererSink::renderFrameThenBlur(int radius) {
     renderer_.renderFrameThenBlur(radius);
 }
-void RendererSink::compositeOverlay(int textureIndex, int x, int y, float fade) {
+const TextureImage* RendererSink::overlayImage(int textureIndex) const {
     if (textureIndex < 0 || textureIndex >= textures_.size()) {
-        return;
+        return nullptr;
     }
     if (overlays_ && size_t(textureIndex) < overlays_->size() && (*overlays_)[textureIndex]) {
-        renderer_.compositeOverlay(*(*overlays_)[textureIndex], x, y, fade);
-        return;
+        return (*overlays_)[textureIndex].get();
     }
-    const Texture& texture = textures_[textureIndex];
-    if (texture.image) {
-        renderer_.compositeOverlay(*texture.image, x, y, fade);
+    return textures_[textureIndex].image.get();
+}
+
+void RendererSink::compositeOverlay(int textureIndex, int x, int y, float fade) {
+    if (const TextureImage* image = overlayImage(textureIndex)) {
+        renderer_.compositeOverlay(*image, x, y, fade);
+    }
+}
+
+void RendererSink::overlayBeforeResolve(int textureIndex, int x, int y, float fade) {
+    if (const TextureImage* image = overlayImage(textureIndex)) {
+        renderer_.overlayBeforeResolve(*image, x, y, fade);
     }
 }
 

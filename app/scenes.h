@@ -51,6 +51,10 @@ public:
         blur(radius);
     }
     virtual void compositeOverlay(int textureIndex, int x, int y, float fade) = 0;
+    // An overlay the next renderFrame blends in after drawing, before its
+    // output: as compositeOverlay after a pass without output, then an output
+    // pass.
+    virtual void overlayBeforeResolve(int textureIndex, int x, int y, float fade) = 0;
 };
 
 // Overlay images drawn at the picture's scale, by texture index; an index
@@ -76,8 +80,12 @@ public:
     void blur(int radius) override;
     void renderFrameThenBlur(int radius) override;
     void compositeOverlay(int textureIndex, int x, int y, float fade) override;
+    void overlayBeforeResolve(int textureIndex, int x, int y, float fade) override;
 
 private:
+    // The image drawn for an overlay texture, or null.
+    const TextureImage* overlayImage(int textureIndex) const;
+
     Renderer& renderer_;
     const TextureStore& textures_;
     const ScaledOverlays* overlays_;

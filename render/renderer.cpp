@@ -124,6 +124,7 @@ Renderer::State::State(const RenderTargets& targets_, const TextureStore* textur
       blocks(pictureBlocks(targets_, height)), targets(targets_) {
     lights.reserve(64);
     instances.reserve(1024);
+    passOverlays.reserve(8);
     chunkRows = cacheChunkRows(targets_.color ? targets_.color->width : width);
 
     const std::vector<int> processors = sys::affinityProcessors();
@@ -410,6 +411,17 @@ void Renderer::compositeOverlay(const TextureImage& image, int x, int y, float f
     state_->compositeOverlay(image, x, y, fade);
 }
 
+void Renderer::overlayBeforeResolve(const TextureImage& image, int x, int y, float fade) {
+    state_->passOverlays.push_back({&image, x, y, fade});
+}
+
+void Renderer::State::blendPassOverlays(int rowBegin, int rowEnd) {
+    for (const Overlay& o : passOverlays) {
+        compositeOverlayRows(*targets.color, picture(), *o.image, o.x, o.y, o.fade, rowBegin,
+                             rowEnd);
+    }
+}
+
 void Renderer::State::compositeOverlay(const TextureImage& image, int x, int y, float fade) {
     ColorBuffer* color = targets.color;
     if (!color) {
@@ -540,6 +552,10 @@ void Renderer::State::renderFrame() {
             workers[t].doneEvent.wait(polling.load(std::memory_order_relaxed));
         }
 
+        // Rows below the last whole tile row belong to no band, and are
+        // never drawn or resolved, but their colours take the overlays.
+        blendPassOverlays(blocks * 8, height);
+
         // Statistics are raised once here rather than by every worker.
         pipeline->raiseStatistics();
         raiseShadowMarks();
@@ -567,7 +583,11 @@ void Renderer::State::renderFrame() {
             pipeline->runShares();
         }
         pipeline->finishGeometry();
+        if (targets.color) {
+            blendPassOverlays(0, height);
+        }
     }
+    passOverlays.clear();
     geometryShared = false;
     clearColor = false;
     clearDepth = false;
@@ -695,9 +715,12 @@ void Renderer::State::workerFrame(WorkerState& w) {
             shadeFaces(*pipeline, Pass::Light, begin, end, *targets.color, *targets.depth,
                        targets.stencil, entry.lightIndex, &w.stats, &w.colorCache);
         }
-        if (output && !showThreads) {
-            resolveRows(*targets.color, picture(), *output, outputLeft, outputTop, begin, end,
-                        outputBias);
+        if (!showThreads) {
+            blendPassOverlays(begin, end);
+            if (output) {
+                resolveRows(*targets.color, picture(), *output, outputLeft, outputTop, begin, end,
+                            outputBias);
+            }
         }
         if (passBlurRadius > 0) {
             blurRows(*targets.color, picture(), passBlurRadius, blurScratch, i, begin, end);
@@ -708,6 +731,7 @@ void Renderer::State::workerFrame(WorkerState& w) {
     // after them.
     if (showThreads) {
         markBands(*targets.color, picture(), w.rowBegin, w.rowEnd, i, markerRows);
+        blendPassOverlays(w.rowBegin, w.rowEnd);
         if (output) {
             resolveRows(*targets.color, picture(), *output, outputLeft, outputTop, w.rowBegin,
                         w.rowEnd, outputBias);

@@ -139,6 +139,12 @@ public:
     // worker filters the rows of its band while they are still in its cache.
     void renderFrameThenBlur(int radius);
     void compositeOverlay(const TextureImage& image, int x, int y, float fade);
+    // An overlay the next renderFrame blends into its picture after drawing
+    // (markers included) and before resolving it into the output: the canvas
+    // of a pass without output, compositeOverlay and an output pass, without
+    // reading the whole picture back from memory. The image must live until
+    // that renderFrame returns; overlays blend in the order given.
+    void overlayBeforeResolve(const TextureImage& image, int x, int y, float fade);
 
     FrameStats statistics() const;
 

@@ -179,6 +179,9 @@ struct Renderer::State {
         int x = 0, y = 0;
         float fade = 0.0f;
     } overlay;
+    // The overlays the pass being drawn blends before it resolves.
+    std::vector<Overlay> passOverlays;
+    void blendPassOverlays(int rowBegin, int rowEnd);
     // An overlay covering at least this many pixels is shared by the workers:
     // the end texts from 1280 x 720 up, not at 640 x 360, where waking the
     // workers would cost more than it saves.

@@ -116,7 +116,8 @@ struct Avx2 {
     static void gatherTexels(const uint32_t* texels, const I32& s, const I32& r, int width,
                              int height, uint32_t* out) {
         const __m256i row = _mm256_sub_epi32(_mm256_set1_epi32(height - 1), r.v);
-        const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(row, _mm256_set1_epi32(width)), s.v);
+        const __m256i index =
+            _mm256_add_epi32(_mm256_mullo_epi32(row, _mm256_set1_epi32(width)), s.v);
         _mm256_store_si256(reinterpret_cast<__m256i*>(out),
                            _mm256_i32gather_epi32(reinterpret_cast<const int*>(texels), index, 4));
     }

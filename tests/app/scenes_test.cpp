@@ -96,6 +96,9 @@ public:
     void compositeOverlay(int texture, int x, int y, float fade) override {
         log(textures[texture].name, x, y, fade);
     }
+    void overlayBeforeResolve(int texture, int x, int y, float fade) override {
+        log("before " + textures[texture].name, x, y, fade);
+    }
     template <class... T>
     void log(const std::string& kind, T... values) {
         std::ostringstream s;
@@ -138,12 +141,16 @@ TEST_F(Scenes, TubeSceneSubmitsItsLightsSegmentsAndEndText) {
     set(tracks.ea, "ea", 0.75f);
     set(tracks.expos, "expos", -0.125f);
     vars.parse("tube_segments 2.5\nlight_speed 0.3\nlight_max_y 100\ntube_ambient 0.2\n"
-               "endtext_x 10.9\nendtext_y 300\n");
+               "endtext_x 10.9\nendtext_y 300\nshow_threads 0\n");
     run(4.0, 0.5);
-    EXPECT_NE(calls.find("bias -0.125; ambient 0.2; light; instance; light; instance; transform; "
-                         "render; e_2.png 10 300 0.75; begin; output 0 60; render; "),
+    // One pass to the canvas, the end text blended in before its output.
+    EXPECT_NE(calls.find("output 0 60; view; threads 0 1; bias -0.125; ambient 0.2; light; "
+                         "instance; light; instance; before e_2.png 10 300 0.75; transform; "
+                         "render; "),
               std::string::npos)
         << calls;
+    EXPECT_EQ(calls.find("render"), calls.rfind("render")) << calls;
+    EXPECT_EQ(calls.find("offscreen"), std::string::npos) << calls;
     // 0.3 * 4 = 1.2: the light, and the marker where it is, at 0.2 of its climb.
     EXPECT_FLOAT_EQ(positionOf(instances[0]).y, (1.2f - 1.0f) * 100.0f);
     std::vector<std::string> expected = {"tetra6.obj",  "tube4a.obj*",   "tube4a.obj*",
@@ -154,6 +161,15 @@ TEST_F(Scenes, TubeSceneSubmitsItsLightsSegmentsAndEndText) {
         set(tracks.ec, "ec", ec);
         EXPECT_EQ(run().calls.find(".png"), std::string::npos) << ec;
     }
+    // With band markers, which belong to each pass, the output pass stays apart.
+    set(tracks.ec, "ec", 2);
+    vars.parse("show_threads 1\n");
+    run(4.0, 0.5);
+    EXPECT_NE(calls.find("offscreen 0 60; view; threads 1 1; bias -0.125; ambient 0.2; light; "
+                         "instance; light; instance; transform; render; e_2.png 10 300 0.75; "
+                         "begin; output 0 60; render; "),
+              std::string::npos)
+        << calls;
     vars.parse("tube_segments 0\nenable_plane 1\n");
     expected = {"tetra6.obj", "spacebox1.obj", "testplane.obj", "testobj.obj*"};
     EXPECT_EQ(run().names, expected);

@@ -228,6 +228,94 @@ TEST(RendererOverlay, ALargeOverlaySharedByTheWorkersGivesTheOneThreadBytes) {
 // thousands of them, polling and sleeping. What they cannot show: sleepers
 // roused many times before their start, which rousing never lets through, are
 // released at once by a manual event, which stays set until reset.
+// Overlays a pass blends before its output give the canvas, colours, depths
+// and counts of a pass without output, the composites and an output pass: for
+// any worker count and chunk size, padded or not (the rows below the last
+// whole tile take the overlays too), overlays partly off the picture and
+// overlapping. With band markers, the overlays go over the pass's markers.
+// An empty pass blends them too.
+TEST(RendererOverlay, OverlaysBeforeTheOutputGiveThePassCompositeAndOutputPass) {
+    const Assets& a = sharedAssets();
+    std::mt19937 rng(4);
+    const std::vector<vec4> texels = randomPixels(rng, 150 * 60, 0.0f, 1.0f);
+    const TextureImage wide{AlignedVector<vec4>(texels.begin(), texels.end()), 150, 60};
+    const TextureImage tall{AlignedVector<vec4>(texels.begin(), texels.end()), 60, 150};
+    struct Placed {
+        const TextureImage* image;
+        int x, y;
+        float fade;
+    };
+    const std::vector<Placed> overlays = {
+        {&wide, -30, 150, 0.8f}, {&tall, 200, 20, 1.0f}, {&wide, 180, 100, 0.5f}};
+    const mat44 view = eulerTranslation(vec4(0.35f, 0.3f, 0), vec4(0, -3.5f, -11));
+    auto draw = [&](int threads, bool padded, bool fused, bool markers, int chunk) {
+        Rig rig(threads, 320, 180, padded);
+        if (chunk > 0) {
+            rig.renderer->internals().chunkRows = chunk;
+        }
+        if (markers) {
+            rig.renderer->setBlockCounts({9, padded ? 14 : 13});
+            rig.renderer->setBalancing(false);
+        }
+        rig.blur.showThreads = markers;
+        Canvas* canvas = &rig.canvas;
+        for (int frame = 0; frame < 2; ++frame) {
+            rig.renderer->setOutput(fused ? canvas : nullptr, 0, 4);
+            if (fused) {
+                for (const Placed& o : overlays) {
+                    rig.renderer->overlayBeforeResolve(*o.image, o.x, o.y + frame, o.fade);
+                }
+            }
+            rig.render(
+                view,
+                {{vec4(3, 9, 2, 1), vec4(1, 0.9f, 0.8f), 60.0f, vec4(1, 1, 1), 30.0f, true, {}}},
+                {place(a.plane, 8, vec4()),
+                 place(a.box, 0.8f, vec4(2.0f, 1.2f, 1.0f), vec4(0.3f, 0.5f, 0.2f), true),
+                 place(a.skybox, 60, vec4())});
+            if (!fused) {
+                for (const Placed& o : overlays) {
+                    rig.renderer->compositeOverlay(*o.image, o.x, o.y + frame, o.fade);
+                }
+                rig.renderer->beginFrame();
+                rig.renderer->setOutput(canvas, 0, 4);
+                rig.renderer->setShowThreads(false);
+                rig.renderer->renderFrame();
+            }
+        }
+        return rig.picture();
+    };
+    for (bool padded : {false, true}) {
+        const Picture reference = draw(1, padded, false, false, 0);
+        for (auto [threads, chunk] : {std::pair{1, 0}, {2, 0}, {3, 8}, {8, 16}}) {
+            EXPECT_TRUE(draw(threads, padded, true, false, chunk) == reference)
+                << threads << " workers, chunks of " << chunk << (padded ? ", padded" : "");
+        }
+        EXPECT_TRUE(draw(2, padded, true, true, 8) == draw(2, padded, false, true, 8))
+            << "markers" << (padded ? ", padded" : "");
+    }
+
+    // A pass with nothing to draw in, for want of a stencil, still blends them.
+    std::vector<vec4> expected(320 * 180, vec4(0.25f, 0.5f, 0.75f, 1.0f));
+    std::vector<vec4> pixels = expected;
+    ColorBuffer whole(expected.data(), 320, 180);
+    for (const Placed& o : overlays) {
+        compositeOverlay(whole, wholeBuffer(whole), *o.image, o.x, o.y, o.fade);
+    }
+    ColorBuffer color(pixels.data(), 320, 180);
+    DepthBuffer depth(320, 180);
+    {
+        LogCapture quiet(false);
+        Renderer renderer({&color, &depth, nullptr}, nullptr, 2);
+        for (const Placed& o : overlays) {
+            renderer.overlayBeforeResolve(*o.image, o.x, o.y, o.fade);
+        }
+        renderer.beginFrame();
+        renderer.transformAll();
+        renderer.renderFrame();
+    }
+    EXPECT_EQ(std::memcmp(pixels.data(), expected.data(), pixels.size() * sizeof(vec4)), 0);
+}
+
 TEST(Event, RousingNeverLetsThroughAndAManualSetReleasesAll) {
     Event gate(Event::Reset::Manual, std::chrono::microseconds(10));
     gate.setSpin(std::chrono::microseconds(10), std::chrono::microseconds(200));
