@@ -6,8 +6,8 @@
 // A triangle is drawn in three steps (raster.cpp): TriangleSetup computes once
 // what the walk needs (the snapped edges with their trivial-reject and
 // trivial-accept limits, the integer depth plane and up to two vec4 attribute
-// planes); walkTiles visits the band's tile rows top to bottom in a serpentine
-// order and classifies each tile as outside / fully / partly covered; drawTile
+// planes); walkTileRuns finds, in each of the band's tile rows, the run of
+// tiles the triangle touches and the run it fully covers; drawTile
 // consults the depth tile's bounds before any per-pixel work, then runs the
 // member's operation on the pixels that pass coverage and depth.
 //

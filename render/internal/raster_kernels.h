@@ -417,25 +417,6 @@ struct TriangleSetup {
 
     int32_t depthAt(int64_t z) const { return std::clamp(fixed::clampDepth(z), zLow, zHigh); }
 
-    int32_t edgeAt(int k, int tx, int ty) const {
-        const Edge& e = edges[k];
-        return int32_t(e.origin + int64_t(tx - ox) * e.a + int64_t(ty - oy) * e.b);
-    }
-
-    // The tile at (tx, ty): -1 - k when edge k is the first to reject it, 1 when
-    // fully covered, 0 when partly covered; e receives its corner's edge values.
-    int classify(int tx, int ty, int32_t e[3]) const {
-        bool full = true;
-        for (int k = 0; k < 3; ++k) {
-            e[k] = edgeAt(k, tx, ty);
-            if (e[k] < edges[k].reject) {
-                return -1 - k;
-            }
-            full = full && e[k] >= edges[k].accept;
-        }
-        return full ? 1 : 0;
-    }
-
     // Coverage of the 8 pixels of a tile row whose first pixel has edge values
     // e: bit i set when no edge value of pixel i is negative.
     unsigned rowMask(const int32_t e[3]) const {
@@ -799,40 +780,6 @@ __attribute__((always_inline)) inline uint64_t drawTile(const TriangleSetup<L, M
     }
 }
 
-// Step 2: the serpentine walk over the band's tile rows. Each row first runs
-// on in the previous direction over tiles that are not outside, then turns and
-// draws back across the row. An outside tile ends the row when its rejecting
-// edge falls further in the walking direction (every later tile is outside
-// too); otherwise it is skipped. Returns the pixels drawn or counted.
-template <class L, Member M>
-__attribute__((always_inline)) inline uint64_t walkTiles(const TriangleSetup<L, M>& s) {
-    uint64_t passed = 0;
-    int col = s.tileCol0;
-    int dir = -1;
-    auto inRange = [&](int c) { return c >= s.tileCol0 && c < s.colEnd; };
-    int32_t e[3];
-    for (int ty = s.rowFirst & ~7; ty < s.rowLast; ty += 8) {
-        while (inRange(col) && s.classify(col, ty, e) >= 0) {
-            col += dir * 8;
-        }
-        dir = -dir;
-        col += dir * 8;
-        while (inRange(col)) {
-            int cls = s.classify(col, ty, e);
-            if (cls < 0) {
-                if (s.edges[-1 - cls].a * dir < 0) {
-                    break;
-                }
-                col += dir * 8;
-                continue;
-            }
-            passed += drawTile<L, M>(s, col, ty, e, cls == 1);
-            col += dir * 8;
-        }
-    }
-    return passed;
-}
-
 // floor(n / d) for d > 0.
 inline int64_t floorDiv(int64_t n, int64_t d) {
     return n >= 0 ? n / d : -((-n + d - 1) / d);
@@ -851,16 +798,19 @@ inline void keepAtLeast(int64_t e0, int64_t step, int64_t threshold, int& lo, in
     }
 }
 
-// Step 2 for the stencil members: each tile row's run of tiles that no edge
-// rejects, and within it the run that every edge covers, found from the edge
-// equations (each edge keeps a half-line of a row's tiles, so both are runs)
-// instead of walked to tile by tile. The same tiles as classify finds, with
-// the same edge values; the counts are sums, so the order does not matter.
+// Step 2, the walk over the band's tile rows: in each row the run of tiles
+// that no edge rejects (a tile is outside an edge when its corner's edge
+// value e is below the edge's reject limit) and within it the run that every
+// edge covers (e at least the accept limit), found from the edge equations:
+// each edge keeps a half-line of a row's tiles, so both are runs. A walk from
+// tile to tile would test the tiles outside too, many of them along a long
+// slanted edge. Tiles are drawn independently, so their order does not
+// matter. Returns the pixels drawn or counted.
 //
-// Most tiles of a large volume face lie wholly in front of or behind what the
-// tile holds; for the fully covered ones that is settled here, from the
-// plane's nearest and farthest corners (fixed corners for a plane), before
-// anything else of the tile is worked out. What drawTile would do with them.
+// Most tiles of a large shadow-volume face lie wholly in front of or behind
+// what the tile holds; for the fully covered ones that is settled here, from
+// the plane's nearest and farthest corners (fixed corners for a plane),
+// before anything else of the tile is worked out, as drawTile would.
 template <class L, Member M>
 __attribute__((always_inline)) inline uint64_t walkTileRuns(const TriangleSetup<L, M>& s) {
     constexpr uint8_t kStep = M == Member::StencilIncrement ? 1 : 255;
@@ -882,7 +832,7 @@ __attribute__((always_inline)) inline uint64_t walkTileRuns(const TriangleSetup<
         const int64_t zRow = s.zOrigin + int64_t(s.tileCol0 - s.ox) * s.zx + (ty - s.oy) * s.zy;
         for (int t = lo; t <= hi; ++t) {
             const bool full = t >= fullLo && t <= fullHi;
-            if (full && s.fast) {
+            if (TriangleSetup<L, M>::kStencil && full && s.fast) {
                 const DepthTile& tile = s.depth->tiles[firstTile + t];
                 const int64_t zTile = zRow + int64_t(8 * t) * s.zx;
                 if (s.depthAt(zTile + farOffset) < tile.minDepth) {
@@ -911,12 +861,7 @@ void rasterizeTriangle(const RasterTarget& target, const RasterInputs& in) {
     if (!setup.build(target)) {
         return;
     }
-    uint64_t passed = 0;
-    if constexpr (TriangleSetup<L, M>::kStencil) {
-        passed = walkTileRuns<L, M>(setup);
-    } else {
-        passed = walkTiles<L, M>(setup);
-    }
+    const uint64_t passed = walkTileRuns<L, M>(setup);
     if (target.stats) {
         target.stats->triangles += 1;
         target.stats->pixels += passed;
