@@ -123,14 +123,15 @@ bool streamed(Extent picture) {
     return colourBytes(picture) > kCachedBytes;
 }
 
-// The blur's results are what the output pass reads next. Up to 2560 x 1440
-// (59 MB of colour) enough of them stay in the shared cache when written
-// through it for that to pay: at 1280 x 720 the blur took a third less and
-// the output pass half, at 2560 x 1440 both together a twentieth less, at
-// 1920 x 1080 the output pass a third less for a blur a little slower.
-// Beyond, they are streamed.
+// The blur's results are what the output pass reads next. Up to 1280 x 720
+// (15 MB of colour) they stay in the shared cache when written through it, and
+// that pays: the blur took a third less there and the output pass half. From
+// 1920 x 1080 on they do not all stay, and written through the cache each
+// line is first read from memory: streamed, a blurred frame at 1920 x 1080 took
+// as long on a quiet machine and a sixth less while other programs used the
+// memory, and one at 2560 x 1440 about as long.
 bool blurredStreamed(Extent picture) {
-    constexpr int64_t kReadSoonBytes = 64 << 20;
+    constexpr int64_t kReadSoonBytes = 16 << 20;
     return colourBytes(picture) > kReadSoonBytes;
 }
 
