@@ -488,6 +488,7 @@ void RendererSink::blur(int radius) {
 void RendererSink::renderFrameThenBlur(int radius) {
     renderer_.renderFrameThenBlur(radius);
 }
+
 const TextureImage* RendererSink::overlayImage(int textureIndex) const {
     if (textureIndex < 0 || textureIndex >= textures_.size()) {
         return nullptr;

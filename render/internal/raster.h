@@ -7,7 +7,7 @@
 // what the walk needs (the snapped edges with their trivial-reject and
 // trivial-accept limits, the integer depth plane and up to two vec4 attribute
 // planes); walkTileRuns finds, in each of the band's tile rows, the run of
-// tiles the triangle touches and the run it fully covers; drawTile
+// tiles the triangle touches and which of them it fully covers; drawTile
 // consults the depth tile's bounds before any per-pixel work, then runs the
 // member's operation on the pixels that pass coverage and depth.
 //

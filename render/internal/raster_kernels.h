@@ -800,12 +800,12 @@ inline void keepAtLeast(int64_t e0, int64_t step, int64_t threshold, int& lo, in
 
 // Step 2, the walk over the band's tile rows: in each row the run of tiles
 // that no edge rejects (a tile is outside an edge when its corner's edge
-// value e is below the edge's reject limit) and within it the run that every
-// edge covers (e at least the accept limit), found from the edge equations:
-// each edge keeps a half-line of a row's tiles, so both are runs. A walk from
+// value e is below the edge's reject limit), found from the edge equations:
+// each edge keeps a half-line of a row's tiles, so it is a run. A walk from
 // tile to tile would test the tiles outside too, many of them along a long
-// slanted edge. Tiles are drawn independently, so their order does not
-// matter. Returns the pixels drawn or counted.
+// slanted edge. A tile of the run is fully covered when every e is at least
+// the edge's accept limit. Tiles are drawn independently, so their order
+// does not matter. Returns the pixels drawn or counted.
 //
 // Most tiles of a large shadow-volume face lie wholly in front of or behind
 // what the tile holds; for the fully covered ones that is settled here, from
@@ -820,18 +820,20 @@ __attribute__((always_inline)) inline uint64_t walkTileRuns(const TriangleSetup<
     const int64_t farOffset = 7 * std::max<int64_t>(s.zx, 0) + 7 * std::max<int64_t>(s.zy, 0);
     for (int ty = s.rowFirst & ~7; ty < s.rowLast; ty += 8) {
         int64_t e0[3], step[3];
-        int lo = 0, hi = tiles - 1, fullLo = 0, fullHi = tiles - 1;
+        int lo = 0, hi = tiles - 1;
         for (int k = 0; k < 3; ++k) {
             const Edge& edge = s.edges[k];
             e0[k] = edge.origin + int64_t(s.tileCol0 - s.ox) * edge.a + int64_t(ty - s.oy) * edge.b;
             step[k] = 8 * int64_t(edge.a);
             keepAtLeast(e0[k], step[k], edge.reject, lo, hi);
-            keepAtLeast(e0[k], step[k], edge.accept, fullLo, fullHi);
         }
         const int firstTile = (ty >> 3) * s.tilesX + (s.tileCol0 >> 3);
         const int64_t zRow = s.zOrigin + int64_t(s.tileCol0 - s.ox) * s.zx + (ty - s.oy) * s.zy;
         for (int t = lo; t <= hi; ++t) {
-            const bool full = t >= fullLo && t <= fullHi;
+            const int32_t e[3] = {int32_t(e0[0] + t * step[0]), int32_t(e0[1] + t * step[1]),
+                                  int32_t(e0[2] + t * step[2])};
+            const bool full =
+                e[0] >= s.edges[0].accept && e[1] >= s.edges[1].accept && e[2] >= s.edges[2].accept;
             if (TriangleSetup<L, M>::kStencil && full && s.fast) {
                 const DepthTile& tile = s.depth->tiles[firstTile + t];
                 const int64_t zTile = zRow + int64_t(8 * t) * s.zx;
@@ -847,8 +849,6 @@ __attribute__((always_inline)) inline uint64_t walkTileRuns(const TriangleSetup<
                     continue;
                 }
             }
-            const int32_t e[3] = {int32_t(e0[0] + t * step[0]), int32_t(e0[1] + t * step[1]),
-                                  int32_t(e0[2] + t * step[2])};
             passed += drawTile<L, M>(s, s.tileCol0 + 8 * t, ty, e, full);
         }
     }
