@@ -40,8 +40,8 @@ public:
                  FrameCounts& counts)
         : RendererSink(renderer, textures, &overlays), renderer_(renderer), counts_(counts) {}
 
-    void renderFrame() override {
-        RendererSink::renderFrame();
+protected:
+    void passDrawn() override {
         const FrameStats stats = renderer_.statistics();
         counts_.triangles += stats.faces;
         counts_.shadowVolumeTriangles += stats.shadowTriangles;

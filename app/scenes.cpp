@@ -480,6 +480,7 @@ void RendererSink::transformAll() {
 }
 void RendererSink::renderFrame() {
     renderer_.renderFrame();
+    passDrawn();
 }
 void RendererSink::blur(int radius) {
     renderer_.blur(radius);
@@ -487,6 +488,7 @@ void RendererSink::blur(int radius) {
 
 void RendererSink::renderFrameThenBlur(int radius) {
     renderer_.renderFrameThenBlur(radius);
+    passDrawn();
 }
 
 const TextureImage* RendererSink::overlayImage(int textureIndex) const {

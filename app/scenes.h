@@ -82,6 +82,10 @@ public:
     void compositeOverlay(int textureIndex, int x, int y, float fade) override;
     void overlayBeforeResolve(int textureIndex, int x, int y, float fade) override;
 
+protected:
+    // After each pass the renderer has drawn, whichever call drew it.
+    virtual void passDrawn() {}
+
 private:
     // The image drawn for an overlay texture, or null.
     const TextureImage* overlayImage(int textureIndex) const;

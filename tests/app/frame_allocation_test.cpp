@@ -140,4 +140,30 @@ TEST(EveryScene, NoFrameAllocatesAndWorkerCountsAgree) {
     }
 }
 
+// Whichever call draws a pass, a sink built on RendererSink hears of it once:
+// the benchmark counts each pass's triangles there. Scene 7 draws a first
+// pass, the facade pass with its blur and an output pass; scene 1 one pass,
+// its end text blended in before the output.
+TEST(EveryScene, EachPassReachesTheSinkOnce) {
+    const std::string data = LUMO_DATA_DIR;
+    if (!std::filesystem::exists(data + "sync_scene.track")) {
+        GTEST_SKIP() << "no generated data in " << data;
+    }
+    testing::internal::CaptureStdout();
+    HeadlessDemo demo(data, 2);
+    testing::internal::GetCapturedStdout();
+    struct Passes : RendererSink {
+        using RendererSink::RendererSink;
+        int count = 0;
+        void passDrawn() override { ++count; }
+    };
+    DemoSession& d = demo.session();
+    Passes sink(*d.renderer, *d.textures, &d.overlays);
+    EXPECT_EQ(demo.renderAt(5.817, &sink), 7);
+    EXPECT_EQ(sink.count, 3);
+    sink.count = 0;
+    EXPECT_EQ(demo.renderAt(153.217, &sink), 1);
+    EXPECT_EQ(sink.count, 1);
+}
+
 } // namespace
